@@ -1,0 +1,42 @@
+// Writes the compressed part of an archive (archive header, then one entry per file) into a data
+// file, reporting progress after each chunk. Failures are false results with no message.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TCompressor {
+ public:
+  TCompressor();
+  virtual ~TCompressor();
+  TCompressor(const TCompressor&) = delete;
+  TCompressor& operator=(const TCompressor&) = delete;
+
+  // Adds the file SourcePath as StoredName; the first call creates OutputPath and writes the
+  // archive header. False on any failure (the data file keeps what was written).
+  bool AddFile();
+  // Writes one entry: header with zero date and sizes, compressed data, header again filled in.
+  bool WriteEntry(const std::string& sourcePath, const std::string& storedName, uint8_t method);
+  // Closes both streams and releases the buffer.
+  void Close();
+
+  std::string SourcePath;
+  std::string OutputPath;
+  std::string StoredName;
+  std::FILE* InFile = nullptr;
+  std::FILE* OutFile = nullptr;
+  std::vector<unsigned char> Buffer;  // read buffer of BufferSize bytes
+  int32_t BufferSize = 64000;
+  uint8_t Method = 1;
+  int32_t TotalSize = 0;       // the archive header's 32-bit total
+  int32_t FileCount = 0;
+  int64_t BytesDone = 0;       // over the whole build; 64-bit so percentages stay 0..100
+  uint64_t TrueTotalSize = 0;  // exact total for the total percentage (0: use TotalSize)
+  // Receives "Datei: %s, %d Prozent, Total: %d Prozent" after each chunk; none: no progress.
+  std::function<void(const std::string&)> StatusWindow;
+  // Why the last AddFile failed, in German, for front ends that name it (e.g. file too large).
+  std::string LastError;
+};

@@ -1,0 +1,32 @@
+// File and path helpers of the builder. Failures are results, never exceptions.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// True when path is not null and names an existing file or directory.
+bool FileExists(const char* path);
+inline bool FileExists(const std::string& path) { return FileExists(path.c_str()); }
+
+// Copies count bytes from src's position to dst's position in chunks of at most 65534 bytes.
+// False when count is negative, when a read returns fewer bytes than asked, or on a short write.
+// count is 64-bit so that the data file of a large archive can be copied; the chunking is the same.
+bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count);
+
+// Chooses a temporary file name and (except on the last fallback) creates the file empty:
+// a unique file with prefix in the temporary directory; if that directory is missing or on a
+// CD-ROM drive, c:\temp\ZAL<n>.tmp (Windows only); last, a runtime temporary name. "" when no
+// name could be had at all.
+std::string MakeTempName(const std::string& prefix);
+
+// Reads the first 32766 bytes of a file at most, unchanged, up to the first NUL, into text.
+// A missing path, file or unreadable file leaves text unchanged.
+void ReadTextFile(const char* path, std::string& text);
+constexpr int kMaxTextFileBytes = 32766;
+
+// The stored name of fullPath (the scanner's Name) for the source directory sourceDir: fullPath
+// cut to begin at its second separator ('\\' or sep), or at its only one, with backslashes in the
+// result. Where that cut would fall below sourceDir (a drive root or "/" as the source), the whole
+// relative path below sourceDir is kept instead, so no two files collide.
+std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep);

@@ -1,0 +1,83 @@
+#include "support/dir_scanner.h"
+
+#include "platform/platform.h"
+
+namespace {
+
+bool IsDirectoryEntry(const platform::DirEntry& e) {
+  return (e.attributes & platform::kAttrDirectory) != 0;
+}
+
+// A directory the walk may enter: a real directory, not a junction or link.
+bool IsDescendable(const platform::DirEntry& e) {
+  return IsDirectoryEntry(e) && (e.attributes & platform::kAttrReparsePoint) == 0 &&
+         e.name != "." && e.name != "..";
+}
+
+}  // namespace
+
+void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
+  CallCount = 0;
+  std::string path = startPath;
+  const char sep = platform::Current().Separator();
+  if (!path.empty() && path.back() == sep) path.pop_back();
+  ScanDirectory(path, directoriesOnly);
+  CalcTotalSize();
+}
+
+void TDirList::CalcTotalSize() {
+  uint32_t sum = 0;
+  uint64_t trueSum = 0;
+  for (const TFileInfo& f : Result()) {
+    sum += static_cast<uint32_t>(f.Size);
+    trueSum += f.TrueSize;
+  }
+  TotalSize = static_cast<int32_t>(sum);
+  TrueTotalSize = trueSum;
+}
+
+void TDirList::AddEntry(const std::string& name, uint64_t size) {
+  if (!Sorted) {
+    Files.emplace_back(name, size);
+    return;
+  }
+  // Insert behind every entry that is not greater, so equal names keep their arrival order.
+  auto pos = SortedFiles.end();
+  while (pos != SortedFiles.begin() && (pos - 1)->Name > name) --pos;
+  SortedFiles.insert(pos, TFileInfo(name, size));
+}
+
+void TDirList::ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly) {
+  platform::Os& os = platform::Current();
+  std::vector<platform::DirEntry> entries;
+  if (!os.ListDirectory(dir, mask, entries)) return;
+  const std::string prefix = dir + os.Separator();
+  for (const platform::DirEntry& e : entries) {
+    if (e.name == "." || e.name == "..") continue;
+    if (directoriesOnly) {
+      if (IsDescendable(e)) AddEntry(prefix + e.name, 0);
+    } else if (!IsDirectoryEntry(e) && !e.special) {
+      AddEntry(prefix + e.name, e.size);
+    }
+  }
+}
+
+void TDirList::ScanDirectory(std::string& path, bool directoriesOnly) {
+  ++CallCount;
+  platform::Os& os = platform::Current();
+  if (CallCount == 1) {
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly);
+  }
+  if (!Recursive) return;
+  std::vector<platform::DirEntry> subdirs;
+  if (!os.ListDirectory(path, "*.*", subdirs)) return;
+  const std::string::size_type oldLength = path.size();
+  for (const platform::DirEntry& e : subdirs) {
+    if (!IsDescendable(e)) continue;
+    path += os.Separator();
+    path += e.name;
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly);
+    ScanDirectory(path, directoriesOnly);
+    path.resize(oldLength);
+  }
+}

@@ -1,0 +1,47 @@
+// Recursive directory listing: every file of a tree, depth-first and pre-order, each directory's
+// own files before those of its subdirectories, in file-system order.
+//
+// Every real directory is descended, whatever other attribute bits it carries (read-only, hidden,
+// system, compressed, ...). Reparse points (junctions, symbolic links to directories) are never
+// descended, so a link cannot make the walk loop. A directory is never listed as a file; POSIX
+// FIFOs, sockets and devices are skipped (opening one would hang a build). A symbolic link to a
+// regular file is listed as that file. What cannot be read is skipped; Scan reports nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One listed file.
+struct TFileInfo {
+  TFileInfo(const std::string& name, uint64_t trueSize)
+      : Name(name), Size(static_cast<int32_t>(static_cast<uint32_t>(trueSize))), TrueSize(trueSize) {}
+  std::string Name;   // full path: start path (less one trailing separator), separator, relative path
+  int32_t Size;       // low 32 bits of the size, as the format's 32-bit fields carry it
+  uint64_t TrueSize;  // the real size; the builder refuses files the format cannot describe
+};
+
+class TDirList {
+ public:
+  // Lists startPath: resets CallCount, drops one trailing separator, walks the tree and sums
+  // TotalSize. With directoriesOnly, lists directories instead of files (unused by the builder).
+  void Scan(const std::string& startPath, bool directoriesOnly = false);
+  // Sets TotalSize to the 32-bit (wrapping) sum of Size over the result list.
+  void CalcTotalSize();
+  // The result list in use: SortedFiles when Sorted, else Files.
+  const std::vector<TFileInfo>& Result() const { return Sorted ? SortedFiles : Files; }
+
+  std::vector<std::string> Masks;       // masks matched in every directory
+  std::vector<TFileInfo> Files;         // result in listing order
+  std::vector<TFileInfo> SortedFiles;   // result ordered by Name (byte-wise), when Sorted
+  int32_t CallCount = 0;                // directory-listing calls since Scan began
+  int32_t TotalSize = 0;                // wrapping 32-bit sum of Size
+  uint64_t TrueTotalSize = 0;           // exact sum of TrueSize, for 64-bit percentages
+  bool Sorted = false;
+  bool Recursive = false;
+
+ private:
+  void ScanDirectory(std::string& path, bool directoriesOnly);
+  void ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly);
+  void AddEntry(const std::string& name, uint64_t size);
+};
