@@ -1,0 +1,16 @@
+# Cross-compiling for Windows (x86_64) with MinGW-w64's posix-thread compilers (googletest needs them).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(TAMBRIX_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TAMBRIX_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TAMBRIX_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TAMBRIX_TRIPLE}-windres)
+# Libraries the setup script built for this target (bzip2, googletest) live in the cache.
+get_filename_component(TAMBRIX_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${TAMBRIX_TRIPLE} "${TAMBRIX_ROOT}/.cache/mingw/${TAMBRIX_TRIPLE}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Tests of this build run under 64-bit Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${TAMBRIX_ROOT}/scripts/wine-run.sh")
