@@ -12,5 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Link zlib statically: the programs ship without DLLs of their own.
+set(ZLIB_USE_STATIC_LIBS ON)
 # Tests of this build run under 64-bit Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${TAMBRIX_ROOT}/scripts/wine-run.sh")
