@@ -1,1 +1,174 @@
-// (to be written)
+#include "archive/build_driver.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "archive/archive_layout.h"
+#include "archive/compressor.h"
+#include "archive/file_helpers.h"
+#include "platform/platform.h"
+#include "settings/settings_file.h"
+#include "support/dir_scanner.h"
+#include "support/tus_strings.h"
+#include "support/util_var_man.h"
+
+const char* const kMsgNoName = "Es wurde noch kein Archivname angegeben!";
+const char* const kMsgStubMissing = "Kann Datei tambrix.resx nicht \xF6" "ffnen!";
+const char* const kMsgStubCopy = "Fehler bei Lesen aus Datei tambrix.resx!";
+const char* const kMsgDataCopy = "Fehler bei Lesen aus der Datendatei!";
+const char* const kMsgSuccess = "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
+const char* const kMsgFileFailed = "Fehler bei der Erstellung des Archivs!";
+
+namespace {
+
+const char* const kBatchAbort = "Abbruch: ";
+const char* const kBatchSuccess = "Erfolg: ";
+const char* const kErrProgramWrite = "Die Programmdatei kann nicht vollst\xE4ndig geschrieben werden";
+
+// A message box in an interactive build, a line of BatchReport during a batch run.
+void Report(BuildFrontEnd& ui, const char* text, const char* batchPrefix) {
+  if (BatchRunning) {
+    BatchReport.Add(std::string(batchPrefix) + text);
+  } else {
+    ui.ShowMessage(text);
+  }
+}
+
+bool EndsWithSeparator(const std::string& s, char sep) {
+  return !s.empty() && (s.back() == sep || s.back() == '\\' || s.back() == '/');
+}
+
+void CloseFile(std::FILE*& f) {
+  if (f != nullptr) {
+    std::fclose(f);
+    f = nullptr;
+  }
+}
+
+}  // namespace
+
+BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
+  platform::Os& os = platform::Current();
+
+  ui.TakeSettings(Settings);
+  Settings.SfxName = TrimBlanks(ui.SfxNameText());
+  const std::string sfxName = Settings.SfxName;
+
+  if (BatchRunning) BatchReport.Add("\nArchivName: " + sfxName);
+
+  if (sfxName.empty()) {
+    Report(ui, kMsgNoName, kBatchAbort);
+    ui.FocusSfxName();
+    return BuildResult::NoName;
+  }
+
+  // An older program file of that name goes first; if it cannot be deleted, creating the new
+  // one below decides.
+  if (FileExists(sfxName)) os.Remove(sfxName);
+
+  const std::string dataName = MakeTempName("zal");
+
+  ui.BeginWait();
+
+  const bool maxCompression = ui.MaxCompressionChecked();
+  BuildResult result = BuildResult::Success;
+  std::FILE* stub = nullptr;
+  std::FILE* program = nullptr;
+  std::FILE* data = nullptr;
+
+  TCompressor compressor;
+  compressor.Method = maxCompression ? layout::kMethodBzip2 : layout::kMethodGzip;
+  compressor.BufferSize = 64000;
+  compressor.Buffer.assign(static_cast<size_t>(compressor.BufferSize), 0);
+  compressor.OutputPath = dataName;
+  compressor.StatusWindow = [&ui](const std::string& text) { ui.ShowProgress(text); };
+  compressor.BytesDone = 0;
+
+  bool success = true;
+  {
+    const std::string sourceDir = ui.SourceDirText();
+    TDirList list;
+    list.Masks.push_back("*.*");
+    list.Recursive = true;
+    list.Sorted = false;
+    list.Scan(sourceDir, false);
+    compressor.FileCount = static_cast<int32_t>(list.Files.size());
+    compressor.TotalSize = list.TotalSize;
+    compressor.TrueTotalSize = list.TrueTotalSize;
+
+    for (const TFileInfo& file : list.Files) {
+      compressor.SourcePath = file.Name;
+      compressor.StoredName = StoredNameOf(file.Name, sourceDir, os.Separator());
+      if (!compressor.AddFile()) {
+        success = false;
+        ui.FileFailed(file.Name, compressor.LastError);
+        break;
+      }
+    }
+  }
+  compressor.Close();
+  ui.ShowProgress("");
+
+  do {
+    std::string stubPath = stubDir.empty() ? TUtilVarMan().ProgramDir : stubDir;
+    if (!stubPath.empty() && !EndsWithSeparator(stubPath, os.Separator())) {
+      stubPath += os.Separator();
+    }
+    stubPath += maxCompression ? layout::kStubBzip2 : layout::kStubGzip;
+    if (!FileExists(stubPath)) {
+      Report(ui, kMsgStubMissing, kBatchAbort);
+      result = BuildResult::StubMissing;
+      break;
+    }
+
+    stub = os.Open(stubPath, "rb");
+    program = os.Open(sfxName, "wb");
+    const int64_t stubLength = stub != nullptr ? platform::StreamSize(stub) : -1;
+    // The settings offset is a 32-bit field: a stub that long could not be pointed past.
+    if (stub == nullptr || program == nullptr || stubLength > int64_t{0xFFFFFFFF} ||
+        !CopyHandleBytes(stub, program, stubLength)) {
+      Report(ui, kMsgStubCopy, kBatchAbort);
+      result = BuildResult::StubCopyFailed;
+      break;
+    }
+
+    const int64_t offset = platform::Tell64(program);
+
+    Settings.TrimTexts();
+    bool written = offset >= 0 && WriteInstallInf(Settings, program);
+
+    data = os.Open(dataName, "rb");
+    if (data == nullptr || !CopyHandleBytes(data, program, platform::StreamSize(data))) {
+      Report(ui, kMsgDataCopy, kBatchAbort);
+      result = BuildResult::DataCopyFailed;
+      break;
+    }
+
+    written = WriteU32(program, static_cast<uint32_t>(offset)) && written;
+    // A program file that did not reach the disk whole is no success, whatever was added.
+    written = std::fflush(program) == 0 && written;
+    if (!written) {
+      success = false;
+      ui.FileFailed(sfxName, kErrProgramWrite);
+    }
+    if (success) {
+      Report(ui, kMsgSuccess, kBatchSuccess);
+    } else {
+      Report(ui, kMsgFileFailed, "");
+      result = BuildResult::FileFailed;
+    }
+
+    CloseFile(data);
+    os.Remove(dataName);
+    CloseFile(program);
+    if (ui.StartAfterwardsChecked()) ui.StartProgram(sfxName);
+  } while (false);
+
+  CloseFile(stub);
+  CloseFile(program);
+  CloseFile(data);
+  if (!dataName.empty() && FileExists(dataName)) os.Remove(dataName);
+  compressor.Close();
+  ui.EndWait();
+  return result;
+}

@@ -1,1 +1,134 @@
-// (to be written)
+#include "archive/file_helpers.h"
+
+#include <new>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The copy buffer holds one byte more than the largest chunk, as it always did.
+constexpr size_t kCopyBufferSize = 65535;
+constexpr int64_t kCopyChunk = 65534;
+
+// Last index tried for c:\temp\ZAL<n>.tmp.
+constexpr int kLastFallbackNumber = 32766;
+
+bool IsSeparator(char c, char sep) { return c == '\\' || c == sep; }
+
+}  // namespace
+
+bool FileExists(const char* path) {
+  if (path == nullptr) return false;
+  return platform::Current().Exists(path);
+}
+
+bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count) {
+  if (count < 0) return false;
+  if (count == 0) return true;
+  // A handle that is not open fails the first transfer.
+  if (src == nullptr || dst == nullptr) return false;
+
+  std::vector<unsigned char> buffer;
+  try {
+    buffer.resize(kCopyBufferSize);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+
+  int64_t chunk = count < kCopyChunk ? count : kCopyChunk;
+  int64_t remaining = count;
+  while (remaining > 0) {
+    if (remaining < chunk) chunk = remaining;
+    const size_t n = static_cast<size_t>(chunk);
+    if (std::fread(buffer.data(), 1, n, src) != n) return false;
+    if (std::fwrite(buffer.data(), 1, n, dst) != n) return false;
+    remaining -= chunk;
+  }
+  return true;
+}
+
+std::string MakeTempName(const std::string& prefix) {
+  platform::Os& os = platform::Current();
+  const bool windows = os.Separator() == '\\';
+
+  // The system's temporary directory, unless it is missing or on a CD-ROM.
+  const std::string tempDir = os.TempDirectory();
+  std::string root;
+  if (windows) {
+    if (!tempDir.empty()) root = std::string(1, tempDir[0]) + ":\\";
+  } else {
+    root = "/";
+  }
+  if (!tempDir.empty() && FileExists(tempDir) && os.DriveType(root) != platform::DriveKind::CdRom) {
+    std::string path;
+    if (!os.CreateUniqueTempFile(tempDir, prefix, path)) return std::string();
+    return path;
+  }
+
+  // Windows only: c:\temp\ZAL<n>.tmp, whatever the prefix.
+  if (windows) {
+    const std::string dir = "c:\\temp";
+    if (!FileExists(dir)) os.MakeDirectory(dir);
+    if (FileExists(dir)) {
+      for (int i = 0; i <= kLastFallbackNumber; ++i) {
+        const std::string name = dir + "\\ZAL" + std::to_string(i) + ".tmp";
+        if (FileExists(name)) continue;
+        std::FILE* f = os.Open(name, "wb");
+        if (f == nullptr) break;  // cannot create here at all: take the runtime's name
+        std::fclose(f);
+        return name;
+      }
+    }
+  }
+
+  return os.RuntimeTempName();
+}
+
+void ReadTextFile(const char* path, std::string& text) {
+  if (path == nullptr || *path == '\0') return;
+  std::FILE* f = platform::Current().Open(path, "rb");
+  if (f == nullptr) return;
+  std::string data(static_cast<size_t>(kMaxTextFileBytes), '\0');
+  const size_t got = std::fread(&data[0], 1, data.size(), f);
+  std::fclose(f);
+  data.resize(got);
+  const std::string::size_type nul = data.find('\0');
+  if (nul != std::string::npos) data.resize(nul);
+  text = data;
+}
+
+std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep) {
+  // Cut at the second separator, or at the only one.
+  std::string::size_type first = std::string::npos;
+  std::string::size_type second = std::string::npos;
+  for (std::string::size_type i = 0; i < fullPath.size(); ++i) {
+    if (!IsSeparator(fullPath[i], sep)) continue;
+    if (first == std::string::npos) {
+      first = i;
+    } else {
+      second = i;
+      break;
+    }
+  }
+  if (first == std::string::npos) return std::string();
+  std::string::size_type cut = second != std::string::npos ? second : first;
+
+  // The scanner names each file as the source directory less one trailing separator, a
+  // separator and the relative path. A cut beyond that joining separator would drop directory
+  // levels of the relative path (a drive root or "/" as the source), and files of different
+  // subdirectories would collide: keep the whole relative path there.
+  std::string base = sourceDir;
+  if (!base.empty() && IsSeparator(base.back(), sep)) base.pop_back();
+  const std::string::size_type join = base.size();
+  if (cut > join && fullPath.size() > join && fullPath.compare(0, join, base) == 0 &&
+      IsSeparator(fullPath[join], sep)) {
+    cut = join;
+  }
+
+  std::string name = fullPath.substr(cut);
+  for (char& c : name) {
+    if (c == sep) c = '\\';
+  }
+  return name;
+}
