@@ -1,0 +1,34 @@
+// Conversions between the program's code page 1252 strings and the UTF-8 names of POSIX file
+// systems, and the case folding that file-name masks use.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+namespace posix {
+
+// The Unicode code point of a code page 1252 byte. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of the same value, as Windows maps them, so
+// every byte has a code point and the mapping is reversible.
+uint32_t Cp1252ToCodePoint(unsigned char c);
+// The code page 1252 byte of a code point; false when the code page has no such character.
+bool CodePointToCp1252(uint32_t cp, unsigned char& out);
+
+// Every byte of text as UTF-8.
+std::string Cp1252ToUtf8(const std::string& text);
+// The UTF-8 text in code page 1252. When text is not valid UTF-8, or holds a character the code
+// page lacks, out receives text unchanged and the result is false.
+bool Utf8ToCp1252(const std::string& text, std::string& out);
+// Convenience form: the converted text, or text itself when it cannot be converted.
+std::string Utf8ToCp1252OrRaw(const std::string& text);
+
+// The lower-case form of a code page 1252 character (ASCII and the accented letters).
+unsigned char FoldCase1252(unsigned char c);
+// True when name matches mask case-insensitively; '*' matches any run of characters, '?' exactly
+// one. As on Windows, "*" and "*.*" match every name and a mask ending in ".*" also matches the
+// name without that ending ("readme.*" matches "readme").
+bool MatchMask(const std::string& name, const std::string& mask);
+
+}  // namespace posix
+}  // namespace platform

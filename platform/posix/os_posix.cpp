@@ -1,0 +1,403 @@
+// The platform layer on POSIX systems (Linux): file system calls with UTF-8 names behind the
+// program's code page 1252 strings, and an ini reader with the Windows profile rules.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "platform/platform.h"
+#include "platform/posix/cp1252.h"
+#include "platform/posix/ini_reader.h"
+
+namespace platform {
+
+namespace {
+
+using posix::Cp1252ToUtf8;
+using posix::Utf8ToCp1252OrRaw;
+
+bool HasHighBytes(const std::string& s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
+}
+
+// The name on disk for a code page 1252 path. Each component is converted to UTF-8, except a
+// component that exists only in its raw form: names that were delivered byte for byte (not valid
+// UTF-8, or with characters outside the code page) thus reach the same file again.
+std::string ToOsPath(const std::string& path) {
+  if (!HasHighBytes(path)) return path;
+  std::string out;
+  size_t pos = 0;
+  for (;;) {
+    size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    const std::string component = path.substr(pos, slash - pos);
+    if (HasHighBytes(component)) {
+      const std::string converted = Cp1252ToUtf8(component);
+      struct stat st;
+      if (lstat((out + converted).c_str(), &st) != 0 &&
+          lstat((out + component).c_str(), &st) == 0) {
+        out += component;
+      } else {
+        out += converted;
+      }
+    } else {
+      out += component;
+    }
+    if (slash >= path.size()) break;
+    out += '/';
+    pos = slash + 1;
+  }
+  return out;
+}
+
+// Reads a whole regular file; false when it cannot be read.
+bool ReadWholeFile(Os& os, const std::string& path, std::string& data) {
+  std::FILE* f = os.Open(path, "rb");
+  if (!f) return false;
+  data.clear();
+  char buf[65536];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, got);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+// The open(2) flags of a fopen mode; false for a mode we do not support.
+bool FlagsOfMode(const char* mode, int& flags) {
+  if (!mode || !*mode) return false;
+  const bool plus = std::string(mode).find('+') != std::string::npos;
+  switch (mode[0]) {
+    case 'r':
+      flags = plus ? O_RDWR : O_RDONLY;
+      break;
+    case 'w':
+      flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+      break;
+    case 'a':
+      flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+class PosixOs : public Os {
+ public:
+  char Separator() const override { return '/'; }
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && lstat(ToOsPath(path).c_str(), &st) == 0;
+  }
+
+  bool IsDirectory(const std::string& path) override {
+    struct stat st;
+    return !path.empty() && stat(ToOsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+
+  bool ListDirectory(const std::string& dir, const std::string& mask,
+                     std::vector<DirEntry>& out) override {
+    // An empty directory stands for the root, as "\*.*" does on Windows.
+    const std::string osDir = dir.empty() ? std::string("/") : ToOsPath(dir);
+    DIR* d = opendir(osDir.c_str());
+    if (!d) return false;
+    const int fd = dirfd(d);
+    while (const dirent* ent = readdir(d)) {
+      const std::string raw = ent->d_name;
+      if (raw == "." || raw == "..") continue;
+      const std::string name = Utf8ToCp1252OrRaw(raw);
+      if (!posix::MatchMask(name, mask)) continue;
+      struct stat st;
+      if (fstatat(fd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      DirEntry e;
+      e.name = name;
+      if (S_ISLNK(st.st_mode)) {
+        if (fstatat(fd, raw.c_str(), &st, 0) != 0) continue;  // dangling link: nothing to read
+        if (S_ISDIR(st.st_mode)) e.attributes |= kAttrDirectory | kAttrReparsePoint;
+      } else if (S_ISDIR(st.st_mode)) {
+        e.attributes |= kAttrDirectory;
+      }
+      if (S_ISREG(st.st_mode)) {
+        e.size = static_cast<uint64_t>(st.st_size);
+      } else if (!S_ISDIR(st.st_mode)) {
+        e.special = true;  // FIFO, socket or device
+      }
+      if (name[0] == '.') e.attributes |= kAttrHidden;
+      if ((st.st_mode & S_IWUSR) == 0) e.attributes |= kAttrReadOnly;
+      out.push_back(e);
+    }
+    closedir(d);
+    return true;
+  }
+
+  std::FILE* Open(const std::string& path, const char* mode) override {
+    int flags = 0;
+    if (path.empty() || !FlagsOfMode(mode, flags)) return nullptr;
+    // O_NONBLOCK keeps a FIFO from blocking the open; only regular files are handed out, as a
+    // FIFO, socket or device would hang or endlessly feed a build.
+    const int fd = open(ToOsPath(path).c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(fd);
+      return nullptr;
+    }
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    std::FILE* f = fdopen(fd, mode);
+    if (!f) close(fd);
+    return f;
+  }
+
+  bool Remove(const std::string& path) override {
+    return !path.empty() && unlink(ToOsPath(path).c_str()) == 0;
+  }
+
+  bool Replace(const std::string& from, const std::string& to) override {
+    return !from.empty() && !to.empty() &&
+           rename(ToOsPath(from).c_str(), ToOsPath(to).c_str()) == 0;
+  }
+
+  bool MakeDirectory(const std::string& path) override {
+    return !path.empty() && mkdir(ToOsPath(path).c_str(), 0777) == 0;
+  }
+
+  bool RemoveDirectory(const std::string& path) override {
+    return !path.empty() && rmdir(ToOsPath(path).c_str()) == 0;
+  }
+
+  std::string TempDirectory() override {
+    const char* env = std::getenv("TMPDIR");
+    std::string dir = (env && *env) ? env : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    return Utf8ToCp1252OrRaw(dir);
+  }
+
+  bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix,
+                            std::string& path) override {
+    if (dir.empty()) return false;
+    std::string base = dir;
+    if (base.back() != '/') base += '/';
+    base += prefix.substr(0, 3);
+    // Like GetTempFileNameA: four hex digits, tried in turn from a random start.
+    const unsigned start = static_cast<unsigned>(Random());
+    for (unsigned k = 0; k < 0x10000; ++k) {
+      const unsigned number = (start + k) & 0xFFFF;
+      if (number == 0) continue;
+      char digits[8];
+      std::snprintf(digits, sizeof digits, "%04x", number);
+      const std::string candidate = base + digits + ".tmp";
+      const int fd =
+          open(ToOsPath(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        close(fd);
+        path = candidate;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  DriveKind DriveType(const std::string& root) override {
+    return IsDirectory(root) ? DriveKind::Fixed : DriveKind::NoRootDir;
+  }
+
+  std::string RuntimeTempName() override {
+    const std::string dir = TempDirectory();
+    for (int tries = 0; tries < 1000; ++tries) {
+      char tail[48];
+      std::snprintf(tail, sizeof tail, "t%lx_%llx", static_cast<unsigned long>(getpid()),
+                    static_cast<unsigned long long>(Random()));
+      const std::string name = dir + tail;
+      if (!Exists(name)) return name;
+    }
+    return std::string();
+  }
+
+  std::string ProgramPath() override {
+    std::string buf(256, '\0');
+    for (;;) {
+      const ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
+      if (n < 0) return std::string();
+      if (static_cast<size_t>(n) < buf.size()) {
+        buf.resize(static_cast<size_t>(n));
+        return Utf8ToCp1252OrRaw(buf);
+      }
+      buf.resize(buf.size() * 2);
+    }
+  }
+
+  ScreenInfo Screen() override { return ScreenInfo(); }
+  std::string SystemDirectory() override { return std::string(); }
+  std::string WindowsDirectory() override { return std::string(); }
+
+  std::string UserProfileString(const std::string& section, const std::string& key,
+                                const std::string& def) override {
+    // There is no win.ini: every key is absent, and the default comes back as Windows returns it.
+    return posix::ProfileStringFromText(std::string(), section, key, def);
+  }
+
+  std::string ProfileString(const std::string& section, const std::string& key,
+                            const std::string& def, const std::string& file) override {
+    return posix::ProfileStringFromText(IniText(file), section, key, def);
+  }
+
+  int ProfileInt(const std::string& section, const std::string& key, int def,
+                 const std::string& file) override {
+    return posix::ProfileIntFromText(IniText(file), section, key, def);
+  }
+
+  bool LastWriteDosTime(const std::string& path, DosTime& out) override {
+    struct stat st;
+    if (path.empty() || stat(ToOsPath(path).c_str(), &st) != 0) return false;
+    struct tm tm;
+    const time_t t = st.st_mtime;
+    if (!localtime_r(&t, &tm)) return false;
+    DosTime d;
+    const int year = tm.tm_year + 1900;
+    if (year < 1980) {
+      d = DosTime();  // 1980-01-01 00:00:00, the earliest DOS time
+    } else if (year > 2107) {
+      d.year1980 = 127, d.month = 12, d.day = 31, d.hour = 23, d.minute = 59, d.seconds2 = 29;
+    } else {
+      d.year1980 = static_cast<uint32_t>(year - 1980);
+      d.month = static_cast<uint32_t>(tm.tm_mon + 1);
+      d.day = static_cast<uint32_t>(tm.tm_mday);
+      d.hour = static_cast<uint32_t>(tm.tm_hour);
+      d.minute = static_cast<uint32_t>(tm.tm_min);
+      d.seconds2 = static_cast<uint32_t>(tm.tm_sec > 59 ? 29 : tm.tm_sec / 2);
+    }
+    out = d;
+    return true;
+  }
+
+  bool SetLastWriteDosTime(const std::string& path, const DosTime& time) override {
+    if (path.empty() || time.year1980 > 127 || time.month < 1 || time.month > 12 || time.day < 1 ||
+        time.day > 31 || time.hour > 23 || time.minute > 59 || time.seconds2 > 29) {
+      return false;
+    }
+    struct tm tm = {};
+    tm.tm_year = static_cast<int>(time.year1980) + 80;
+    tm.tm_mon = static_cast<int>(time.month) - 1;
+    tm.tm_mday = static_cast<int>(time.day);
+    tm.tm_hour = static_cast<int>(time.hour);
+    tm.tm_min = static_cast<int>(time.minute);
+    tm.tm_sec = static_cast<int>(time.seconds2) * 2;
+    tm.tm_isdst = -1;
+    const time_t t = mktime(&tm);
+    if (t == static_cast<time_t>(-1)) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = t;
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, ToOsPath(path).c_str(), times, 0) == 0;
+  }
+
+  bool ShellOpen(const std::string& path, void* /*owner*/) override {
+    const std::string opener = FindOnPath("xdg-open");
+    if (opener.empty() || path.empty()) return false;
+    const std::string target = ToOsPath(path);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    const pid_t child = fork();
+    if (child < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      return false;
+    }
+    if (child == 0) {
+      // Detach twice so the opener is never our child to wait for, then exec it. The pipe closes
+      // on a successful exec; a failure writes errno into it.
+      close(fds[0]);
+      const pid_t grandchild = fork();
+      if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+      setsid();
+      const int devnull = open("/dev/null", O_RDWR);
+      if (devnull >= 0) {
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+      }
+      char* const argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(target.c_str()),
+                            nullptr};
+      execv(opener.c_str(), argv);
+      const int err = errno;
+      (void)!write(fds[1], &err, sizeof err);
+      _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    ssize_t got;
+    while ((got = read(fds[0], &err, sizeof err)) < 0 && errno == EINTR) {
+    }
+    close(fds[0]);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+  }
+
+ private:
+  static uint64_t Random() {
+    static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32) ^
+                               static_cast<uint64_t>(std::time(nullptr)));
+    return rng();
+  }
+
+  static std::string FindOnPath(const std::string& program) {
+    const char* env = std::getenv("PATH");
+    const std::string paths = env ? env : "/usr/bin:/bin";
+    size_t pos = 0;
+    for (;;) {
+      size_t colon = paths.find(':', pos);
+      if (colon == std::string::npos) colon = paths.size();
+      std::string dir = paths.substr(pos, colon - pos);
+      if (dir.empty()) dir = ".";
+      const std::string candidate = dir + "/" + program;
+      struct stat st;
+      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          access(candidate.c_str(), X_OK) == 0) {
+        return candidate;
+      }
+      if (colon >= paths.size()) return std::string();
+      pos = colon + 1;
+    }
+  }
+
+  std::string IniText(const std::string& file) {
+    std::string bytes;
+    if (file.empty() || !ReadWholeFile(*this, file, bytes)) return std::string();
+    return posix::IniTextToCp1252(bytes);
+  }
+};
+
+}  // namespace
+
+Os& Real() {
+  static PosixOs os;
+  return os;
+}
+
+int64_t Tell64(std::FILE* f) {
+  const off_t pos = ftello(f);
+  return pos < 0 ? -1 : static_cast<int64_t>(pos);
+}
+
+bool Seek64(std::FILE* f, int64_t offset, int whence) {
+  return fseeko(f, static_cast<off_t>(offset), whence) == 0;
+}
+
+}  // namespace platform
