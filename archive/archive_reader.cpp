@@ -1,1 +1,363 @@
-// (to be written)
+#include "archive/archive_reader.h"
+
+#include <cstring>
+
+#include "archive/archive_layout.h"
+
+// ---- byte sources ---------------------------------------------------------------------------
+
+FileByteSource::FileByteSource(std::FILE* f) : f_(f) {
+  const int64_t size = f ? platform::StreamSize(f) : -1;
+  size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
+bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
+  if (!f_ || offset > size_ || n > size_ - offset) return false;
+  if (n == 0) return true;
+  if (!platform::Seek64(f_, static_cast<int64_t>(offset), SEEK_SET)) return false;
+  return std::fread(buffer, 1, n, f_) == n;
+}
+
+bool MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
+  if (offset > size_ || n > size_ - offset) return false;
+  if (n) std::memcpy(buffer, data_ + offset, n);
+  return true;
+}
+
+namespace {
+
+// Reason texts (code page 1252).
+const char kWhyTooShort[] = "Die Datei ist zu kurz f\xFCr ein Archiv.";
+const char kWhyOffset[] = "Die Datei enth\xE4lt keinen g\xFCltigen Verweis auf die Archiveinstellungen.";
+const char kWhySettings[] = "Die Archiveinstellungen sind unvollst\xE4ndig oder ung\xFCltig.";
+const char kWhyVersion[] = "Die Archiveinstellungen haben eine unbekannte Version.";
+const char kWhyHeader[] = "Der Archivkopf fehlt oder ist besch\xE4" "digt.";
+const char kWhyMethod[] = "Das Archiv nennt eine unbekannte Kompressionsmethode.";
+const char kWhyEntryCut[] = "Ein Eintragskopf ist abgeschnitten oder besch\xE4" "digt.";
+const char kWhyNameLength[] = "Ein Eintrag hat eine ung\xFCltige Namensl\xE4nge.";
+const char kWhyEntryMethod[] = "Ein Eintrag weicht von der Methode des Archivs ab.";
+const char kWhyEntryFields[] = "Ein Eintragskopf enth\xE4lt ung\xFCltige Werte.";
+const char kWhyIncomplete[] =
+    "Ein Eintrag ist unvollst\xE4ndig (die Erstellung des Archivs wurde abgebrochen).";
+const char kWhyDataCut[] = "Die Daten eines Eintrags reichen \xFC" "ber das Archivende hinaus.";
+const char kWhyIo[] = "Die Datei konnte nicht gelesen werden.";
+
+// Reads fields one after another from [pos, limit) of a source; every read is checked against
+// limit first, so nothing is ever allocated or read beyond what the region holds.
+class Cursor {
+ public:
+  Cursor(ByteSource& src, uint64_t pos, uint64_t limit) : src_(src), pos_(pos), limit_(limit) {}
+
+  uint64_t pos() const { return pos_; }
+  uint64_t remaining() const { return pos_ < limit_ ? limit_ - pos_ : 0; }
+  bool ioFailed() const { return ioFailed_; }
+
+  bool Bytes(void* out, size_t n) {
+    if (n > remaining()) return false;
+    if (!src_.ReadAt(pos_, out, n)) {
+      ioFailed_ = true;
+      return false;
+    }
+    pos_ += n;
+    return true;
+  }
+  bool Skip(uint64_t n) {
+    if (n > remaining()) return false;
+    pos_ += n;
+    return true;
+  }
+  bool U8(uint8_t& v) { return Bytes(&v, 1); }
+  bool U16(uint16_t& v) {
+    uint8_t b[2];
+    if (!Bytes(b, 2)) return false;
+    v = GetU16(b);
+    return true;
+  }
+  bool String(std::string& s) {
+    uint16_t len = 0;
+    if (!U16(len)) return false;
+    if (len > remaining()) return false;
+    std::string text(len, '\0');
+    if (len && !Bytes(&text[0], len)) return false;
+    s.swap(text);
+    return true;
+  }
+
+ private:
+  ByteSource& src_;
+  uint64_t pos_;
+  uint64_t limit_;
+  bool ioFailed_ = false;
+};
+
+ReadStatus Fail(ReadStatus status, const char* text, std::string* why) {
+  if (why) *why = text;
+  return status;
+}
+
+// The settings block in [c.pos(), limit); same fields and order as the settings file.
+ReadStatus ParseSettings(Cursor& c, TInstallInf& s, std::string* why) {
+  uint8_t version = 0;
+  if (!c.U8(version)) return Fail(ReadStatus::NotAnArchive, kWhySettings, why);
+  if (version != layout::kSettingsVersion) return Fail(ReadStatus::NotAnArchive, kWhyVersion, why);
+  uint16_t rawCount = 0;
+  bool ok = c.U16(rawCount);
+  s.SourcePaths.Clear();
+  // The count is signed 16-bit, as the writer counts; a negative count holds no string.
+  const int count = static_cast<int16_t>(rawCount);
+  for (int i = 0; ok && i < count; ++i) {
+    std::string path;
+    ok = c.String(path);
+    if (ok) s.SourcePaths.Add(path);
+  }
+  ok = ok && c.U8(s.StoreDirNames) && c.U8(s.MaxCompression) && c.String(s.TargetDir) &&
+       c.String(s.SfxName) && c.String(s.Command) && c.String(s.SecondCommand) &&
+       c.String(s.IconFile) && c.String(s.DialogText) && c.String(s.InfoTextBefore) &&
+       c.String(s.InfoTextAfter) && c.U8(s.Terminates) && c.String(s.DialogTitle) &&
+       c.U8(s.TargetEditable) && c.U8(s.CleanUp);
+  if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+  if (!ok) return Fail(ReadStatus::NotAnArchive, kWhySettings, why);
+  return ReadStatus::Ok;
+}
+
+bool IsZeroDate(const platform::DosTime& t) {
+  return t.seconds2 == 0 && t.minute == 0 && t.hour == 0 && t.day == 0 && t.month == 0 &&
+         t.year1980 == 0;
+}
+
+// Parses the archive as if its payload ended at end (the 4-byte settings offset ends there).
+ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::string* why) {
+  info = ArchiveInfo();
+  info.payloadEnd = end >= layout::kSettingsOffsetSize ? end - layout::kSettingsOffsetSize : 0;
+  if (end < layout::kSettingsOffsetSize + 1) return Fail(ReadStatus::NotAnArchive, kWhyTooShort, why);
+  const uint64_t limit = end - layout::kSettingsOffsetSize;  // end of the compressed part
+  uint8_t raw[4];
+  if (!src.ReadAt(limit, raw, 4)) return Fail(ReadStatus::IoError, kWhyIo, why);
+  const uint64_t settingsOffset = GetU32(raw);
+  // Every program file starts with its stub, so the offset is never 0, and the settings block
+  // lies wholly before the offset field itself.
+  if (settingsOffset == 0 || settingsOffset >= limit) {
+    return Fail(ReadStatus::NotAnArchive, kWhyOffset, why);
+  }
+  info.settingsOffset = settingsOffset;
+
+  Cursor c(src, settingsOffset, limit);
+  const ReadStatus settingsStatus = ParseSettings(c, info.settings, why);
+  if (settingsStatus != ReadStatus::Ok) return settingsStatus;
+  if (c.remaining() == 0) return ReadStatus::Ok;  // no file was added: no compressed part
+
+  info.hasCompressedPart = true;
+  uint8_t header[layout::kArchiveHeaderSize];
+  if (!c.Bytes(header, sizeof header)) {
+    if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+    return Fail(ReadStatus::Damaged, kWhyHeader, why);
+  }
+  if (std::memcmp(header, layout::kArchiveMagic, 4) != 0 ||
+      GetU32(header + layout::kHdrReserved) != 0) {
+    return Fail(ReadStatus::Damaged, kWhyHeader, why);
+  }
+  info.fileCount = GetU32(header + layout::kHdrFileCount);
+  info.totalSize = GetU32(header + layout::kHdrTotalSize);
+  info.method = header[layout::kHdrMethod];
+  if (info.method != layout::kMethodBzip2 && info.method != layout::kMethodGzip) {
+    return Fail(ReadStatus::Damaged, kWhyMethod, why);
+  }
+
+  while (c.remaining() > 0) {
+    ArchiveEntry e;
+    e.headerOffset = c.pos();
+    uint16_t nameLength = 0;
+    if (!c.U16(nameLength)) {
+      if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+      return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
+    }
+    if (nameLength == 0 || nameLength > layout::kMaxStoredName) {
+      return Fail(ReadStatus::Damaged, kWhyNameLength, why);
+    }
+    uint8_t rest[layout::kMaxStoredName + layout::kEntryFixedSize - 2];
+    const size_t restSize = nameLength + layout::kEntryFixedSize - 2;
+    if (!c.Bytes(rest, restSize)) {
+      if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+      return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
+    }
+    e.name.assign(reinterpret_cast<const char*>(rest), nameLength);
+    const uint8_t* f = rest + nameLength;
+    e.time.seconds2 = GetU32(f + layout::kEntDate);
+    e.time.minute = GetU32(f + layout::kEntDate + 4);
+    e.time.hour = GetU32(f + layout::kEntDate + 8);
+    e.time.day = GetU32(f + layout::kEntDate + 12);
+    e.time.month = GetU32(f + layout::kEntDate + 16);
+    e.time.year1980 = GetU32(f + layout::kEntDate + 20);
+    e.size = GetU32(f + layout::kEntSize);
+    e.compressedSize = GetU32(f + layout::kEntCompressedSize);
+    e.method = f[layout::kEntMethod];
+    if (e.method != info.method) return Fail(ReadStatus::Damaged, kWhyEntryMethod, why);
+    if (f[layout::kEntZeroByte] != 0 || GetU32(f + layout::kEntZeroWord) != 0 ||
+        e.size > layout::kMaxFileSize || e.compressedSize > layout::kMaxFileSize) {
+      return Fail(ReadStatus::Damaged, kWhyEntryFields, why);
+    }
+    // A header that was never filled in: the build stopped while compressing this file. No
+    // complete stream of either method is 0 bytes long.
+    if (e.compressedSize == 0 || (e.size == 0 && IsZeroDate(e.time))) {
+      return Fail(ReadStatus::Damaged, kWhyIncomplete, why);
+    }
+    e.dataOffset = c.pos();
+    if (!c.Skip(e.compressedSize)) return Fail(ReadStatus::Damaged, kWhyDataCut, why);
+    info.entries.push_back(std::move(e));
+  }
+  return ReadStatus::Ok;
+}
+
+// Where an Authenticode certificate table starts, when the PE security directory names one that
+// ends exactly at the end of the file. 0 when there is none.
+uint64_t CertificateTableStart(ByteSource& src, uint64_t* tableSize) {
+  const uint64_t size = src.Size();
+  uint8_t dos[64];
+  if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
+  const uint64_t pe = GetU32(dos + 0x3C);
+  uint8_t coff[24];  // "PE\0\0" and the file header
+  if (pe < sizeof dos || !src.ReadAt(pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) {
+    return 0;
+  }
+  const uint64_t optionalSize = GetU16(coff + 4 + 16);
+  const uint64_t opt = pe + sizeof coff;
+  uint8_t magic[2];
+  if (!src.ReadAt(opt, magic, 2)) return 0;
+  uint64_t countAt = 0;
+  uint64_t dirsAt = 0;
+  switch (GetU16(magic)) {
+    case 0x10b: countAt = 92; dirsAt = 96; break;    // PE32
+    case 0x20b: countAt = 108; dirsAt = 112; break;  // PE32+
+    default: return 0;
+  }
+  const uint64_t securityAt = dirsAt + 4 * 8;  // data directory 4: the certificate table
+  if (securityAt + 8 > optionalSize) return 0;
+  uint8_t count[4];
+  uint8_t dir[8];
+  if (!src.ReadAt(opt + countAt, count, 4) || GetU32(count) < 5 ||
+      !src.ReadAt(opt + securityAt, dir, 8)) {
+    return 0;
+  }
+  const uint64_t start = GetU32(dir);
+  const uint64_t length = GetU32(dir + 4);
+  if (length == 0 || start <= opt + optionalSize || start >= size || start + length != size) {
+    return 0;
+  }
+  if (tableSize) *tableSize = length;
+  return start;
+}
+
+// The ends the unsigned payload may have had: a signer pads the file with up to 7 zero bytes to a
+// multiple of 8 before the table, and the original length is not recorded anywhere, so each end
+// from the table start downwards over zero bytes is a candidate.
+std::vector<uint64_t> CandidateEnds(ByteSource& src, uint64_t* tableSize) {
+  uint64_t length = 0;
+  const uint64_t table = CertificateTableStart(src, &length);
+  if (tableSize) *tableSize = length;
+  if (table == 0) return {src.Size()};
+  std::vector<uint64_t> ends{table};
+  uint8_t tail[7] = {};
+  const uint64_t back = table < 7 ? table : 7;
+  if (src.ReadAt(table - back, tail, back)) {
+    for (uint64_t i = 0; i < back && tail[back - 1 - i] == 0; ++i) ends.push_back(table - 1 - i);
+  }
+  return ends;
+}
+
+}  // namespace
+
+uint64_t PayloadEnd(ByteSource& src, uint64_t* signatureSize) {
+  const std::vector<uint64_t> ends = CandidateEnds(src, nullptr);
+  uint64_t end = ends.front();
+  for (uint64_t candidate : ends) {
+    ArchiveInfo probe;
+    if (ParseWithEnd(src, candidate, probe, nullptr) == ReadStatus::Ok) {
+      end = candidate;
+      break;
+    }
+  }
+  if (signatureSize) *signatureSize = src.Size() - end;
+  return end;
+}
+
+ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
+  const std::vector<uint64_t> ends = CandidateEnds(src, nullptr);
+  std::string firstWhy;
+  ReadStatus firstStatus = ReadStatus::Ok;
+  for (size_t i = 0; i < ends.size(); ++i) {
+    std::string reason;
+    const ReadStatus status = ParseWithEnd(src, ends[i], info, &reason);
+    if (status == ReadStatus::Ok) {
+      info.signatureSize = src.Size() - ends[i];
+      return status;
+    }
+    if (i == 0) {
+      firstStatus = status;
+      firstWhy = reason;
+    }
+  }
+  // A PE file whose security directory happens to reach the end but whose payload does not sit
+  // before it: read it as an unsigned file, and report the first failure if that fails too.
+  if (ends.front() != src.Size()) {
+    if (ParseWithEnd(src, src.Size(), info, nullptr) == ReadStatus::Ok) return ReadStatus::Ok;
+  }
+  info = ArchiveInfo();
+  if (why) *why = firstWhy;
+  return firstStatus;
+}
+
+// ---- stored names ---------------------------------------------------------------------------
+
+namespace {
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens a device, not a file, for these base names with any extension; trailing blanks
+// before the extension are ignored. COM and LPT also take the superscript digits 1, 2 and 3.
+bool IsDeviceName(const std::string& element) {
+  std::string base = element.substr(0, element.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& ch : base) ch = AsciiUpper(ch);
+  static const char* const kPlain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* d : kPlain) {
+    if (base == d) return true;
+  }
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+    const unsigned char digit = static_cast<unsigned char>(base[3]);
+    if ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsForbiddenChar(unsigned char ch) {
+  return ch < 0x20 || ch == 0x7F || ch == ':' || ch == '/' || ch == '<' || ch == '>' ||
+         ch == '"' || ch == '|' || ch == '?' || ch == '*';
+}
+
+}  // namespace
+
+bool IsSafeStoredName(const std::string& name, std::vector<std::string>* parts) {
+  if (name.size() < 2 || name.size() > layout::kMaxStoredName) return false;
+  // Exactly one leading backslash: two would be a UNC path, none a name of another form.
+  if (name[0] != '\\' || name[1] == '\\') return false;
+  std::vector<std::string> elements;
+  size_t start = 1;
+  for (;;) {
+    const size_t stop = name.find('\\', start);
+    const std::string element =
+        name.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+    // Empty elements, "." and "..", and names Windows would silently shorten.
+    if (element.empty() || element.back() == '.' || element.back() == ' ') return false;
+    for (char ch : element) {
+      if (IsForbiddenChar(static_cast<unsigned char>(ch))) return false;
+    }
+    if (IsDeviceName(element)) return false;
+    elements.push_back(element);
+    if (stop == std::string::npos) break;
+    start = stop + 1;
+  }
+  if (parts) parts->swap(elements);
+  return true;
+}
