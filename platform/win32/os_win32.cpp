@@ -3,6 +3,8 @@
 #include <windows.h>
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
+// windows.h maps RemoveDirectory to RemoveDirectoryA; our member of that name must keep it.
+#undef RemoveDirectory
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +83,7 @@ class Win32Os : public Os {
   }
 
   bool RemoveDirectory(const std::string& path) override {
-    return !path.empty() && RemoveDirectoryA(path.c_str()) != 0;
+    return !path.empty() && ::RemoveDirectoryA(path.c_str()) != 0;
   }
 
   std::string TempDirectory() override {
