@@ -1,0 +1,382 @@
+#include "archive/build_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/dir_scanner.h"
+#include "tests/unit/fake_front_end.h"
+#include "tests/unit/sfx_test_parser.h"
+#include "tests/unit/test_util.h"
+
+namespace {
+
+using testfe::FakeFrontEnd;
+using testfe::OsGuard;
+using testfe::RecordingOs;
+using testutil::TempDir;
+
+const std::string kSuccess = "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
+const std::string kFailed = "Fehler bei der Erstellung des Archivs!";
+
+class BuildDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings = TInstallInf();
+    BatchReport.Clear();
+    BatchRunning = 0;
+    stubDir_ = dir_.Join("prog");
+    stub1_ = "MZ bzip2 stub " + sfxtest::Content(3000, 11);
+    stub2_ = "MZ gzip stub " + sfxtest::Content(2500, 12);
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"), stub1_));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), stub2_));
+    src_ = dir_.Join("src");
+    ASSERT_TRUE(testutil::MakeDirs(src_));
+    sfx_ = dir_.Join("out.exe");
+    ui_.fields.SfxName = sfx_;
+    ui_.SetSource(src_);
+  }
+  void TearDown() override {
+    BatchRunning = 0;
+    BatchReport.Clear();
+  }
+
+  void AddSource(const std::string& rel, const std::string& content) {
+    const std::string full = dir_.Join("src/" + rel);
+    ASSERT_TRUE(testutil::WriteFile(full, content));
+    contents_[Stored(full)] = content;
+  }
+  // The stored name of a file below the test's source directory: the full path from its second
+  // separator on, with backslashes (the source lies deeper than the first directory level).
+  static std::string Stored(const std::string& full) {
+    const char sep = testutil::Sep()[0];
+    const size_t first = full.find(sep);
+    std::string name = full.substr(full.find(sep, first + 1));
+    std::replace(name.begin(), name.end(), sep, '\\');
+    return name;
+  }
+  // The source files in the order the scanner lists them.
+  std::vector<std::string> ListedFiles() {
+    TDirList list;
+    list.Masks.push_back("*.*");
+    list.Recursive = true;
+    list.Scan(src_);
+    std::vector<std::string> names;
+    for (const TFileInfo& f : list.Files) names.push_back(f.Name);
+    return names;
+  }
+
+  BuildResult Build() {
+    OsGuard guard(&os_);
+    return BuildArchive(ui_, stubDir_);
+  }
+  sfxtest::Archive Parsed() {
+    sfxtest::Archive a;
+    std::string why;
+    program_ = testutil::ReadFile(sfx_);
+    EXPECT_TRUE(sfxtest::Parse(program_, a, &why)) << why;
+    return a;
+  }
+  // Every temporary data file of the build is gone.
+  void ExpectDataFileDeleted() {
+    ASSERT_EQ(os_.tempFiles.size(), 1u);
+    EXPECT_FALSE(platform::Real().Exists(os_.tempFiles[0]));
+  }
+
+  TempDir dir_;
+  std::string stubDir_, stub1_, stub2_, src_, sfx_, program_;
+  std::map<std::string, std::string> contents_;  // stored name -> content
+  FakeFrontEnd ui_;
+  RecordingOs os_;
+};
+
+TEST_F(BuildDriverTest, Bzip2ArchiveIsLaidOutByteForByte) {
+  AddSource("a.txt", "Hallo\r\nWelt\r\n");
+  AddSource("sub/b.bin", sfxtest::Content(150000, 3));
+  AddSource("sub/deep/empty.dat", "");
+  ui_.fields.MaxCompression = 1;
+  ui_.fields.SfxName = "  " + sfx_ + " ";  // the name is trimmed, the field is not
+  ui_.fields.TargetDir = "  C:\\Ziel ";
+  ui_.fields.Command = "setup.exe";
+  ui_.fields.DialogTitle = "Titel";
+  ui_.fields.Terminates = 1;
+  ui_.fields.CleanUp = 1;
+  ui_.fields.TargetEditable = 0;
+  ui_.startAfterwards = true;
+
+  EXPECT_EQ(Build(), BuildResult::Success);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{kSuccess});
+  EXPECT_EQ(ui_.beginWait, 1);
+  EXPECT_EQ(ui_.endWait, 1);
+  ASSERT_FALSE(ui_.progress.empty());
+  EXPECT_EQ(ui_.progress.back(), "") << "the status line is emptied after compression";
+  EXPECT_EQ(ui_.progress.front().rfind("Datei: ", 0), 0u);
+  EXPECT_TRUE(ui_.failed.empty());
+  ExpectDataFileDeleted();
+
+  const sfxtest::Archive a = Parsed();
+  EXPECT_EQ(program_.substr(0, stub1_.size()), stub1_) << "the stub is copied unchanged";
+  EXPECT_EQ(a.settingsOffset, stub1_.size());
+  EXPECT_EQ(Settings.SfxName, sfx_);
+
+  sfxtest::SettingsBlock expected;
+  expected.version = 1;
+  expected.sources = {src_};
+  expected.storeDirNames = 1;
+  expected.maxCompression = 1;
+  expected.targetDir = "C:\\Ziel";
+  expected.sfxName = sfx_;
+  expected.command = "setup.exe";
+  expected.dialogText = kDefaultDialogText;
+  expected.infoBefore = kDefaultInfoTextBefore;
+  expected.infoAfter = kDefaultInfoTextAfter;
+  expected.terminates = 1;
+  expected.dialogTitle = "Titel";
+  expected.targetEditable = 0;
+  expected.cleanUp = 1;
+  const std::string block = sfxtest::ExpectedSettingsBlock(expected);
+  EXPECT_EQ(program_.substr(stub1_.size(), block.size()), block);
+
+  ASSERT_TRUE(a.hasHeader);
+  EXPECT_EQ(a.magic, "SFX2");
+  EXPECT_EQ(a.fileCount, 3u);
+  EXPECT_EQ(a.totalSize, 150013u);
+  EXPECT_EQ(a.reserved, 0u);
+  EXPECT_EQ(a.method, 0);
+  ASSERT_EQ(a.entries.size(), 3u);
+  EXPECT_EQ(a.leftover, "");
+  for (const sfxtest::Entry& e : a.entries) {
+    ASSERT_EQ(contents_.count(e.name), 1u) << e.name;
+    const std::string& content = contents_[e.name];
+    EXPECT_EQ(e.method, 0);
+    EXPECT_EQ(e.size, content.size());
+    EXPECT_TRUE(e.data == sfxtest::Bzip2(content)) << e.name;
+    EXPECT_EQ(e.zeroByte, 0);
+    EXPECT_EQ(e.zeroWord, 0u);
+  }
+  // Started once, complete and closed.
+  EXPECT_EQ(ui_.started, std::vector<std::string>{sfx_});
+  ASSERT_EQ(ui_.startedSize.size(), 1u);
+  EXPECT_EQ(ui_.startedSize[0], static_cast<int64_t>(program_.size()));
+}
+
+TEST_F(BuildDriverTest, GzipArchiveUsesTheSecondStubAndInflates) {
+  AddSource("x/one.txt", sfxtest::Content(70000, 4));
+  AddSource("two.txt", "zwei");
+  ui_.fields.MaxCompression = 0;
+  EXPECT_EQ(Build(), BuildResult::Success);
+  const sfxtest::Archive a = Parsed();
+  EXPECT_EQ(program_.substr(0, stub2_.size()), stub2_);
+  EXPECT_EQ(a.settingsOffset, stub2_.size());
+  EXPECT_EQ(a.settings.maxCompression, 0);
+  EXPECT_EQ(a.method, 1);
+  ASSERT_EQ(a.entries.size(), 2u);
+  for (const sfxtest::Entry& e : a.entries) {
+    EXPECT_EQ(e.method, 1);
+    bool ok = false;
+    EXPECT_TRUE(sfxtest::Gunzip(e.data, &ok) == contents_[e.name]) << e.name;
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_TRUE(ui_.started.empty()) << "not started unless asked";
+}
+
+TEST_F(BuildDriverTest, DateBlockComesFromTheLastWriteTime) {
+  AddSource("dated.txt", "x");
+  platform::DosTime t;
+  t.seconds2 = 29;  // 14:31:59 on 7 December 2026
+  t.minute = 31;
+  t.hour = 14;
+  t.day = 7;
+  t.month = 12;
+  t.year1980 = 46;
+  ASSERT_TRUE(platform::Real().SetLastWriteDosTime(dir_.Join("src/dated.txt"), t));
+  EXPECT_EQ(Build(), BuildResult::Success);
+  const sfxtest::Archive a = Parsed();
+  ASSERT_EQ(a.entries.size(), 1u);
+  const uint32_t expected[6] = {29, 31, 14, 7, 12, 46};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(a.entries[0].date[i], expected[i]) << i;
+}
+
+// With every other string empty the block is 28 + n bytes plus the program's own name, which a
+// build cannot leave empty.
+TEST_F(BuildDriverTest, SettingsBlockWithEmptyStringsTakes28PlusNBytes) {
+  for (std::string* text : {&ui_.fields.DialogText, &ui_.fields.DialogTitle,
+                            &ui_.fields.InfoTextBefore, &ui_.fields.InfoTextAfter}) {
+    *text = "   ";  // blanks only: trimmed to nothing
+  }
+  EXPECT_EQ(Build(), BuildResult::Success);
+  const sfxtest::Archive a = Parsed();
+  const size_t n = src_.size();
+  EXPECT_EQ(a.settings.size, 28 + n + sfx_.size());
+  EXPECT_FALSE(a.hasHeader) << "an empty tree gives no compressed part";
+  // stub, block, offset: nothing else.
+  EXPECT_EQ(program_.size(), stub2_.size() + a.settings.size + 4);
+  const std::string zero(1, '\0');
+  const std::string block = "\x01" + sfxtest::LE16(1) + sfxtest::Str(src_) + "\x01" + zero +
+                            sfxtest::LE16(0) + sfxtest::Str(sfx_) + std::string(12, '\0') + zero +
+                            sfxtest::LE16(0) + "\x01" + zero;
+  EXPECT_EQ(program_.substr(stub2_.size(), block.size()), block);
+  EXPECT_EQ(program_.substr(program_.size() - 4), sfxtest::LE32(uint32_t(stub2_.size())));
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{kSuccess});
+}
+
+TEST_F(BuildDriverTest, MissingSourceDirectoryGivesAnEmptyArchiveAndSuccess) {
+  ui_.SetSource(dir_.Join("does-not-exist"));
+  EXPECT_EQ(Build(), BuildResult::Success);
+  const sfxtest::Archive a = Parsed();
+  EXPECT_FALSE(a.hasHeader);
+  EXPECT_EQ(a.compressedPart, "");
+  ExpectDataFileDeleted();
+}
+
+// The second of three files cannot be opened: the build stops there but completes the program
+// file, whose header still announces all three, and starts it as asked.
+TEST_F(BuildDriverTest, UnreadableSecondFileFailsTheBuildButCompletesTheFile) {
+  AddSource("f1.txt", "eins");
+  AddSource("f2.txt", "zwei!");
+  AddSource("f3.txt", "drei");
+  const std::vector<std::string> order = ListedFiles();
+  ASSERT_EQ(order.size(), 3u);
+  os_.failPath = order[1];
+  os_.failMode = "rb";
+  ui_.startAfterwards = true;
+  ui_.fields.MaxCompression = 1;
+
+  EXPECT_EQ(Build(), BuildResult::FileFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{kFailed});
+  ASSERT_EQ(ui_.failed.size(), 1u);
+  EXPECT_EQ(ui_.failed[0].first, order[1]);
+  EXPECT_EQ(ui_.failed[0].second, "Datei kann nicht gelesen werden");
+  EXPECT_EQ(ui_.started, std::vector<std::string>{sfx_});
+  ExpectDataFileDeleted();
+
+  const sfxtest::Archive a = Parsed();
+  EXPECT_EQ(a.fileCount, 3u);
+  EXPECT_EQ(a.totalSize, 13u);
+  ASSERT_EQ(a.entries.size(), 2u);
+  EXPECT_TRUE(a.entries[0].data == sfxtest::Bzip2(contents_[a.entries[0].name]));
+  const sfxtest::Entry& blank = a.entries[1];
+  EXPECT_EQ(blank.name, Stored(order[1]));
+  EXPECT_EQ(blank.size, 0u);
+  EXPECT_EQ(blank.compressedSize, 0u);
+  for (uint32_t v : blank.date) EXPECT_EQ(v, 0u);
+  EXPECT_EQ(a.leftover, "");
+}
+
+TEST_F(BuildDriverTest, MissingStubDeletesTheOldFileAndCreatesNothing) {
+  AddSource("a.txt", "a");
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  platform::Real().Remove(dir_.Join("prog/tambrix.res2"));
+  ui_.startAfterwards = true;
+  EXPECT_EQ(Build(), BuildResult::StubMissing);
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{"Kann Datei tambrix.resx nicht \xF6" "ffnen!"});
+  EXPECT_FALSE(platform::Real().Exists(sfx_));
+  EXPECT_TRUE(ui_.started.empty());
+  EXPECT_EQ(ui_.endWait, 1);
+  ExpectDataFileDeleted();
+}
+
+TEST_F(BuildDriverTest, StubsAreFoundBesideTheProgramByDefault) {
+  AddSource("a.txt", "a");
+  os_.programPath = dir_.Join("prog/tambrix.exe");
+  OsGuard guard(&os_);
+  EXPECT_EQ(BuildArchive(ui_), BuildResult::Success);
+  EXPECT_EQ(testutil::ReadFile(sfx_).substr(0, stub2_.size()), stub2_);
+}
+
+TEST_F(BuildDriverTest, BlankNameAsksForANameAndTouchesNothing) {
+  AddSource("a.txt", "a");
+  ui_.fields.SfxName = "   ";
+  ui_.startAfterwards = true;
+  EXPECT_EQ(Build(), BuildResult::NoName);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Es wurde noch kein Archivname angegeben!"});
+  EXPECT_EQ(ui_.focus, 1);
+  EXPECT_EQ(ui_.beginWait, 0);
+  EXPECT_TRUE(os_.tempFiles.empty()) << "no data file is made";
+  EXPECT_TRUE(ui_.started.empty());
+  EXPECT_EQ(Settings.SfxName, "");
+}
+
+TEST_F(BuildDriverTest, UncreatableProgramFileIsAFailedStubCopy) {
+  AddSource("a.txt", "a");
+  sfx_ = dir_.Join("no/such/dir/out.exe");
+  ui_.fields.SfxName = sfx_;
+  ui_.startAfterwards = true;
+  EXPECT_EQ(Build(), BuildResult::StubCopyFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Fehler bei Lesen aus Datei tambrix.resx!"});
+  EXPECT_TRUE(ui_.started.empty());
+  ExpectDataFileDeleted();
+}
+
+TEST_F(BuildDriverTest, UnreadableDataFileLeavesTheProgramFileAsWritten) {
+  AddSource("a.txt", "a");
+  os_.failDataRead = true;
+  EXPECT_EQ(Build(), BuildResult::DataCopyFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Fehler bei Lesen aus der Datendatei!"});
+  const std::string program = testutil::ReadFile(sfx_);
+  sfxtest::SettingsBlock s;
+  ASSERT_TRUE(sfxtest::ParseSettings(program, stub2_.size(), program.size(), s));
+  EXPECT_EQ(program.size(), stub2_.size() + s.size) << "stub and settings block, nothing more";
+  ExpectDataFileDeleted();
+}
+
+TEST_F(BuildDriverTest, BatchModeWritesReportLinesInsteadOfMessages) {
+  AddSource("a.txt", "a");
+  BatchRunning = 1;
+  EXPECT_EQ(Build(), BuildResult::Success);
+  ui_.fields.SfxName = " ";
+  EXPECT_EQ(Build(), BuildResult::NoName);
+  ui_.fields.SfxName = sfx_;
+  platform::Real().Remove(dir_.Join("prog/tambrix.res2"));
+  EXPECT_EQ(Build(), BuildResult::StubMissing);
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), stub2_));
+  os_.failPath = dir_.Join("src/a.txt");
+  EXPECT_EQ(Build(), BuildResult::FileFailed);
+  os_.failPath = dir_.Join("prog/tambrix.res2");
+  EXPECT_EQ(Build(), BuildResult::StubCopyFailed);
+  BatchRunning = 0;
+
+  EXPECT_TRUE(ui_.messages.empty());
+  const std::vector<std::string> expected = {
+      "\nArchivName: " + sfx_,
+      "Erfolg: " + kSuccess,
+      "\nArchivName: ",
+      "Abbruch: Es wurde noch kein Archivname angegeben!",
+      "\nArchivName: " + sfx_,
+      "Abbruch: Kann Datei tambrix.resx nicht \xF6" "ffnen!",
+      "\nArchivName: " + sfx_,
+      kFailed,
+      "\nArchivName: " + sfx_,
+      "Abbruch: Fehler bei Lesen aus Datei tambrix.resx!",
+  };
+  EXPECT_EQ(BatchReport.Strings, expected);
+}
+
+// A file the format's 32-bit sizes cannot describe is a failed file, named with its reason; the
+// archive keeps the entries before it and no corrupt entry. The file is sparse and never read.
+TEST_F(BuildDriverTest, FileOver2GiBIsAFailedFileWithItsReason) {
+  AddSource("huge.bin", "");
+  std::error_code ec;
+  std::filesystem::resize_file(std::filesystem::path(dir_.Join("src/huge.bin")), 0x80000001ULL,
+                               ec);
+  if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
+  EXPECT_EQ(Build(), BuildResult::FileFailed);
+  ASSERT_EQ(ui_.failed.size(), 1u);
+  EXPECT_EQ(ui_.failed[0].first, dir_.Join("src/huge.bin"));
+  EXPECT_EQ(ui_.failed[0].second, "Datei ist zu gro\xDF f\xFCr das Archivformat (mehr als 2 GB)");
+  for (const std::string& line : ui_.progress) {
+    EXPECT_EQ(line, "") << "nothing of the file was read";
+  }
+  const sfxtest::Archive a = Parsed();
+  EXPECT_EQ(a.fileCount, 1u);
+  EXPECT_TRUE(a.entries.empty());
+  EXPECT_EQ(a.leftover, "");
+  testutil::WriteFile(dir_.Join("src/huge.bin"), "");
+}
+
+}  // namespace

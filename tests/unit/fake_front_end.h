@@ -1,0 +1,103 @@
+// A front end for driving builds and batch runs in tests: its "fields" behave like the dialog's
+// controls (ShowSettings fills them, TakeSettings reads them back), and everything the driver
+// asks of it is recorded.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+#include "settings/batch_run.h"
+
+namespace testfe {
+
+class FakeFrontEnd : public BatchFrontEnd {
+ public:
+  void TakeSettings(TInstallInf& settings) override {
+    ++takes;
+    flagAtTake.push_back(BatchRunning);
+    const std::string source = SourceDirText();
+    settings = fields;
+    settings.SourcePaths.Clear();
+    settings.SourcePaths.Add(source);
+  }
+  std::string SfxNameText() override { return fields.SfxName; }
+  std::string SourceDirText() override {
+    return fields.SourcePaths.Count() > 0 ? fields.SourcePaths.At(0) : std::string();
+  }
+  bool MaxCompressionChecked() override { return fields.MaxCompression != 0; }
+  bool StartAfterwardsChecked() override { return startAfterwards; }
+  void ShowProgress(const std::string& text) override { progress.push_back(text); }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void FocusSfxName() override { ++focus; }
+  void StartProgram(const std::string& path) override {
+    started.push_back(path);
+    // The program must be complete and closed when it is started.
+    std::FILE* f = platform::Real().Open(path, "rb");
+    startedSize.push_back(f ? platform::StreamSize(f) : -1);
+    if (f) std::fclose(f);
+  }
+  void BeginWait() override { ++beginWait; }
+  void EndWait() override { ++endWait; }
+  void FileFailed(const std::string& path, const std::string& reason) override {
+    failed.emplace_back(path, reason);
+  }
+  void ShowSettings(const TInstallInf& settings) override {
+    fields = settings;
+    shown.push_back(settings);
+  }
+  void Repaint() override { ++repaints; }
+  void ShowReport(const std::string& report) override { reports.push_back(report); }
+
+  // The source directory as the dialog's field holds it.
+  void SetSource(const std::string& dir) {
+    fields.SourcePaths.Clear();
+    fields.SourcePaths.Add(dir);
+  }
+
+  TInstallInf fields;
+  bool startAfterwards = false;
+  int takes = 0, focus = 0, beginWait = 0, endWait = 0, repaints = 0;
+  std::vector<uint8_t> flagAtTake;
+  std::vector<std::string> progress, messages, started, reports;
+  std::vector<int64_t> startedSize;
+  std::vector<std::pair<std::string, std::string>> failed;
+  std::vector<TInstallInf> shown;
+};
+
+// Installs an Os for one test and restores the real one afterwards.
+struct OsGuard {
+  explicit OsGuard(platform::Os* os) { platform::SetForTesting(os); }
+  ~OsGuard() { platform::SetForTesting(nullptr); }
+};
+
+// Records the temporary files made and can refuse to open one path in one mode.
+class RecordingOs : public platform::ForwardingOs {
+ public:
+  RecordingOs() : ForwardingOs(platform::Real()) {}
+  bool CreateUniqueTempFile(const std::string& d, const std::string& pre,
+                            std::string& p) override {
+    const bool ok = inner_.CreateUniqueTempFile(d, pre, p);
+    if (ok) tempFiles.push_back(p);
+    return ok;
+  }
+  std::FILE* Open(const std::string& p, const char* m) override {
+    if (p == failPath && (failMode.empty() || failMode == m)) return nullptr;
+    if (failDataRead && !tempFiles.empty() && p == tempFiles.back() && std::string(m) == "rb") {
+      return nullptr;
+    }
+    return inner_.Open(p, m);
+  }
+  std::string ProgramPath() override {
+    return programPath.empty() ? inner_.ProgramPath() : programPath;
+  }
+
+  std::vector<std::string> tempFiles;
+  std::string failPath, failMode;
+  bool failDataRead = false;
+  std::string programPath;
+};
+
+}  // namespace testfe
