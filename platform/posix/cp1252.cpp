@@ -28,8 +28,8 @@ void AppendUtf8(uint32_t cp, std::string& out) {
   }
 }
 
-// Decodes one strictly valid UTF-8 sequence at text[i]; false on any malformed input (overlong
-// forms, surrogates, values beyond U+10FFFF, truncated sequences).
+}  // namespace
+
 bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& cp) {
   const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char b0 = byte(i);
@@ -58,8 +58,6 @@ bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& cp) {
   i += n + 1;
   return true;
 }
-
-}  // namespace
 
 uint32_t Cp1252ToCodePoint(unsigned char c) {
   if (c >= 0x80 && c <= 0x9F) return kHigh[c - 0x80];

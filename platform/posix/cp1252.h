@@ -15,6 +15,10 @@ uint32_t Cp1252ToCodePoint(unsigned char c);
 // The code page 1252 byte of a code point; false when the code page has no such character.
 bool CodePointToCp1252(uint32_t cp, unsigned char& out);
 
+// Decodes the strictly valid UTF-8 sequence at text[i] and moves i behind it; false (i unchanged)
+// on malformed input: overlong forms, surrogates, values beyond U+10FFFF, cut-off sequences.
+bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& cp);
+
 // Every byte of text as UTF-8.
 std::string Cp1252ToUtf8(const std::string& text);
 // The UTF-8 text in code page 1252. When text is not valid UTF-8, or holds a character the code

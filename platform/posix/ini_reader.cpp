@@ -55,25 +55,17 @@ std::string Utf16ToCp1252(const std::string& bytes, size_t start, bool bigEndian
 }
 
 std::string Utf8ToCp1252Lossy(const std::string& bytes, size_t start) {
+  // Like a system conversion: a character the code page lacks becomes '?', and so does every
+  // byte of a malformed sequence.
   std::string out;
   size_t i = start;
   while (i < bytes.size()) {
-    // Take the longest well-formed piece through the strict converter, one character at a time.
-    size_t len = 1;
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    if ((b & 0xE0) == 0xC0)
-      len = 2;
-    else if ((b & 0xF0) == 0xE0)
-      len = 3;
-    else if ((b & 0xF8) == 0xF0)
-      len = 4;
-    std::string piece = bytes.substr(i, len), converted;
-    if (Utf8ToCp1252(piece, converted) && converted.size() == 1) {
-      out += converted;
-      i += len;
+    uint32_t cp = 0;
+    if (DecodeUtf8(bytes, i, cp)) {
+      out += ToCp1252OrQuestionMark(cp);
     } else {
       out += '?';
-      i += 1;
+      ++i;
     }
   }
   return out;
