@@ -28,18 +28,25 @@ namespace {
 
 // Reason texts (code page 1252).
 const char kWhyTooShort[] = "Die Datei ist zu kurz f\xFCr ein Archiv.";
-const char kWhyOffset[] = "Die Datei enth\xE4lt keinen g\xFCltigen Verweis auf die Archiveinstellungen.";
+const char kWhyOffset[] =
+    "Die Datei enth\xE4lt keinen g\xFCltigen Verweis auf die Archiveinstellungen.";
 const char kWhySettings[] = "Die Archiveinstellungen sind unvollst\xE4ndig oder ung\xFCltig.";
 const char kWhyVersion[] = "Die Archiveinstellungen haben eine unbekannte Version.";
-const char kWhyHeader[] = "Der Archivkopf fehlt oder ist besch\xE4" "digt.";
+const char kWhyHeader[] =
+    "Der Archivkopf fehlt oder ist besch\xE4"
+    "digt.";
 const char kWhyMethod[] = "Das Archiv nennt eine unbekannte Kompressionsmethode.";
-const char kWhyEntryCut[] = "Ein Eintragskopf ist abgeschnitten oder besch\xE4" "digt.";
+const char kWhyEntryCut[] =
+    "Ein Eintragskopf ist abgeschnitten oder besch\xE4"
+    "digt.";
 const char kWhyNameLength[] = "Ein Eintrag hat eine ung\xFCltige Namensl\xE4nge.";
 const char kWhyEntryMethod[] = "Ein Eintrag weicht von der Methode des Archivs ab.";
 const char kWhyEntryFields[] = "Ein Eintragskopf enth\xE4lt ung\xFCltige Werte.";
 const char kWhyIncomplete[] =
     "Ein Eintrag ist unvollst\xE4ndig (die Erstellung des Archivs wurde abgebrochen).";
-const char kWhyDataCut[] = "Die Daten eines Eintrags reichen \xFC" "ber das Archivende hinaus.";
+const char kWhyDataCut[] =
+    "Die Daten eines Eintrags reichen \xFC"
+    "ber das Archivende hinaus.";
 const char kWhyIo[] = "Die Datei konnte nicht gelesen werden.";
 
 // Reads fields one after another from [pos, limit) of a source; every read is checked against
@@ -129,7 +136,8 @@ bool IsZeroDate(const platform::DosTime& t) {
 ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::string* why) {
   info = ArchiveInfo();
   info.payloadEnd = end >= layout::kSettingsOffsetSize ? end - layout::kSettingsOffsetSize : 0;
-  if (end < layout::kSettingsOffsetSize + 1) return Fail(ReadStatus::NotAnArchive, kWhyTooShort, why);
+  if (end < layout::kSettingsOffsetSize + 1)
+    return Fail(ReadStatus::NotAnArchive, kWhyTooShort, why);
   const uint64_t limit = end - layout::kSettingsOffsetSize;  // end of the compressed part
   uint8_t raw[4];
   if (!src.ReadAt(limit, raw, 4)) return Fail(ReadStatus::IoError, kWhyIo, why);
@@ -216,7 +224,8 @@ uint64_t CertificateTableStart(ByteSource& src, uint64_t* tableSize) {
   if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
   const uint64_t pe = GetU32(dos + 0x3C);
   uint8_t coff[24];  // "PE\0\0" and the file header
-  if (pe < sizeof dos || !src.ReadAt(pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) {
+  if (pe < sizeof dos || !src.ReadAt(pe, coff, sizeof coff) ||
+      std::memcmp(coff, "PE\0\0", 4) != 0) {
     return 0;
   }
   const uint64_t optionalSize = GetU16(coff + 4 + 16);
@@ -226,9 +235,16 @@ uint64_t CertificateTableStart(ByteSource& src, uint64_t* tableSize) {
   uint64_t countAt = 0;
   uint64_t dirsAt = 0;
   switch (GetU16(magic)) {
-    case 0x10b: countAt = 92; dirsAt = 96; break;    // PE32
-    case 0x20b: countAt = 108; dirsAt = 112; break;  // PE32+
-    default: return 0;
+    case 0x10b:
+      countAt = 92;
+      dirsAt = 96;
+      break;  // PE32
+    case 0x20b:
+      countAt = 108;
+      dirsAt = 112;
+      break;  // PE32+
+    default:
+      return 0;
   }
   const uint64_t securityAt = dirsAt + 4 * 8;  // data directory 4: the certificate table
   if (securityAt + 8 > optionalSize) return 0;
@@ -332,8 +348,8 @@ bool IsDeviceName(const std::string& element) {
 }
 
 bool IsForbiddenChar(unsigned char ch) {
-  return ch < 0x20 || ch == 0x7F || ch == ':' || ch == '/' || ch == '<' || ch == '>' ||
-         ch == '"' || ch == '|' || ch == '?' || ch == '*';
+  return ch < 0x20 || ch == 0x7F || ch == ':' || ch == '/' || ch == '<' || ch == '>' || ch == '"' ||
+         ch == '|' || ch == '?' || ch == '*';
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The archive reader and the entry decoders against archives assembled byte by byte here, so the
 // reader is checked independently of the writer.
+#include "archive/archive_reader.h"
+
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "archive/archive_layout.h"
-#include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
 #include "tests/unit/test_util.h"
 
@@ -128,9 +129,7 @@ struct ArchiveMaker {
 std::vector<TestFile> SampleFiles() {
   Bytes binary;
   for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7919) % 251);
-  return {{"\\a.txt", "Hallo Welt\r\n"},
-          {"\\sub\\leer.dat", ""},
-          {"\\sub\\bin\xE4r.bin", binary}};
+  return {{"\\a.txt", "Hallo Welt\r\n"}, {"\\sub\\leer.dat", ""}, {"\\sub\\bin\xE4r.bin", binary}};
 }
 
 DecodeStatus Decode(ByteSource& src, const ArchiveEntry& e, Bytes* out) {
@@ -471,14 +470,14 @@ TEST(ArchiveReader, HeaderAndEntryFieldsAreChecked) {
     char value;
   };
   const Patch patches[] = {
-      {part, 'X'},                                        // magic
-      {part + layout::kHdrReserved, 1},                   // reserved word
-      {part + layout::kHdrMethod, 2},                     // unknown method
-      {first.headerOffset + 1, 2},                        // name length 513
-      {fixed + layout::kEntMethod, 0},                    // entry method differs from the archive's
-      {fixed + layout::kEntZeroByte, 1},                  // the zero byte
-      {fixed + layout::kEntZeroWord + 3, 1},              // the zero word
-      {fixed + layout::kEntCompressedSize + 3, '\x80'},   // compressed size over 2^31 - 1
+      {part, 'X'},                                       // magic
+      {part + layout::kHdrReserved, 1},                  // reserved word
+      {part + layout::kHdrMethod, 2},                    // unknown method
+      {first.headerOffset + 1, 2},                       // name length 513
+      {fixed + layout::kEntMethod, 0},                   // entry method differs from the archive's
+      {fixed + layout::kEntZeroByte, 1},                 // the zero byte
+      {fixed + layout::kEntZeroWord + 3, 1},             // the zero word
+      {fixed + layout::kEntCompressedSize + 3, '\x80'},  // compressed size over 2^31 - 1
   };
   for (const Patch& p : patches) {
     Bytes bytes = good;

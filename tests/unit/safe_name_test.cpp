@@ -12,33 +12,40 @@ TEST(SafeName, OrdinaryNamesAreAcceptedAndSplit) {
   std::vector<std::string> parts;
   ASSERT_TRUE(IsSafeStoredName("\\a.txt", &parts));
   EXPECT_EQ(parts, std::vector<std::string>{"a.txt"});
-  ASSERT_TRUE(IsSafeStoredName("\\sub\\dir\\\xDC" "bersicht.txt", &parts));
-  EXPECT_EQ(parts, (std::vector<std::string>{"sub", "dir", "\xDC" "bersicht.txt"}));
-  for (const char* name : {"\\M\xE4rz.doc", "\\.profile", "\\a b\\c d.txt", "\\x..y", "\\Projekt\\a",
-                           "\\CONFIG.SYS", "\\console", "\\COM10", "\\LPT", "\\nul2.txt",
-                           "\\ leading blank", "\\stra\xDF" "e"}) {
+  ASSERT_TRUE(
+      IsSafeStoredName("\\sub\\dir\\\xDC"
+                       "bersicht.txt",
+                       &parts));
+  EXPECT_EQ(parts, (std::vector<std::string>{"sub", "dir",
+                                             "\xDC"
+                                             "bersicht.txt"}));
+  for (const char* name :
+       {"\\M\xE4rz.doc", "\\.profile", "\\a b\\c d.txt", "\\x..y", "\\Projekt\\a", "\\CONFIG.SYS",
+        "\\console", "\\COM10", "\\LPT", "\\nul2.txt", "\\ leading blank",
+        "\\stra\xDF"
+        "e"}) {
     EXPECT_TRUE(IsSafeStoredName(name)) << name;
   }
 }
 
 TEST(SafeName, ParentAndCurrentDirectoryElementsAreRefused) {
-  for (const char* name : {"\\..", "\\..\\evil", "\\a\\..\\..\\evil", "\\a\\..", "\\.",
-                           "\\a\\.\\b", "\\...", "\\a\\.. "}) {
+  for (const char* name : {"\\..", "\\..\\evil", "\\a\\..\\..\\evil", "\\a\\..", "\\.", "\\a\\.\\b",
+                           "\\...", "\\a\\.. "}) {
     EXPECT_FALSE(IsSafeStoredName(name)) << name;
   }
 }
 
 TEST(SafeName, AbsoluteDriveAndUncPathsAreRefused) {
-  for (const char* name : {"C:\\evil", "\\C:\\evil", "\\\\server\\share\\evil", "\\\\?\\C:\\x",
-                           "evil.txt", "sub\\evil.txt", "/etc/passwd", "\\/etc/passwd",
-                           "\\a/../../evil", "\\a/b"}) {
+  for (const char* name :
+       {"C:\\evil", "\\C:\\evil", "\\\\server\\share\\evil", "\\\\?\\C:\\x", "evil.txt",
+        "sub\\evil.txt", "/etc/passwd", "\\/etc/passwd", "\\a/../../evil", "\\a/b"}) {
     EXPECT_FALSE(IsSafeStoredName(name)) << name;
   }
 }
 
 TEST(SafeName, StreamsAndWildcardsAreRefused) {
-  for (const char* name : {"\\a.txt:stream", "\\a.txt::$DATA", "\\a<b", "\\a>b", "\\a|b",
-                           "\\a\"b", "\\a?b", "\\a*b"}) {
+  for (const char* name : {"\\a.txt:stream", "\\a.txt::$DATA", "\\a<b", "\\a>b", "\\a|b", "\\a\"b",
+                           "\\a?b", "\\a*b"}) {
     EXPECT_FALSE(IsSafeStoredName(name)) << name;
   }
 }

@@ -1,0 +1,504 @@
+#include "cli/commands.h"
+
+#include <memory>
+
+#include "archive/archive_layout.h"
+#include "archive/archive_reader.h"
+#include "archive/build_driver.h"
+#include "archive/entry_decoder.h"
+#include "archive/file_helpers.h"
+#include "cli/console_front_end.h"
+#include "cli/console_text.h"
+#include "platform/platform.h"
+#include "settings/batch_run.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+const char kUsageHint[] = "Aufruf: tambrixc --help zeigt alle Befehle und Optionen.\n";
+
+void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
+
+int Usage(std::FILE* err, const std::string& text) {
+  Error(err, "tambrixc: " + text);
+  console::Write(err, kUsageHint);
+  return kExitUsage;
+}
+
+bool IsHelp(const std::string& a) { return a == "--help" || a == "-h" || a == "/?"; }
+
+// Splits "--name=value" into name and value; other arguments keep hasValue false.
+struct Option {
+  std::string name;
+  std::string value;
+  bool hasValue = false;
+};
+Option SplitOption(const std::string& arg) {
+  Option o;
+  const size_t eq = arg.find('=');
+  if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+    o.name = arg.substr(0, eq);
+    o.value = arg.substr(eq + 1);
+    o.hasValue = true;
+  } else {
+    o.name = arg;
+  }
+  return o;
+}
+
+// Takes the value of an option that needs one, from "--x=v" or the next argument.
+bool TakeValue(const std::vector<std::string>& args, size_t& i, Option& o) {
+  if (o.hasValue) return true;
+  if (i + 1 >= args.size()) return false;
+  o.value = args[++i];
+  o.hasValue = true;
+  return true;
+}
+
+// Opens an archive for reading; nullptr after a message when it cannot be opened.
+std::FILE* OpenArchive(const std::string& path, std::FILE* err) {
+  std::FILE* f = platform::Current().Open(path, "rb");
+  if (!f)
+    Error(err, "Kann Datei " + path +
+                   " nicht \xF6"
+                   "ffnen!");
+  return f;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads the archive structure; false after a message naming what is wrong.
+bool ReadOrReport(ByteSource& src, const std::string& path, ArchiveInfo& info, std::FILE* err) {
+  std::string why;
+  const ReadStatus status = ReadArchive(src, info, &why);
+  if (status == ReadStatus::Ok) return true;
+  const char* what = status == ReadStatus::NotAnArchive ? "ist kein Tambrix-Archiv"
+                     : status == ReadStatus::IoError    ? "kann nicht gelesen werden"
+                                                        : "ist besch\xE4"
+                                                          "digt";
+  Error(err, "Die Datei " + path + " " + what + ": " + why);
+  return false;
+}
+
+std::string DecodeProblem(DecodeStatus s) {
+  switch (s) {
+    case DecodeStatus::Ok:
+      return std::string();
+    case DecodeStatus::Damaged:
+      return "die Daten sind besch\xE4"
+             "digt (Pr\xFC"
+             "fsumme, L\xE4nge oder Datenstrom stimmt nicht)";
+    case DecodeStatus::SinkFailed:
+      return "die Datei kann nicht geschrieben werden";
+    case DecodeStatus::IoError:
+      return "das Archiv kann nicht gelesen werden";
+  }
+  return "unbekannter Fehler";
+}
+
+std::string Number(uint64_t v) { return std::to_string(v); }
+
+std::string Two(uint32_t v) {
+  std::string s = std::to_string(v);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+std::string DateText(const platform::DosTime& t) {
+  return Two(t.day) + "." + Two(t.month) + "." + std::to_string(1980 + t.year1980) + " " +
+         Two(t.hour) + ":" + Two(t.minute) + ":" + Two(t.seconds2 * 2);
+}
+
+std::string RightAligned(const std::string& s, size_t width) {
+  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+// A multi-line text of the record with its continuation lines indented.
+std::string Indented(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+    if (text[i] == '\n') out += "    ";
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- help -------------------------------------------------------------------------------------
+
+std::string HelpText() {
+  return "tambrixc - Konsolenversion des Tambrix-Archivgenerators (ZAL Gralvex Version 0.5b)\n"
+         "\n"
+         "Befehle:\n"
+         "  tambrixc build --source VERZ --sfx DATEI [Optionen]\n"
+         "      Erzeugt ein selbstentpackendes Archiv aus VERZ und allen Unterverzeichnissen.\n"
+         "      Ausgangspunkt sind die Vorgaben (oder die mit --settings genannte Datei).\n"
+         "      --source VERZ           Quellverzeichnis (Unterverzeichnisse werden mit "
+         "eingelesen)\n"
+         "      --sfx DATEI             SFX-Name: die zu erzeugende Programmdatei\n"
+         "      --max-compression       Maximale Kompression (bzip2, tambrix.res1); sonst gzip\n"
+         "                              (tambrix.res2)\n"
+         "      --target-dir VERZ       Zielverzeichnisvorgabe (leer: das Tempverzeichnis)\n"
+         "      --command KOMMANDO      Kommando nach dem Entpacken\n"
+         "      --title TEXT            Dialogtitelzeile\n"
+         "      --text-file DATEI       Dialogtext aus einer Textdatei (Codepage 1252)\n"
+         "      --info-before-file DATEI  Infotext bei Programmstart aus einer Textdatei\n"
+         "      --info-after-file DATEI   Infotext nach dem Entpacken aus einer Textdatei\n"
+         "      --terminates            Programm terminiert\n"
+         "      --clean-up              Nach dem Programmende abr\xE4umen\n"
+         "      --no-target-editable    Zielverzeichnis nicht vom Benutzer editierbar\n"
+         "      --settings DATEI        Einstellungen aus dieser Datei (Format von tambrix.dat)\n"
+         "                              statt der Vorgaben; --source und --sfx sind dann optional\n"
+         "      --stub-dir VERZ         Verzeichnis mit tambrix.res1/tambrix.res2 (Vorgabe: das\n"
+         "                              Verzeichnis von tambrixc)\n"
+         "  tambrixc batch [DATEI] [--stub-dir VERZ]\n"
+         "      Arbeitet die Steuerdatei ab (Vorgabe: tambbatch.ini neben tambrixc) und gibt den\n"
+         "      Bericht aus.\n"
+         "  tambrixc list ARCHIV\n"
+         "      Zeigt die Einstellungen und alle Dateien (Gr\xF6\xDF"
+         "e, gepackt, Datum, Name).\n"
+         "  tambrixc verify ARCHIV\n"
+         "      Entpackt jede Datei zur Probe und pr\xFC"
+         "ft L\xE4ngen und Pr\xFC"
+         "fsummen.\n"
+         "  tambrixc extract ARCHIV ZIELVERZ\n"
+         "      Entpackt alle Dateien unterhalb von ZIELVERZ. Ein Archiv mit unsicheren Namen\n"
+         "      (.., absolute Pfade, Laufwerke, ':' oder Ger\xE4tenamen wie CON) wird ganz "
+         "abgelehnt.\n"
+         "  tambrixc --help\n"
+         "      Zeigt diesen Text.\n"
+         "\n"
+         "Optionen k\xF6nnen auch als --option=WERT geschrieben werden.\n"
+         "Meldungen erscheinen auf der Fehlerausgabe, Listen und Berichte auf der "
+         "Standardausgabe.\n"
+         "R\xFC"
+         "ckgabewert: 0 bei vollem Erfolg, 1 bei einem Fehler oder besch\xE4"
+         "digten Archiv,\n"
+         "2 bei falschem Aufruf.\n";
+}
+
+// ---- dispatch ---------------------------------------------------------------------------------
+
+int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  if (args.empty()) return Usage(err, "Kein Befehl angegeben.");
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (IsHelp(command) || command == "help") {
+    console::Write(out, HelpText());
+    return kExitOk;
+  }
+  if (command == "build") return CommandBuild(rest, out, err);
+  if (command == "batch") return CommandBatch(rest, out, err);
+  if (command == "list") return CommandList(rest, out, err);
+  if (command == "verify") return CommandVerify(rest, out, err);
+  if (command == "extract") return CommandExtract(rest, out, err);
+  return Usage(err, "Unbekannter Befehl: " + command);
+}
+
+// ---- build ------------------------------------------------------------------------------------
+
+int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string settingsFile;
+  std::string stubDir;
+  bool haveSource = false;
+  bool haveSfx = false;
+  // Options are applied in order after the starting record is chosen, so collect them first.
+  std::vector<Option> options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (IsHelp(args[i])) {
+      console::Write(out, HelpText());
+      return kExitOk;
+    }
+    Option o = SplitOption(args[i]);
+    static const char* const kWithValue[] = {
+        "--source",   "--sfx",       "--target-dir",       "--command",
+        "--title",    "--text-file", "--info-before-file", "--info-after-file",
+        "--settings", "--stub-dir"};
+    static const char* const kFlags[] = {"--max-compression", "--terminates", "--clean-up",
+                                         "--no-target-editable"};
+    bool known = false;
+    for (const char* name : kWithValue) {
+      if (o.name == name) {
+        known = true;
+        if (!TakeValue(args, i, o))
+          return Usage(err, "Die Option " + o.name + " braucht einen Wert.");
+      }
+    }
+    for (const char* name : kFlags) {
+      if (o.name == name) {
+        known = true;
+        if (o.hasValue) return Usage(err, "Die Option " + o.name + " hat keinen Wert.");
+      }
+    }
+    if (!known) return Usage(err, "Unbekannte Option: " + args[i]);
+    if (o.name == "--settings") {
+      settingsFile = console::PathArg(o.value);
+    } else if (o.name == "--stub-dir") {
+      stubDir = console::PathArg(o.value);
+    } else {
+      if (o.name == "--source") haveSource = true;
+      if (o.name == "--sfx") haveSfx = true;
+      options.push_back(o);
+    }
+  }
+
+  TInstallInf record;
+  if (!settingsFile.empty()) {
+    if (!FileExists(settingsFile)) {
+      Error(err, "Kann Datei " + settingsFile + " nicht finden!");
+      return kExitFailed;
+    }
+    if (!LoadSettingsFile(record, settingsFile)) {
+      Error(err,
+            "Die Einstellungsdatei " + settingsFile + " ist ung\xFCltig oder unvollst\xE4ndig.");
+      return kExitFailed;
+    }
+  }
+  if (!haveSource && settingsFile.empty()) return Usage(err, "Die Option --source fehlt.");
+  if (!haveSfx && settingsFile.empty()) return Usage(err, "Die Option --sfx fehlt.");
+
+  for (const Option& o : options) {
+    std::string text;
+    const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--text-file" ||
+                        o.name == "--info-before-file" || o.name == "--info-after-file";
+    if (isPath) {
+      text = console::PathArg(o.value);
+    } else if (!console::TextArg(o.value, text)) {
+      Error(err, "Der Wert von " + o.name +
+                     " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
+      return kExitUsage;
+    }
+    if (o.name == "--source") {
+      record.SourcePaths.Clear();
+      record.SourcePaths.Add(text);
+    } else if (o.name == "--sfx") {
+      record.SfxName = text;
+    } else if (o.name == "--target-dir") {
+      record.TargetDir = text;
+    } else if (o.name == "--command") {
+      record.Command = text;
+    } else if (o.name == "--title") {
+      record.DialogTitle = text;
+    } else if (o.name == "--text-file" || o.name == "--info-before-file" ||
+               o.name == "--info-after-file") {
+      if (!FileExists(text)) {
+        Error(err, "Kann Datei " + text + " nicht finden!");
+        return kExitFailed;
+      }
+      std::string& field = o.name == "--text-file"          ? record.DialogText
+                           : o.name == "--info-before-file" ? record.InfoTextBefore
+                                                            : record.InfoTextAfter;
+      field.clear();
+      ReadTextFile(text.c_str(), field);
+    } else if (o.name == "--max-compression") {
+      record.MaxCompression = 1;
+    } else if (o.name == "--terminates") {
+      record.Terminates = 1;
+    } else if (o.name == "--clean-up") {
+      record.CleanUp = 1;
+    } else if (o.name == "--no-target-editable") {
+      record.TargetEditable = 0;
+    }
+  }
+
+  // A source that names no directory would silently give an archive without files.
+  const std::string source = record.SourcePaths.Count() > 0 ? record.SourcePaths.At(0) : "";
+  if (source.empty() || !platform::Current().IsDirectory(source)) {
+    Error(err, "Das Quellverzeichnis " + source + " existiert nicht.");
+    return kExitFailed;
+  }
+
+  Settings = record;
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
+  const BuildResult result = BuildArchive(ui, stubDir);
+  return result == BuildResult::Success ? kExitOk : kExitFailed;
+}
+
+// ---- batch ------------------------------------------------------------------------------------
+
+int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string iniPath;
+  std::string stubDir;
+  bool haveFile = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (IsHelp(args[i])) {
+      console::Write(out, HelpText());
+      return kExitOk;
+    }
+    Option o = SplitOption(args[i]);
+    if (o.name == "--stub-dir") {
+      if (!TakeValue(args, i, o)) return Usage(err, "Die Option --stub-dir braucht einen Wert.");
+      stubDir = console::PathArg(o.value);
+    } else if (args[i].compare(0, 1, "-") == 0 && args[i] != "-") {
+      return Usage(err, "Unbekannte Option: " + args[i]);
+    } else if (!haveFile) {
+      iniPath = console::PathArg(args[i]);
+      haveFile = true;
+    } else {
+      return Usage(err, "Zu viele Argumente: " + args[i]);
+    }
+  }
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
+  if (!RunBatch(ui, iniPath, stubDir)) return kExitFailed;
+  // Every archive has one name line; a success line only when it was built whole.
+  int names = 0;
+  int successes = 0;
+  for (const std::string& line : BatchReport.Strings) {
+    if (line.compare(0, 12, "\nArchivName:") == 0) ++names;
+    if (line.compare(0, 7, "Erfolg:") == 0) ++successes;
+  }
+  return names == successes ? kExitOk : kExitFailed;
+}
+
+// ---- list -------------------------------------------------------------------------------------
+
+namespace {
+bool OneArchiveArg(const std::vector<std::string>& args, const char* command, std::FILE* out,
+                   std::FILE* err, std::string& path, int& exitCode) {
+  std::vector<std::string> plain;
+  for (const std::string& a : args) {
+    if (IsHelp(a)) {
+      console::Write(out, HelpText());
+      exitCode = kExitOk;
+      return false;
+    }
+    if (a.size() > 1 && a[0] == '-') {
+      exitCode = Usage(err, "Unbekannte Option: " + a);
+      return false;
+    }
+    plain.push_back(a);
+  }
+  if (plain.size() != 1) {
+    exitCode = Usage(err, std::string("tambrixc ") + command + " erwartet genau eine Archivdatei.");
+    return false;
+  }
+  path = console::PathArg(plain[0]);
+  return true;
+}
+}  // namespace
+
+int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string path;
+  int code = kExitOk;
+  if (!OneArchiveArg(args, "list", out, err, path, code)) return code;
+  FilePtr f(OpenArchive(path, err));
+  if (!f) return kExitFailed;
+  FileByteSource src(f.get());
+  ArchiveInfo info;
+  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
+
+  const TInstallInf& s = info.settings;
+  std::string text = "Archiv: " + path + "\n";
+  text += "Einstellungen ab Byte " + Number(info.settingsOffset) + "\n";
+  if (info.signatureSize) text += "Signatur: " + Number(info.signatureSize) + " Bytes\n";
+  for (int i = 0; i < s.SourcePaths.Count(); ++i) {
+    text += "Quellverzeichnis: " + s.SourcePaths.At(i) + "\n";
+  }
+  text += "Verzeichnisnamen speichern: " + Number(s.StoreDirNames) + "\n";
+  text += "Maximale Kompression: " + Number(s.MaxCompression) + "\n";
+  text += "Zielverzeichnisvorgabe: " + s.TargetDir + "\n";
+  text += "SFX-Name: " + s.SfxName + "\n";
+  text += "Kommando nach dem Entpacken: " + s.Command + "\n";
+  text += "Zweites Kommando nach dem Entpacken: " + s.SecondCommand + "\n";
+  text += "Programmsymbol: " + s.IconFile + "\n";
+  text += "Dialogtitelzeile: " + s.DialogTitle + "\n";
+  text += "Dialogtext: " + Indented(s.DialogText) + "\n";
+  text += "Infotext bei Programmstart: " + Indented(s.InfoTextBefore) + "\n";
+  text += "Infotext nach dem Entpacken: " + Indented(s.InfoTextAfter) + "\n";
+  text += "Programm terminiert: " + Number(s.Terminates) + "\n";
+  text += "Vom Benutzer editierbar: " + Number(s.TargetEditable) + "\n";
+  text += "Nach dem Programmende abr\xE4umen: " + Number(s.CleanUp) + "\n";
+  if (!info.hasCompressedPart) {
+    text += "Das Archiv enth\xE4lt keine Dateien.\n";
+    console::Write(out, text);
+    return kExitOk;
+  }
+  text += std::string("Methode: ") + (info.method == layout::kMethodBzip2 ? "bzip2" : "gzip") +
+          ", Dateien: " + Number(info.fileCount) +
+          ", Gesamtgr\xF6\xDF"
+          "e: " +
+          Number(info.totalSize) + "\n";
+  text +=
+      "      Gr\xF6\xDF"
+      "e    Gepackt  Datum      Zeit      Name\n";
+  for (const ArchiveEntry& e : info.entries) {
+    text += RightAligned(Number(e.size), 11) + RightAligned(Number(e.compressedSize), 11) + "  " +
+            DateText(e.time) + "  " + e.name + "\n";
+  }
+  console::Write(out, text);
+  if (info.entries.size() != info.fileCount) {
+    Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
+                   Number(info.fileCount) + " Dateien vorhanden.");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// ---- verify -----------------------------------------------------------------------------------
+
+DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& e, const ByteSink& sink) {
+  return e.method == layout::kMethodBzip2 ? DecodeBzip2Entry(src, e, sink)
+                                          : DecodeGzipEntry(src, e, sink);
+}
+
+int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string path;
+  int code = kExitOk;
+  if (!OneArchiveArg(args, "verify", out, err, path, code)) return code;
+  FilePtr f(OpenArchive(path, err));
+  if (!f) return kExitFailed;
+  FileByteSource src(f.get());
+  ArchiveInfo info;
+  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
+
+  size_t bad = 0;
+  const ByteSink discard = [](const uint8_t*, size_t) { return true; };
+  for (const ArchiveEntry& e : info.entries) {
+    const DecodeStatus status = DecodeEntry(src, e, discard);
+    if (status == DecodeStatus::Ok) {
+      console::Write(out, "OK      " + e.name + "\n");
+    } else {
+      ++bad;
+      console::Write(out, "FEHLER  " + e.name + "\n");
+      Error(err, "Fehler in " + e.name + ": " + DecodeProblem(status));
+    }
+  }
+  bool complete = true;
+  if (info.entries.size() != info.fileCount) {
+    complete = false;
+    Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
+                   Number(info.fileCount) + " Dateien vorhanden.");
+  }
+  if (bad > 0 || !complete) {
+    Error(err, "Das Archiv " + path +
+                   " ist besch\xE4"
+                   "digt.");
+    return kExitFailed;
+  }
+  console::Write(out, "Alle " + Number(info.entries.size()) + " Dateien sind in Ordnung.\n");
+  return kExitOk;
+}
+
+// ---- extract ----------------------------------------------------------------------------------
+
+int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::vector<std::string> plain;
+  for (const std::string& a : args) {
+    if (IsHelp(a)) {
+      console::Write(out, HelpText());
+      return kExitOk;
+    }
+    if (a.size() > 1 && a[0] == '-') return Usage(err, "Unbekannte Option: " + a);
+    plain.push_back(a);
+  }
+  if (plain.size() != 2) {
+    return Usage(err, "tambrixc extract erwartet eine Archivdatei und ein Zielverzeichnis.");
+  }
+  return ExtractArchive(console::PathArg(plain[0]), console::PathArg(plain[1]), out, err);
+}

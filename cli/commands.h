@@ -1,0 +1,39 @@
+// The console builder's commands. Arguments arrive in the platform's encoding (UTF-8 on POSIX,
+// ANSI on Windows); messages go to err, listings and reports to out.
+//
+// Exit codes: 0 full success, 1 a failed build, a damaged archive or any other failure, 2 a usage
+// error (unknown command or option, missing value).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/entry_decoder.h"
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// args without the program name: the command and its arguments.
+int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// The single commands, each given the arguments after its name.
+int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// Unpacks the archive sfxPath below targetDir (both code page 1252 paths). Refuses the whole
+// archive before writing anything when it is damaged, incomplete, or holds an unsafe or colliding
+// name; each file is written under a temporary name and renamed into place only when it decoded
+// completely. Messages go to err in German. Returns an exit code.
+int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
+                   std::FILE* err);
+
+// Decodes one entry with the decoder of its method.
+DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& entry, const ByteSink& sink);
+
+// The help text (code page 1252).
+std::string HelpText();

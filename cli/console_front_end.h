@@ -1,0 +1,42 @@
+// The console builder's front end for the build driver and the batch run: the record in force is
+// the global Settings (filled from the command line, a settings file or the batch file), messages
+// go to the error stream, the batch report to the output stream.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "settings/batch_run.h"
+
+class ConsoleFrontEnd : public BatchFrontEnd {
+ public:
+  // showProgress: keep a progress line updated on err (only sensible on a terminal).
+  ConsoleFrontEnd(std::FILE* out, std::FILE* err, bool showProgress);
+
+  void TakeSettings(TInstallInf& settings) override;
+  std::string SfxNameText() override;
+  std::string SourceDirText() override;
+  bool MaxCompressionChecked() override;
+  // The console builder never starts the produced program.
+  bool StartAfterwardsChecked() override { return false; }
+  void ShowProgress(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void FocusSfxName() override {}
+  void StartProgram(const std::string& /*path*/) override {}
+  void FileFailed(const std::string& path, const std::string& reason) override;
+  void ShowSettings(const TInstallInf& /*settings*/) override {}
+  void ShowReport(const std::string& report) override;
+
+  // Everything shown, in order (code page 1252), for callers that count outcomes.
+  std::vector<std::string> Messages;
+  std::string Report;
+
+ private:
+  void ClearProgress();
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool showProgress_;
+  size_t progressWidth_ = 0;  // characters of the progress line now on screen
+};

@@ -1,0 +1,22 @@
+#include <unistd.h>
+
+#include "cli/console_text.h"
+#include "platform/posix/cp1252.h"
+
+namespace console {
+
+std::string PathArg(const std::string& arg) { return platform::posix::Utf8ToCp1252OrRaw(arg); }
+
+bool TextArg(const std::string& arg, std::string& out) {
+  return platform::posix::Utf8ToCp1252(arg, out);
+}
+
+void Write(std::FILE* f, const std::string& text) {
+  const std::string utf8 = platform::posix::Cp1252ToUtf8(text);
+  std::fwrite(utf8.data(), 1, utf8.size(), f);
+  std::fflush(f);
+}
+
+bool IsTerminal(std::FILE* f) { return isatty(fileno(f)) != 0; }
+
+}  // namespace console

@@ -1,0 +1,44 @@
+#include <io.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "cli/console_text.h"
+
+namespace console {
+
+std::string PathArg(const std::string& arg) { return arg; }
+
+bool TextArg(const std::string& arg, std::string& out) {
+  out = arg;
+  return true;
+}
+
+namespace {
+HANDLE ConsoleHandle(std::FILE* f) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  DWORD mode = 0;
+  if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) return INVALID_HANDLE_VALUE;
+  return h;
+}
+}  // namespace
+
+void Write(std::FILE* f, const std::string& text) {
+  const HANDLE console = ConsoleHandle(f);
+  if (console != INVALID_HANDLE_VALUE && !text.empty()) {
+    const int n =
+        MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::vector<wchar_t> wide(static_cast<size_t>(n > 0 ? n : 1));
+    MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    std::fflush(f);
+    DWORD written = 0;
+    if (n > 0 && WriteConsoleW(console, wide.data(), static_cast<DWORD>(n), &written, nullptr))
+      return;
+  }
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fflush(f);
+}
+
+bool IsTerminal(std::FILE* f) { return ConsoleHandle(f) != INVALID_HANDLE_VALUE; }
+
+}  // namespace console

@@ -1,0 +1,2 @@
+@echo off
+echo Tambrix-Beispiel entpackt.

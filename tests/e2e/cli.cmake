@@ -1,0 +1,15 @@
+# The console builder: its commands run in-process (native and under wine64), and the real
+# program round-trips the example tree (native).
+if(TARGET tambrix_cli)
+  add_executable(cli_commands_test ${CMAKE_CURRENT_LIST_DIR}/cli_commands_test.cpp)
+  target_link_libraries(cli_commands_test PRIVATE tambrix_cli tambrix_test_util GTest::gtest_main)
+  add_test(NAME e2e.cli_commands COMMAND cli_commands_test --gtest_brief=1)
+  set_tests_properties(e2e.cli_commands PROPERTIES TIMEOUT 300 LABELS e2e)
+
+  if(NOT CMAKE_CROSSCOMPILING)
+    add_test(NAME e2e.cli_roundtrip
+      COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli_roundtrip.sh $<TARGET_FILE:tambrixc>
+              ${CMAKE_SOURCE_DIR}/examples/tree)
+    set_tests_properties(e2e.cli_roundtrip PROPERTIES TIMEOUT 300 LABELS e2e)
+  endif()
+endif()

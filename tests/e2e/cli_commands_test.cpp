@@ -1,0 +1,460 @@
+// The console builder's commands, run in-process on real files: build, list, verify, extract and
+// batch, their exit codes, and the refusal of damaged and hostile archives.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/archive_reader.h"
+#include "cli/commands.h"
+#include "cli/console_front_end.h"
+#include "platform/platform.h"
+#include "settings/install_inf.h"
+#include "settings/settings_file.h"
+#include "support/tus_strings.h"
+#include "tests/unit/test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool OnWindows() { return platform::Real().Separator() == '\\'; }
+
+// Code page 1252 text as the console carries it (arguments, output): UTF-8 on POSIX, as it is
+// on Windows.
+std::string Arg1252(const std::string& cp1252) {
+  if (OnWindows()) return cp1252;
+  std::string out;
+  for (unsigned char c : cp1252) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {  // the Latin-1 range is enough for the texts used here
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+struct RunResult {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Every file below root: relative path (generic form) -> contents.
+std::map<std::string, std::string> TreeOf(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    if (it->is_regular_file()) {
+      files[fs::relative(it->path(), root).generic_u8string()] =
+          testutil::ReadFile(it->path().string());
+    }
+  }
+  return files;
+}
+
+std::string Gzip(const std::string& data) {
+  z_stream s{};
+  deflateInit2(&s, 9, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&s, data.size()) + 64, '\0');
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  s.avail_in = static_cast<uInt>(data.size());
+  s.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  s.avail_out = static_cast<uInt>(out.size());
+  deflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
+}
+
+void Put16(std::string& b, uint16_t v) {
+  b += static_cast<char>(v & 0xFF);
+  b += static_cast<char>(v >> 8);
+}
+void Put32(std::string& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A gzip archive with the given stored names, assembled by hand (any name, safe or not).
+std::string HandMadeArchive(const std::vector<std::pair<std::string, std::string>>& files) {
+  const std::string stub = "MZ hand-made stub";
+  std::string b = stub;
+  b += '\x01';
+  Put16(b, 1);
+  Put16(b, 1);
+  b += 'x';
+  b += '\x01';
+  b += '\x00';
+  for (int i = 0; i < 8; ++i) Put16(b, 0);
+  b += '\x00';
+  Put16(b, 0);
+  b += '\x01';
+  b += '\x00';
+  b += "SFX2";
+  Put32(b, static_cast<uint32_t>(files.size()));
+  Put32(b, 0);
+  Put32(b, 0);
+  b += '\x01';
+  for (const auto& f : files) {
+    const std::string data = Gzip(f.second);
+    Put16(b, static_cast<uint16_t>(f.first.size()));
+    b += f.first;
+    for (uint32_t v : {29u, 31u, 14u, 7u, 12u, 46u}) Put32(b, v);
+    Put32(b, static_cast<uint32_t>(f.second.size()));
+    Put32(b, static_cast<uint32_t>(data.size()));
+    b += '\x01';
+    b += '\x00';
+    Put32(b, 0);
+    b += data;
+  }
+  Put32(b, static_cast<uint32_t>(stub.size()));
+  return b;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    stubs_ = dir_.Join("stubs");
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("stubs/tambrix.res1"), "MZ placeholder bzip2 stub"));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("stubs/tambrix.res2"), "MZ placeholder gzip stub!"));
+    oldCwd_ = fs::current_path();
+    fs::current_path(dir_.path());  // relative source paths keep the stored names short
+  }
+  void TearDown() override { fs::current_path(oldCwd_); }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    RunResult r;
+    std::FILE* out = std::fopen(dir_.Join("stdout.txt").c_str(), "w+b");
+    std::FILE* err = std::fopen(dir_.Join("stderr.txt").c_str(), "w+b");
+    r.code = RunTambrixc(args, out, err);
+    std::fclose(out);
+    std::fclose(err);
+    r.out = testutil::ReadFile(dir_.Join("stdout.txt"));
+    r.err = testutil::ReadFile(dir_.Join("stderr.txt"));
+    return r;
+  }
+
+  // A small tree with a subdirectory, an empty file, binary data and a German name.
+  void MakeSourceTree() {
+    std::string binary;
+    for (int i = 0; i < 150000; ++i) binary += static_cast<char>((i * 2654435761u) >> 13);
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/a.txt"), "Hallo\r\nWelt\r\n"));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/sub/b.bin"), binary));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/sub/leer.dat"), ""));
+    const fs::path german =
+        fs::path(dir_.path()) / "src" / "sub" / "deep" / fs::u8path(u8"\u00DCbersicht.txt");
+    fs::create_directories(german.parent_path());
+    ASSERT_TRUE(testutil::WriteFile(german.string(), "Inhalt"));
+  }
+
+  std::string BuildArchive(const std::string& name, bool bzip2) {
+    std::vector<std::string> args{"build", "--source", "src", "--sfx", name, "--stub-dir", stubs_};
+    if (bzip2) args.push_back("--max-compression");
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    return dir_.Join(name);
+  }
+
+  testutil::TempDir dir_;
+  std::string stubs_;
+  fs::path oldCwd_;
+};
+
+TEST_F(CliTest, BuildListVerifyExtractRoundTripsBothMethods) {
+  MakeSourceTree();
+  for (bool bzip2 : {true, false}) {
+    const std::string archive = BuildArchive(bzip2 ? "b.exe" : "g.exe", bzip2);
+    const std::string stub =
+        testutil::ReadFile(dir_.Join(bzip2 ? "stubs/tambrix.res1" : "stubs/tambrix.res2"));
+    EXPECT_EQ(testutil::ReadFile(archive).compare(0, stub.size(), stub), 0);
+
+    RunResult r = Run({"list", archive});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find(bzip2 ? "Methode: bzip2" : "Methode: gzip"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("150000"), std::string::npos);
+    EXPECT_NE(r.out.find("\\sub\\leer.dat"), std::string::npos) << r.out;
+
+    r = Run({"verify", archive});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find("Alle 4 Dateien sind in Ordnung."), std::string::npos) << r.out;
+
+    const std::string target = dir_.Join(bzip2 ? "out-b" : "out-g");
+    r = Run({"extract", archive, target});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(TreeOf(target), TreeOf(dir_.Join("src")));
+  }
+}
+
+TEST_F(CliTest, ExtractSetsTheFileTimeFromTheDateBlock) {
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("time.exe"), HandMadeArchive({{"\\t.txt", "x"}})));
+  ASSERT_EQ(Run({"extract", "time.exe", "out"}).code, kExitOk);
+  platform::DosTime t;
+  ASSERT_TRUE(platform::Real().LastWriteDosTime(dir_.Join("out/t.txt"), t));
+  EXPECT_EQ(t.year1980, 46u);
+  EXPECT_EQ(t.month, 12u);
+  EXPECT_EQ(t.day, 7u);
+  EXPECT_EQ(t.hour, 14u);
+  EXPECT_EQ(t.minute, 31u);
+  EXPECT_EQ(t.seconds2, 29u);
+}
+
+TEST_F(CliTest, BuildTakesTheOptionsIntoTheSettingsBlock) {
+  MakeSourceTree();
+  ASSERT_TRUE(
+      testutil::WriteFile(dir_.Join("text.txt"), std::string("Zeile 1\r\nZeile 2\0Rest", 22)));
+  const RunResult r =
+      Run({"build", "--source", "src", "--sfx", "o.exe", "--stub-dir", stubs_, "--target-dir",
+           Arg1252("C:\\Zi\xE9l"), "--command=setup.exe /q", "--title",
+           Arg1252("Gr\xF6\xDF"
+                   "e"),
+           "--text-file", "text.txt", "--terminates", "--clean-up", "--no-target-editable"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  std::FILE* f = std::fopen(dir_.Join("o.exe").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  FileByteSource src(f);
+  ArchiveInfo info;
+  ASSERT_EQ(ReadArchive(src, info), ReadStatus::Ok);
+  std::fclose(f);
+  EXPECT_EQ(info.settings.TargetDir, "C:\\Zi\xE9l");
+  EXPECT_EQ(info.settings.Command, "setup.exe /q");
+  EXPECT_EQ(info.settings.DialogTitle,
+            "Gr\xF6\xDF"
+            "e");
+  EXPECT_EQ(info.settings.DialogText, "Zeile 1\r\nZeile 2");
+  EXPECT_EQ(info.settings.InfoTextBefore, kDefaultInfoTextBefore);
+  EXPECT_EQ(info.settings.Terminates, 1);
+  EXPECT_EQ(info.settings.CleanUp, 1);
+  EXPECT_EQ(info.settings.TargetEditable, 0);
+  EXPECT_EQ(info.settings.MaxCompression, 0);
+  EXPECT_EQ(info.settings.StoreDirNames, 1);
+  EXPECT_EQ(info.method, 1);
+}
+
+TEST_F(CliTest, BuildStartsFromANamedSettingsFile) {
+  MakeSourceTree();
+  TInstallInf record;
+  record.SourcePaths.Add("src");
+  record.SfxName = "aus-datei.exe";
+  record.MaxCompression = 1;
+  record.DialogTitle = "Aus der Datei";
+  ASSERT_TRUE(SaveSettingsFile(record, dir_.Join("tambrix.dat")));
+  const RunResult r = Run(
+      {"build", "--settings", dir_.Join("tambrix.dat"), "--stub-dir", stubs_, "--command", "go"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  std::FILE* f = std::fopen(dir_.Join("aus-datei.exe").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  FileByteSource src(f);
+  ArchiveInfo info;
+  ASSERT_EQ(ReadArchive(src, info), ReadStatus::Ok);
+  std::fclose(f);
+  EXPECT_EQ(info.method, 0);
+  EXPECT_EQ(info.settings.DialogTitle, "Aus der Datei");
+  EXPECT_EQ(info.settings.Command, "go");
+
+  EXPECT_EQ(Run({"build", "--settings", dir_.Join("fehlt.dat"), "--stub-dir", stubs_}).code,
+            kExitFailed);
+}
+
+TEST_F(CliTest, BuildFailuresGiveTheGermanMessageAndExitOne) {
+  MakeSourceTree();
+  RunResult r =
+      Run({"build", "--source", "src", "--sfx", "x.exe", "--stub-dir", dir_.Join("none")});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("tambrix.resx"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+
+  r = Run({"build", "--source", "gibt-es-nicht", "--sfx", "x.exe", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+
+  r = Run({"build", "--source", "src", "--sfx", "   ", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Es wurde noch kein Archivname angegeben!"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+  EXPECT_EQ(Run({}).code, kExitUsage);
+  EXPECT_EQ(Run({"pack"}).code, kExitUsage);
+  RunResult r = Run({"build", "--source", "src", "--sfx", "x.exe", "--fast"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_NE(r.err.find("--fast"), std::string::npos);
+  EXPECT_EQ(Run({"build", "--source"}).code, kExitUsage);
+  EXPECT_EQ(Run({"build", "--sfx", "x.exe"}).code, kExitUsage);
+  EXPECT_EQ(Run({"build", "--source", "src", "--sfx", "x.exe", "--terminates=1"}).code, kExitUsage);
+  EXPECT_EQ(Run({"list"}).code, kExitUsage);
+  EXPECT_EQ(Run({"verify", "a", "b"}).code, kExitUsage);
+  EXPECT_EQ(Run({"extract", "a"}).code, kExitUsage);
+  EXPECT_EQ(Run({"batch", "--x"}).code, kExitUsage);
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+}
+
+TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
+  const RunResult r = Run({"--help"});
+  EXPECT_EQ(r.code, kExitOk);
+  for (const char* word : {"build", "batch", "list", "verify", "extract", "--source", "--sfx",
+                           "--max-compression", "--target-dir", "--command", "--title",
+                           "--text-file", "--info-before-file", "--info-after-file", "--terminates",
+                           "--clean-up", "--no-target-editable", "--settings", "--stub-dir"}) {
+    EXPECT_NE(r.out.find(word), std::string::npos) << word;
+  }
+  EXPECT_EQ(Run({"build", "--help"}).code, kExitOk);
+}
+
+TEST_F(CliTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("evil.txt"), "sentinel"));
+  const std::vector<std::string> badNames{
+      "\\..\\evil.txt", "\\a\\..\\..\\evil.txt", "\\C:\\evil.txt",      "\\\\server\\evil.txt",
+      "\\CON",          "\\ok.txt:stream",       "\\sub/../../evil.txt"};
+  for (const std::string& bad : badNames) {
+    ASSERT_TRUE(testutil::WriteFile(
+        dir_.Join("evil.exe"), HandMadeArchive({{"\\ok.txt", "harmlos"}, {bad, "overwritten"}})));
+    const RunResult r = Run({"extract", "evil.exe", dir_.Join("out/inner")});
+    EXPECT_EQ(r.code, kExitFailed) << bad;
+    EXPECT_NE(r.err.find("Unsicherer Dateiname"), std::string::npos) << r.err;
+    EXPECT_EQ(testutil::ReadFile(dir_.Join("evil.txt")), "sentinel");
+    EXPECT_FALSE(fs::exists(dir_.Join("out"))) << bad;
+  }
+  // verify reads such an archive without complaint: the names are only refused on unpacking.
+  EXPECT_EQ(Run({"verify", "evil.exe"}).code, kExitOk);
+}
+
+TEST_F(CliTest, ExtractRefusesCollidingNames) {
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("dup.exe"),
+                                  HandMadeArchive({{"\\a.txt", "eins"}, {"\\a.txt", "zwei"}})));
+  EXPECT_EQ(Run({"extract", "dup.exe", "out"}).code, kExitFailed);
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("fd.exe"),
+                                  HandMadeArchive({{"\\a", "datei"}, {"\\a\\b.txt", "darunter"}})));
+  EXPECT_EQ(Run({"extract", "fd.exe", "out"}).code, kExitFailed);
+  EXPECT_FALSE(fs::exists(dir_.Join("out")));
+}
+
+TEST_F(CliTest, ExtractDoesNotFollowALinkedDirectory) {
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("outside")));
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("out")));
+  std::error_code ec;
+  fs::create_directory_symlink(dir_.Join("outside"), dir_.Join("out/sub"), ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("link.exe"),
+                                  HandMadeArchive({{"\\sub\\planted.txt", "boese"}})));
+  EXPECT_EQ(Run({"extract", "link.exe", "out"}).code, kExitFailed);
+  EXPECT_FALSE(fs::exists(dir_.Join("outside/planted.txt")));
+}
+
+TEST_F(CliTest, DamagedEntryLeavesNoPartialFile) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 7) ^ (i >> 5));
+  std::string bytes = HandMadeArchive({{"\\eins.txt", "erste Datei"}, {"\\zwei.bin", big}});
+  bytes[bytes.size() - 40] ^= 0x10;  // inside the last entry's data
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("bad.exe"), bytes));
+
+  RunResult r = Run({"verify", "bad.exe"});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("zwei.bin"), std::string::npos) << r.err;
+
+  r = Run({"extract", "bad.exe", "out"});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("zwei.bin"), std::string::npos) << r.err;
+  std::map<std::string, std::string> expected{{"eins.txt", "erste Datei"}};
+  EXPECT_EQ(TreeOf(dir_.Join("out")), expected);  // no partial file, no temporary file left
+}
+
+TEST_F(CliTest, VerifyAndListReportIncompleteAndForeignFiles) {
+  std::string bytes = HandMadeArchive({{"\\a.txt", "eins"}, {"\\b.txt", "zwei"}});
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("good.exe"), bytes));
+  EXPECT_EQ(Run({"verify", "good.exe"}).code, kExitOk);
+  // The header plans three files, two are present: what a build leaves when a file failed.
+  const size_t header = bytes.find("SFX2");
+  bytes[header + 4] = 3;
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("short.exe"), bytes));
+  RunResult r = Run({"verify", "short.exe"});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("2 von 3"), std::string::npos) << r.err;
+  EXPECT_EQ(Run({"list", "short.exe"}).code, kExitFailed);
+  EXPECT_EQ(Run({"extract", "short.exe", "out"}).code, kExitFailed);
+  EXPECT_FALSE(fs::exists(dir_.Join("out")));
+
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("plain.txt"), "kein Archiv"));
+  EXPECT_EQ(Run({"verify", "plain.txt"}).code, kExitFailed);
+  EXPECT_EQ(Run({"list", "plain.txt"}).code, kExitFailed);
+  EXPECT_EQ(Run({"verify", "fehlt.exe"}).code, kExitFailed);
+  // Truncated: never a success.
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("cut.exe"), bytes.substr(0, bytes.size() - 9)));
+  EXPECT_EQ(Run({"verify", "cut.exe"}).code, kExitFailed);
+}
+
+TEST_F(CliTest, BatchRunsEveryArchiveAndCountsSuccesses) {
+  MakeSourceTree();
+  const std::string ini =
+      "[SFX_GLOBAL]\r\nNUM_SFX=2\r\nSOURCEPATH=src\r\nMAX_COMPRESSION=1\r\n"
+      "[SFX1]\r\nSFX_NAME=eins.exe\r\n[SFX2]\r\nSFX_NAME=zwei.exe\r\nMAX_COMPRESSION=0\r\n";
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("tambbatch.ini"), ini));
+  RunResult r = Run({"batch", dir_.Join("tambbatch.ini"), "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  // The joined report, as the console shows code page 1252 text.
+  EXPECT_EQ(r.out, Arg1252("\nArchivName: eins.exe\nErfolg: Das Archiv wurde ordnungsgem\xE4\xDF "
+                           "erstellt!\n\nArchivName: zwei.exe\nErfolg: Das Archiv wurde "
+                           "ordnungsgem\xE4\xDF erstellt!\n"));
+  EXPECT_NE(r.out.find("ArchivName: eins.exe"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ArchivName: zwei.exe"), std::string::npos) << r.out;
+  EXPECT_EQ(Run({"verify", "eins.exe"}).code, kExitOk);
+  EXPECT_EQ(Run({"verify", "zwei.exe"}).code, kExitOk);
+
+  // The second archive without a name: the run goes on, but not every archive succeeded.
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("teil.ini"),
+      "[SFX_GLOBAL]\r\nNUM_SFX=2\r\nSOURCEPATH=src\r\n[SFX1]\r\nSFX_NAME=drei.exe\r\n[SFX2]\r\n"));
+  r = Run({"batch", dir_.Join("teil.ini"), "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.out.find("Abbruch: Es wurde noch kein Archivname angegeben!"), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(fs::exists(dir_.Join("drei.exe")));
+
+  r = Run({"batch", dir_.Join("fehlt.ini")});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("tambbatch.ini"), std::string::npos) << r.err;
+}
+
+TEST(ConsoleFrontEnd, MessagesGoToTheErrorStreamInTheConsoleEncoding) {
+  testutil::TempDir dir;
+  std::FILE* out = std::fopen(dir.Join("o").c_str(), "w+b");
+  std::FILE* err = std::fopen(dir.Join("e").c_str(), "w+b");
+  {
+    ConsoleFrontEnd quiet(out, err, false);
+    quiet.ShowProgress("Datei: a, 50 Prozent, Total: 10 Prozent");
+    quiet.ShowMessage("Das Archiv wurde ordnungsgem\xE4\xDF erstellt!");
+    quiet.FileFailed("C:\\x.bin", "zu gro\xDF");
+    quiet.ShowReport("\nArchivName: a\n");
+    EXPECT_FALSE(quiet.StartAfterwardsChecked());
+    EXPECT_EQ(quiet.Messages.size(), 2u);
+  }
+  std::fclose(out);
+  std::fclose(err);
+  const std::string errText = testutil::ReadFile(dir.Join("e"));
+  const std::string expected = OnWindows()
+                                   ? "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!\n"
+                                   : "Das Archiv wurde ordnungsgem\xC3\xA4\xC3\x9F erstellt!\n";
+  EXPECT_EQ(errText.substr(0, expected.size()), expected);
+  EXPECT_NE(errText.find("C:\\x.bin"), std::string::npos);
+  EXPECT_EQ(testutil::ReadFile(dir.Join("o")), "\nArchivName: a\n");
+
+  // With a progress line, each update overwrites the last and a message clears it first.
+  err = std::fopen(dir.Join("p").c_str(), "w+b");
+  {
+    ConsoleFrontEnd loud(nullptr, err, true);
+    loud.ShowProgress("Datei: lang, 1 Prozent");
+    loud.ShowProgress("kurz");
+    loud.ShowMessage("fertig");
+  }
+  std::fclose(err);
+  EXPECT_EQ(
+      testutil::ReadFile(dir.Join("p")),
+      "\rDatei: lang, 1 Prozent\rkurz                  \r" + std::string(22, ' ') + "\rfertig\n");
+}
+
+}  // namespace
