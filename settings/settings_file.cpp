@@ -29,6 +29,15 @@ bool FitsEncoding(const TInstallInf& r) {
   return r.DialogTitle.size() <= kMaxEncodedLength;
 }
 
+// True when the stream holds at least one more byte; a field wholly beyond the end of the file
+// is then not read and keeps its value.
+bool MoreToRead(std::FILE* f) {
+  const int c = std::fgetc(f);
+  if (c == EOF) return false;
+  std::ungetc(c, f);
+  return true;
+}
+
 }  // namespace
 
 bool WriteInstallInf(const TInstallInf& record, std::FILE* f) {
@@ -53,7 +62,7 @@ bool ReadInstallInf(TInstallInf& record, std::FILE* f) {
   uint8_t version = 0;
   if (!ReadU8(f, version) || version != kVersion) return false;
   // Each field is read while the file still holds it; a field beyond the end keeps its value.
-  if (!ReadStrings(record.SourcePaths, f)) return false;
+  if (!MoreToRead(f) || !ReadStrings(record.SourcePaths, f)) return false;
   if (!ReadU8(f, record.StoreDirNames)) return false;
   if (!ReadU8(f, record.MaxCompression)) return false;
   std::string* strings[8] = {&record.TargetDir,     &record.SfxName,    &record.Command,
@@ -61,10 +70,10 @@ bool ReadInstallInf(TInstallInf& record, std::FILE* f) {
                              &record.InfoTextBefore, &record.InfoTextAfter};
   for (std::string* s : strings) {
     // A string cut by the end of the file keeps the bytes that were there.
-    if (!ReadString(*s, f)) return false;
+    if (!MoreToRead(f) || !ReadString(*s, f)) return false;
   }
   if (!ReadU8(f, record.Terminates)) return false;
-  if (!ReadString(record.DialogTitle, f)) return false;
+  if (!MoreToRead(f) || !ReadString(record.DialogTitle, f)) return false;
   if (!ReadU8(f, record.TargetEditable)) return false;
   if (!ReadU8(f, record.CleanUp)) return false;
   return true;

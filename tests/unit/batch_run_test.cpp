@@ -1,0 +1,244 @@
+#include "settings/batch_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/unit/fake_front_end.h"
+#include "tests/unit/sfx_test_parser.h"
+#include "tests/unit/test_util.h"
+
+namespace {
+
+using testfe::FakeFrontEnd;
+using testfe::OsGuard;
+using testutil::TempDir;
+
+const std::string kSuccessLine = "Erfolg: Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
+
+class BatchRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BatchReport.Clear();
+    BatchRunning = 0;
+    // What was in force before the run, with values no batch archive may inherit.
+    Settings = TInstallInf();
+    Settings.SourcePaths.Add("C:\\Vorher");
+    Settings.SfxName = "vorher.exe";
+    Settings.SecondCommand = "zweites.exe";
+    Settings.IconFile = "icon.ico";
+    Settings.CleanUp = 1;
+    Settings.StoreDirNames = 0;
+    before_ = Settings;
+
+    stubDir_ = dir_.Join("prog");
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"), "STUB-ONE"));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), "STUB-TWO!"));
+    src_ = dir_.Join("src");
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/a.txt"), "Inhalt"));
+    ini_ = dir_.Join("tambbatch.ini");
+  }
+  void TearDown() override {
+    Settings = TInstallInf();
+    BatchReport.Clear();
+  }
+
+  void WriteIni(const std::string& text) {
+    std::string crlf;
+    for (char c : text) {
+      if (c == '\n') crlf += '\r';
+      crlf += c;
+    }
+    ASSERT_TRUE(testutil::WriteFile(ini_, crlf));
+  }
+  bool Run() { return RunBatch(ui_, ini_, stubDir_); }
+  sfxtest::Archive Archive(const std::string& path) {
+    sfxtest::Archive a;
+    std::string why;
+    EXPECT_TRUE(sfxtest::Parse(testutil::ReadFile(path), a, &why)) << path << ": " << why;
+    return a;
+  }
+  // Settings were restored and shown last.
+  void ExpectRestored() {
+    EXPECT_EQ(sfxtest::ExpectedSettingsBlock(Block(Settings)),
+              sfxtest::ExpectedSettingsBlock(Block(before_)));
+    ASSERT_FALSE(ui_.shown.empty());
+    EXPECT_EQ(ui_.shown.back().SfxName, "vorher.exe");
+    EXPECT_EQ(BatchRunning, 0);
+  }
+  static sfxtest::SettingsBlock Block(const TInstallInf& r) {
+    sfxtest::SettingsBlock b;
+    b.version = 1;
+    b.sources = r.SourcePaths.Strings;
+    b.storeDirNames = r.StoreDirNames;
+    b.maxCompression = r.MaxCompression;
+    b.targetDir = r.TargetDir;
+    b.sfxName = r.SfxName;
+    b.command = r.Command;
+    b.secondCommand = r.SecondCommand;
+    b.iconFile = r.IconFile;
+    b.dialogText = r.DialogText;
+    b.infoBefore = r.InfoTextBefore;
+    b.infoAfter = r.InfoTextAfter;
+    b.terminates = r.Terminates;
+    b.dialogTitle = r.DialogTitle;
+    b.targetEditable = r.TargetEditable;
+    b.cleanUp = r.CleanUp;
+    return b;
+  }
+
+  TempDir dir_;
+  std::string stubDir_, src_, ini_;
+  TInstallInf before_;
+  FakeFrontEnd ui_;
+};
+
+TEST_F(BatchRunTest, TwoArchivesFromGlobalDefaultsWithOneOverride) {
+  const std::string a = dir_.Join("a.exe");
+  const std::string b = dir_.Join("b.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ +
+           "\nTARGETPATH=C:\\Ziel\nMAX_COMPRESSION=1\n\n[SFX1]\nSFX_NAME=" + a +
+           "\n\n[SFX2]\nSFX_NAME=" + b + "\nMAX_COMPRESSION=0\n");
+  EXPECT_TRUE(Run());
+
+  const sfxtest::Archive first = Archive(a);
+  EXPECT_EQ(first.settingsOffset, 8u) << "tambrix.res1";
+  EXPECT_EQ(first.method, 0);
+  EXPECT_EQ(first.settings.maxCompression, 1);
+  const sfxtest::Archive second = Archive(b);
+  EXPECT_EQ(second.settingsOffset, 9u) << "tambrix.res2";
+  EXPECT_EQ(second.method, 1);
+  EXPECT_EQ(second.settings.maxCompression, 0);
+  for (const sfxtest::Archive* x : {&first, &second}) {
+    EXPECT_EQ(x->settings.sources, std::vector<std::string>{src_});
+    EXPECT_EQ(x->settings.targetDir, "C:\\Ziel");
+    EXPECT_EQ(x->settings.dialogTitle, "") << "the record's default title never reaches a batch";
+    EXPECT_EQ(x->settings.dialogText, "");
+    EXPECT_EQ(x->settings.storeDirNames, 1);
+    EXPECT_EQ(x->settings.cleanUp, 0);
+    EXPECT_EQ(x->settings.secondCommand, "");
+    EXPECT_EQ(x->settings.iconFile, "");
+    EXPECT_EQ(x->settings.targetEditable, 1);
+    EXPECT_EQ(x->fileCount, 1u);
+  }
+
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  EXPECT_EQ(ui_.reports[0], "\nArchivName: " + a + "\n" + kSuccessLine + "\n" +
+                                "\nArchivName: " + b + "\n" + kSuccessLine + "\n");
+  EXPECT_TRUE(ui_.messages.empty()) << "no message box during the run";
+  EXPECT_EQ(ui_.flagAtTake, (std::vector<uint8_t>{1, 1})) << "BatchRunning set for each build";
+  EXPECT_GE(ui_.repaints, 4);
+  ExpectRestored();
+}
+
+TEST_F(BatchRunTest, ArchiveSectionsOverrideAndXyzMeansAbsent) {
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + src_ +
+           "\nTARGETPATH=C:\\Ziel\nCOMMAND=global.exe\nTERMINATION=1\nSFX_NAME=" +
+           dir_.Join("g.exe") +
+           "\n\n[SFX1]\nTARGETPATH=\nCOMMAND=xyz\nTERMINATION=257\nDIALOG_TITLE=Eins\n"
+           "\n[SFX2]\nTERMINATION=256\nTARGET_EDITABLE=0\nSFX_NAME=" +
+           dir_.Join("two.exe") + "\nSOURCEPATH=xyz\n");
+  EXPECT_TRUE(Run());
+  // The settings each build ran with, as shown in the front end before it.
+  ASSERT_EQ(ui_.shown.size(), 4u);
+  const TInstallInf& one = ui_.shown[0];
+  EXPECT_EQ(one.TargetDir, "") << "present but empty overrides the global value";
+  EXPECT_EQ(one.Command, "global.exe") << "xyz counts as absent";
+  EXPECT_EQ(one.Terminates, 1) << "257 has the low byte 1";
+  EXPECT_EQ(one.DialogTitle, "Eins");
+  EXPECT_EQ(one.SfxName, dir_.Join("g.exe"));
+  const TInstallInf& two = ui_.shown[1];
+  EXPECT_EQ(two.Terminates, 0) << "256 has the low byte 0";
+  EXPECT_EQ(two.TargetEditable, 0);
+  EXPECT_EQ(two.TargetDir, "C:\\Ziel");
+  EXPECT_EQ(two.SourcePaths.Strings, std::vector<std::string>{src_});
+  EXPECT_EQ(two.DialogTitle, "");
+  // [SFX3] is missing altogether: the batch defaults.
+  const TInstallInf& three = ui_.shown[2];
+  EXPECT_EQ(three.Terminates, 1);
+  EXPECT_EQ(three.TargetDir, "C:\\Ziel");
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ui_.shown[i].StoreDirNames, 1);
+    EXPECT_EQ(ui_.shown[i].CleanUp, 0);
+    EXPECT_EQ(ui_.shown[i].SecondCommand, "");
+    EXPECT_EQ(ui_.shown[i].IconFile, "");
+  }
+  const sfxtest::Archive a = Archive(dir_.Join("two.exe"));
+  EXPECT_EQ(a.settings.terminates, 0);
+  EXPECT_EQ(a.settings.targetEditable, 0);
+  ExpectRestored();
+}
+
+TEST_F(BatchRunTest, TextFilesAreReadUpToTheLimitOrTheFirstNul) {
+  std::string big = sfxtest::Content(40000, 2);
+  for (char& c : big) {
+    if (c == '\0') c = '0';
+  }
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("big.txt"), big));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("nul.txt"), std::string("0123456789\0rest", 15)));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("plain.txt"), "Danke\r\n"));
+  const std::string out = dir_.Join("t.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ + "\nSFX_NAME=" + out +
+           "\nDIALOG_TEXT=" + dir_.Join("big.txt") + "\nINFOTEXT_AFTER=" + dir_.Join("plain.txt") +
+           "\n[SFX1]\nINFOTEXT_BEFORE=" + dir_.Join("nul.txt") +
+           "\n[SFX2]\nDIALOG_TEXT=" + dir_.Join("missing.txt") + "\nINFOTEXT_AFTER=\n");
+  EXPECT_TRUE(Run());
+  ASSERT_EQ(ui_.shown.size(), 3u);
+  EXPECT_TRUE(ui_.shown[0].DialogText == big.substr(0, 32766));
+  EXPECT_EQ(ui_.shown[0].InfoTextBefore, "0123456789");
+  EXPECT_EQ(ui_.shown[0].InfoTextAfter, "Danke\r\n");
+  EXPECT_EQ(ui_.shown[1].DialogText, "") << "a file that cannot be read gives an empty text";
+  EXPECT_EQ(ui_.shown[1].InfoTextAfter, "");
+  EXPECT_EQ(ui_.shown[1].InfoTextBefore, "");
+  // The archive built last carries those texts.
+  const sfxtest::Archive a = Archive(out);
+  EXPECT_EQ(a.settings.dialogText, "");
+  ExpectRestored();
+}
+
+TEST_F(BatchRunTest, MissingFileIsReportedAndChangesNothing) {
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Kann Datei tambbatch.ini nicht finden!"});
+  EXPECT_TRUE(ui_.reports.empty());
+  EXPECT_TRUE(ui_.shown.empty());
+  EXPECT_EQ(Settings.SfxName, "vorher.exe");
+}
+
+TEST_F(BatchRunTest, NoArchivesGiveAnEmptyReport) {
+  BatchReport.Add("from an earlier run");
+  WriteIni("[SFX_GLOBAL]\nSOURCEPATH=" + src_ + "\n");
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(ui_.reports, std::vector<std::string>{""});
+  EXPECT_EQ(ui_.takes, 0);
+  ExpectRestored();
+}
+
+TEST_F(BatchRunTest, AFailingArchiveDoesNotStopTheRun) {
+  const std::string ok = dir_.Join("ok.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ + "\n[SFX2]\nSFX_NAME=" + ok + "\n");
+  EXPECT_TRUE(Run());
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  EXPECT_EQ(ui_.reports[0], "\nArchivName: \nAbbruch: Es wurde noch kein Archivname angegeben!\n"
+                            "\nArchivName: " + ok + "\n" + kSuccessLine + "\n");
+  EXPECT_TRUE(platform::Real().Exists(ok));
+  ExpectRestored();
+}
+
+TEST_F(BatchRunTest, TheDefaultFileLiesBesideTheProgram) {
+  testfe::RecordingOs os;
+  os.programPath = dir_.Join("prog/tambrix.exe");
+  OsGuard guard(&os);
+  EXPECT_EQ(BatchFilePath(), dir_.Join("prog/tambbatch.ini"));
+  const std::string out = dir_.Join("beside.exe");
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambbatch.ini"),
+                                  "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + src_ +
+                                      "\r\nSFX_NAME=" + out + "\r\n"));
+  EXPECT_TRUE(RunBatch(ui_));
+  EXPECT_TRUE(platform::Real().Exists(out)) << "stubs found beside the program too";
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  EXPECT_EQ(ui_.reports[0], "\nArchivName: " + out + "\n" + kSuccessLine + "\n");
+}
+
+}  // namespace
