@@ -18,6 +18,11 @@ bool IsDescendable(const platform::DirEntry& e) {
 
 void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
   CallCount = 0;
+  // No start path lists nothing: on Windows the empty pattern would search the drive's root.
+  if (startPath.empty()) {
+    CalcTotalSize();
+    return;
+  }
   std::string path = startPath;
   const char sep = platform::Current().Separator();
   if (!path.empty() && path.back() == sep) path.pop_back();

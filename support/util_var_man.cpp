@@ -26,9 +26,8 @@ TUtilVarMan::TUtilVarMan() {
   DecimalSep[0] = FirstCharOr(os.UserProfileString("intl", "sDecimal", ","), ',');
   TimeSep[0] = FirstCharOr(os.UserProfileString("intl", "sTime", ","), ',');
 
-  std::string program = os.ProgramPath();
-  if (program.size() > 255) program.resize(255);
-  ProgramDir = DirectoryOfProgram(program, os.Separator());
+  // The whole path: cutting it to a buffer size would name some other directory.
+  ProgramDir = DirectoryOfProgram(os.ProgramPath(), os.Separator());
   ProgramDirString = ProgramDir;
 
   const platform::ScreenInfo screen = os.Screen();
