@@ -177,12 +177,12 @@ TEST_F(BatchRunTest, TextFilesAreReadUpToTheLimitOrTheFirstNul) {
     if (c == '\0') c = '0';
   }
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("big.txt"), big));
-  ASSERT_TRUE(testutil::WriteFile(dir_.Join("nul.txt"), std::string("0123456789\0rest", 15)));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("withnul.txt"), std::string("0123456789\0rest", 15)));
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("plain.txt"), "Danke\r\n"));
   const std::string out = dir_.Join("t.exe");
   WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ + "\nSFX_NAME=" + out +
            "\nDIALOG_TEXT=" + dir_.Join("big.txt") + "\nINFOTEXT_AFTER=" + dir_.Join("plain.txt") +
-           "\n[SFX1]\nINFOTEXT_BEFORE=" + dir_.Join("nul.txt") +
+           "\n[SFX1]\nINFOTEXT_BEFORE=" + dir_.Join("withnul.txt") +
            "\n[SFX2]\nDIALOG_TEXT=" + dir_.Join("missing.txt") + "\nINFOTEXT_AFTER=\n");
   EXPECT_TRUE(Run());
   ASSERT_EQ(ui_.shown.size(), 3u);

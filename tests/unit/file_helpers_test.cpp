@@ -288,7 +288,7 @@ TEST(ReadTextFile, ReadsAtMost32766BytesUpToTheFirstNul) {
   ReadTextFile(big.c_str(), text);
   EXPECT_EQ(text, noNul.substr(0, 32766));
 
-  const std::string nul = dir.Join("nul.txt");
+  const std::string nul = dir.Join("withnul.txt");
   ASSERT_TRUE(testutil::WriteFile(nul, std::string("0123456789\0abc", 14)));
   ReadTextFile(nul.c_str(), text);
   EXPECT_EQ(text, "0123456789");
