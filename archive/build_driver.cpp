@@ -13,7 +13,9 @@
 #include "support/util_var_man.h"
 
 const char* const kMsgNoName = "Es wurde noch kein Archivname angegeben!";
-const char* const kMsgStubMissing = "Kann Datei tambrix.resx nicht \xF6" "ffnen!";
+const char* const kMsgStubMissing =
+    "Kann Datei tambrix.resx nicht \xF6"
+    "ffnen!";
 const char* const kMsgStubCopy = "Fehler bei Lesen aus Datei tambrix.resx!";
 const char* const kMsgDataCopy = "Fehler bei Lesen aus der Datendatei!";
 const char* const kMsgSuccess = "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
@@ -23,7 +25,8 @@ namespace {
 
 const char* const kBatchAbort = "Abbruch: ";
 const char* const kBatchSuccess = "Erfolg: ";
-const char* const kErrProgramWrite = "Die Programmdatei kann nicht vollst\xE4ndig geschrieben werden";
+const char* const kErrProgramWrite =
+    "Die Programmdatei kann nicht vollst\xE4ndig geschrieben werden";
 
 // A message box in an interactive build, a line of BatchReport during a batch run.
 void Report(BuildFrontEnd& ui, const char* text, const char* batchPrefix) {

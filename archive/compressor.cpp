@@ -316,8 +316,8 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
     return false;
   }
   const int64_t endPos = platform::Tell64(OutFile);
-  const std::vector<uint8_t> filled = EntryHeader(
-      storedName, &date, static_cast<uint32_t>(bytesIn), static_cast<uint32_t>(bytesOut), method);
+  const std::vector<uint8_t> filled = EntryHeader(storedName, &date, static_cast<uint32_t>(bytesIn),
+                                                  static_cast<uint32_t>(bytesOut), method);
   if (endPos < 0 || !platform::Seek64(OutFile, headerPos, SEEK_SET) ||
       !WriteAll(OutFile, filled.data(), filled.size()) ||
       !platform::Seek64(OutFile, endPos, SEEK_SET)) {

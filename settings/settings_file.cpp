@@ -14,8 +14,8 @@ constexpr size_t kMaxEncodedLength = 0xFFFF;
 
 // The eight strings that come before Terminates, in their serialised order.
 std::array<const std::string*, 8> StringsBeforeTerminates(const TInstallInf& r) {
-  return {&r.TargetDir,     &r.SfxName,    &r.Command,        &r.SecondCommand,
-          &r.IconFile,      &r.DialogText, &r.InfoTextBefore, &r.InfoTextAfter};
+  return {&r.TargetDir, &r.SfxName,    &r.Command,        &r.SecondCommand,
+          &r.IconFile,  &r.DialogText, &r.InfoTextBefore, &r.InfoTextAfter};
 }
 
 bool FitsEncoding(const TInstallInf& r) {
@@ -65,8 +65,8 @@ bool ReadInstallInf(TInstallInf& record, std::FILE* f) {
   if (!MoreToRead(f) || !ReadStrings(record.SourcePaths, f)) return false;
   if (!ReadU8(f, record.StoreDirNames)) return false;
   if (!ReadU8(f, record.MaxCompression)) return false;
-  std::string* strings[8] = {&record.TargetDir,     &record.SfxName,    &record.Command,
-                             &record.SecondCommand, &record.IconFile,   &record.DialogText,
+  std::string* strings[8] = {&record.TargetDir,      &record.SfxName,      &record.Command,
+                             &record.SecondCommand,  &record.IconFile,     &record.DialogText,
                              &record.InfoTextBefore, &record.InfoTextAfter};
   for (std::string* s : strings) {
     // A string cut by the end of the file keeps the bytes that were there.

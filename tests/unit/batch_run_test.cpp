@@ -134,12 +134,12 @@ TEST_F(BatchRunTest, TwoArchivesFromGlobalDefaultsWithOneOverride) {
 }
 
 TEST_F(BatchRunTest, ArchiveSectionsOverrideAndXyzMeansAbsent) {
-  WriteIni("[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + src_ +
-           "\nTARGETPATH=C:\\Ziel\nCOMMAND=global.exe\nTERMINATION=1\nSFX_NAME=" +
-           dir_.Join("g.exe") +
-           "\n\n[SFX1]\nTARGETPATH=\nCOMMAND=xyz\nTERMINATION=257\nDIALOG_TITLE=Eins\n"
-           "\n[SFX2]\nTERMINATION=256\nTARGET_EDITABLE=0\nSFX_NAME=" +
-           dir_.Join("two.exe") + "\nSOURCEPATH=xyz\n");
+  WriteIni(
+      "[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + src_ +
+      "\nTARGETPATH=C:\\Ziel\nCOMMAND=global.exe\nTERMINATION=1\nSFX_NAME=" + dir_.Join("g.exe") +
+      "\n\n[SFX1]\nTARGETPATH=\nCOMMAND=xyz\nTERMINATION=257\nDIALOG_TITLE=Eins\n"
+      "\n[SFX2]\nTERMINATION=256\nTARGET_EDITABLE=0\nSFX_NAME=" +
+      dir_.Join("two.exe") + "\nSOURCEPATH=xyz\n");
   EXPECT_TRUE(Run());
   // The settings each build ran with, as shown in the front end before it.
   ASSERT_EQ(ui_.shown.size(), 4u);
@@ -220,8 +220,10 @@ TEST_F(BatchRunTest, AFailingArchiveDoesNotStopTheRun) {
   WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ + "\n[SFX2]\nSFX_NAME=" + ok + "\n");
   EXPECT_TRUE(Run());
   ASSERT_EQ(ui_.reports.size(), 1u);
-  EXPECT_EQ(ui_.reports[0], "\nArchivName: \nAbbruch: Es wurde noch kein Archivname angegeben!\n"
-                            "\nArchivName: " + ok + "\n" + kSuccessLine + "\n");
+  EXPECT_EQ(ui_.reports[0],
+            "\nArchivName: \nAbbruch: Es wurde noch kein Archivname angegeben!\n"
+            "\nArchivName: " +
+                ok + "\n" + kSuccessLine + "\n");
   EXPECT_TRUE(platform::Real().Exists(ok));
   ExpectRestored();
 }
@@ -232,9 +234,9 @@ TEST_F(BatchRunTest, TheDefaultFileLiesBesideTheProgram) {
   OsGuard guard(&os);
   EXPECT_EQ(BatchFilePath(), dir_.Join("prog/tambbatch.ini"));
   const std::string out = dir_.Join("beside.exe");
-  ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambbatch.ini"),
-                                  "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + src_ +
-                                      "\r\nSFX_NAME=" + out + "\r\n"));
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("prog/tambbatch.ini"),
+      "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + src_ + "\r\nSFX_NAME=" + out + "\r\n"));
   EXPECT_TRUE(RunBatch(ui_));
   EXPECT_TRUE(platform::Real().Exists(out)) << "stubs found beside the program too";
   ASSERT_EQ(ui_.reports.size(), 1u);

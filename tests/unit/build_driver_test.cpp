@@ -273,8 +273,8 @@ TEST_F(BuildDriverTest, MissingStubDeletesTheOldFileAndCreatesNothing) {
   platform::Real().Remove(dir_.Join("prog/tambrix.res2"));
   ui_.startAfterwards = true;
   EXPECT_EQ(Build(), BuildResult::StubMissing);
-  EXPECT_EQ(ui_.messages,
-            std::vector<std::string>{"Kann Datei tambrix.resx nicht \xF6" "ffnen!"});
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Kann Datei tambrix.resx nicht \xF6"
+                                                   "ffnen!"});
   EXPECT_FALSE(platform::Real().Exists(sfx_));
   EXPECT_TRUE(ui_.started.empty());
   EXPECT_EQ(ui_.endWait, 1);
@@ -348,7 +348,8 @@ TEST_F(BuildDriverTest, BatchModeWritesReportLinesInsteadOfMessages) {
       "\nArchivName: ",
       "Abbruch: Es wurde noch kein Archivname angegeben!",
       "\nArchivName: " + sfx_,
-      "Abbruch: Kann Datei tambrix.resx nicht \xF6" "ffnen!",
+      "Abbruch: Kann Datei tambrix.resx nicht \xF6"
+      "ffnen!",
       "\nArchivName: " + sfx_,
       kFailed,
       "\nArchivName: " + sfx_,
@@ -362,8 +363,7 @@ TEST_F(BuildDriverTest, BatchModeWritesReportLinesInsteadOfMessages) {
 TEST_F(BuildDriverTest, FileOver2GiBIsAFailedFileWithItsReason) {
   AddSource("huge.bin", "");
   std::error_code ec;
-  std::filesystem::resize_file(std::filesystem::path(dir_.Join("src/huge.bin")), 0x80000001ULL,
-                               ec);
+  std::filesystem::resize_file(std::filesystem::path(dir_.Join("src/huge.bin")), 0x80000001ULL, ec);
   if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
   EXPECT_EQ(Build(), BuildResult::FileFailed);
   ASSERT_EQ(ui_.failed.size(), 1u);

@@ -77,8 +77,7 @@ struct OsGuard {
 class RecordingOs : public platform::ForwardingOs {
  public:
   RecordingOs() : ForwardingOs(platform::Real()) {}
-  bool CreateUniqueTempFile(const std::string& d, const std::string& pre,
-                            std::string& p) override {
+  bool CreateUniqueTempFile(const std::string& d, const std::string& pre, std::string& p) override {
     const bool ok = inner_.CreateUniqueTempFile(d, pre, p);
     if (ok) tempFiles.push_back(p);
     return ok;

@@ -171,8 +171,7 @@ class TempNameOs : public platform::ForwardingOs {
     roots.push_back(root);
     return drive;
   }
-  bool CreateUniqueTempFile(const std::string& d, const std::string& pre,
-                            std::string& p) override {
+  bool CreateUniqueTempFile(const std::string& d, const std::string& pre, std::string& p) override {
     uniqueCalls.push_back(d + "|" + pre);
     if (failUnique) return false;
     p = d + pre.substr(0, 3) + "1A2B.tmp";
@@ -295,9 +294,13 @@ TEST(ReadTextFile, ReadsAtMost32766BytesUpToTheFirstNul) {
 
   // Line breaks and code page 1252 bytes stay as they are.
   const std::string raw = dir.Join("raw.txt");
-  ASSERT_TRUE(testutil::WriteFile(raw, "Zeile 1\r\nGr\xFC\xDF" "e\r\n"));
+  ASSERT_TRUE(testutil::WriteFile(raw,
+                                  "Zeile 1\r\nGr\xFC\xDF"
+                                  "e\r\n"));
   ReadTextFile(raw.c_str(), text);
-  EXPECT_EQ(text, "Zeile 1\r\nGr\xFC\xDF" "e\r\n");
+  EXPECT_EQ(text,
+            "Zeile 1\r\nGr\xFC\xDF"
+            "e\r\n");
 
   const std::string empty = dir.Join("empty.txt");
   ASSERT_TRUE(testutil::WriteFile(empty, ""));

@@ -51,7 +51,9 @@ TInstallInf Unusual() {
   r.Command = "setup.exe";
   r.SecondCommand = "zwei.exe";
   r.IconFile = "icon.ico";
-  r.DialogText = "Text\r\nmit Gr\xFC\xDF" "en";
+  r.DialogText =
+      "Text\r\nmit Gr\xFC\xDF"
+      "en";
   r.InfoTextBefore = "vorher";
   r.InfoTextAfter = "nachher";
   r.Terminates = 1;
@@ -232,8 +234,8 @@ TEST_F(SettingsFileTest, FailedSaveKeepsTheOldFileWhole) {
   TInstallInf old = Unusual();
   ASSERT_TRUE(SaveSettingsFile(old, path_));
   const std::string before = testutil::ReadFile(path_);
-  for (SaveFaultOs::Fault f : {SaveFaultOs::Fault::OpenTemp, SaveFaultOs::Fault::WriteTemp,
-                               SaveFaultOs::Fault::Replace}) {
+  for (SaveFaultOs::Fault f :
+       {SaveFaultOs::Fault::OpenTemp, SaveFaultOs::Fault::WriteTemp, SaveFaultOs::Fault::Replace}) {
     SaveFaultOs os(f);
     OsGuard guard(&os);
     TInstallInf r;

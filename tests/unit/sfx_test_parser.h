@@ -17,12 +17,8 @@ namespace sfxtest {
 inline uint32_t U16(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b[at])) | (uint32_t(uint8_t(b[at + 1])) << 8);
 }
-inline uint32_t U32(const std::string& b, size_t at) {
-  return U16(b, at) | (U16(b, at + 2) << 16);
-}
-inline std::string LE16(uint32_t v) {
-  return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)};
-}
+inline uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | (U16(b, at + 2) << 16); }
+inline std::string LE16(uint32_t v) { return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)}; }
 inline std::string LE32(uint32_t v) { return LE16(v & 0xFFFF) + LE16(v >> 16); }
 // A string as the settings block encodes it.
 inline std::string Str(const std::string& s) { return LE16(uint32_t(s.size())) + s; }
@@ -144,8 +140,8 @@ inline std::string ExpectedSettingsBlock(const SettingsBlock& s) {
   for (const std::string& src : s.sources) out += Str(src);
   out += char(s.storeDirNames);
   out += char(s.maxCompression);
-  for (const std::string* t : {&s.targetDir, &s.sfxName, &s.command, &s.secondCommand,
-                               &s.iconFile, &s.dialogText, &s.infoBefore, &s.infoAfter}) {
+  for (const std::string* t : {&s.targetDir, &s.sfxName, &s.command, &s.secondCommand, &s.iconFile,
+                               &s.dialogText, &s.infoBefore, &s.infoAfter}) {
     out += Str(*t);
   }
   out += char(s.terminates);
