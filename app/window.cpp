@@ -59,8 +59,9 @@ bool TSDIDecFrame::Create(HINSTANCE instance, int showCommand) {
     return false;
   }
 
-  hwnd_ = CreateWindowExA(0, kClassName, title_.c_str(), style_, CW_USEDEFAULT, CW_USEDEFAULT,
-                          CW_USEDEFAULT, CW_USEDEFAULT, parent_, nullptr, instance, this);
+  // An explicit position: with CW_USEDEFAULT the start-up show request would decide the state.
+  hwnd_ = CreateWindowExA(0, kClassName, title_.c_str(), style_, 0, 0, 640, 480, parent_, nullptr,
+                          instance, this);
   if (hwnd_ == nullptr) return false;
   if (!client_->Create(instance, hwnd_)) return false;
 
@@ -70,6 +71,11 @@ bool TSDIDecFrame::Create(HINSTANCE instance, int showCommand) {
   SetWindowPos(ClientHandle(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(ClientHandle(), SW_SHOW);
   ShowWindow(hwnd_, showCommand);
+  // Windows may apply the starter's show request to the first ShowWindow; the frame is never
+  // meant to open maximised or minimised, so the normalised command is applied once more.
+  if (showCommand == SW_SHOWNORMAL && (IsZoomed(hwnd_) || IsIconic(hwnd_))) {
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+  }
   UpdateWindow(hwnd_);
   return true;
 }
@@ -80,8 +86,16 @@ void TSDIDecFrame::FitToClient() {
   RECT frame = {0, 0, client.right - client.left, client.bottom - client.top};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  // Centred on the work area of the primary screen, its caption kept on screen.
+  RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  int x = work.left + ((work.right - work.left) - width) / 2;
+  int y = work.top + ((work.bottom - work.top) - height) / 2;
+  if (x < work.left) x = work.left;
+  if (y < work.top) y = work.top;
+  SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool TSDIDecFrame::PreProcessMessage(MSG& msg) {

@@ -25,8 +25,8 @@ class TWaitCursor {
 // The show command the main window uses: anything but hide (0) and show-minimised-without-
 // activation (7) becomes show normal (1).
 inline int NormaliseShowCommand(int showCommand) {
-  return (showCommand == SW_HIDE || showCommand == SW_SHOWMINNOACTIVE) ? SW_SHOWNORMAL
-                                                                       : showCommand;
+  return (showCommand == SW_HIDE || showCommand == SW_SHOWMINNOACTIVE) ? showCommand
+                                                                       : SW_SHOWNORMAL;
 }
 
 // The main frame: a fixed-size top-level window that fits itself around its one client, the
