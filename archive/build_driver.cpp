@@ -164,7 +164,9 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
     CloseFile(data);
     os.Remove(dataName);
     CloseFile(program);
-    if (ui.StartAfterwardsChecked()) ui.StartProgram(sfxName);
+    // A failed file still leaves a whole program that can run; one cut short by a failed write
+    // is not started.
+    if (written && ui.StartAfterwardsChecked()) ui.StartProgram(sfxName);
   } while (false);
 
   CloseFile(stub);

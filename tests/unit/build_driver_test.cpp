@@ -379,4 +379,40 @@ TEST_F(BuildDriverTest, FileOver2GiBIsAFailedFileWithItsReason) {
   testutil::WriteFile(dir_.Join("src/huge.bin"), "");
 }
 
+// An Os whose program file swallows writes until they reach the disk, where they fail.
+class FullDiskOs : public RecordingOs {
+ public:
+  explicit FullDiskOs(const std::string& program) : program_(program) {}
+  std::FILE* Open(const std::string& p, const char* m) override {
+    if (p == program_ && std::string(m) == "wb") return std::fopen("/dev/full", "wb");
+    return RecordingOs::Open(p, m);
+  }
+
+ private:
+  std::string program_;
+};
+
+// A program file that cannot be written whole is a failed build, never a success, and is not
+// started.
+TEST_F(BuildDriverTest, ProgramFileThatCannotBeWrittenIsNoSuccess) {
+  {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    if (full == nullptr) GTEST_SKIP() << "no full device here";
+    std::fclose(full);
+  }
+  // Everything fits the stream's buffer, so the failure shows only when it is flushed.
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), "MZ"));
+  AddSource("a.txt", "a");
+  ui_.startAfterwards = true;
+  FullDiskOs os(sfx_);
+  OsGuard guard(&os);
+  EXPECT_EQ(BuildArchive(ui_, stubDir_), BuildResult::FileFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{kFailed});
+  ASSERT_EQ(ui_.failed.size(), 1u);
+  EXPECT_EQ(ui_.failed[0].first, sfx_);
+  EXPECT_TRUE(ui_.started.empty());
+  ASSERT_EQ(os.tempFiles.size(), 1u);
+  EXPECT_FALSE(platform::Real().Exists(os.tempFiles[0]));
+}
+
 }  // namespace
