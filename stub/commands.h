@@ -1,0 +1,49 @@
+// Starts the commands after unpacking, in the target folder, and waits for them as the settings
+// ask: for one process before the next command, or, before the clean-up, until every process they
+// started has ended (a job object holds the started program and its children).
+//
+// A command's program is looked up in the target first (a leading backslash also means the
+// target), then as an absolute path, then in the folders of PATH; it is started by its full path
+// with the path quoted. Programs (.exe, .com) are started directly; anything else is opened
+// through the shell in the target folder.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class CommandRunner {
+ public:
+  // target: the target folder in its ordinary form; trackAll: hold everything in a job;
+  // silent: the shell may show no message of its own.
+  CommandRunner(const std::wstring& target, bool trackAll, bool silent);
+  ~CommandRunner();
+  CommandRunner(const CommandRunner&) = delete;
+  CommandRunner& operator=(const CommandRunner&) = delete;
+
+  // Starts one command (environment variables expanded). False when it could not be started.
+  bool Start(const std::wstring& command);
+  // Waits until the process of the last started command has ended (if the shell gave one).
+  void WaitForLast();
+  // Waits until every started process and all their children have ended. False when some
+  // command left nothing to wait for (a document opened in a program that was already running).
+  bool WaitForAll();
+  size_t StartedCount() const { return started_; }
+
+ private:
+  std::wstring FindInTarget(const std::wstring& program) const;
+  std::wstring FindElsewhere(const std::wstring& program) const;
+  bool Launch(const std::wstring& program, const std::wstring& args);
+  bool ShellOpen(const std::wstring& file, const std::wstring& args);
+  void Track(HANDLE process, bool alreadyInJob);
+
+  std::wstring target_;
+  bool silent_;
+  HANDLE job_ = nullptr;
+  bool jobHoldsAll_ = false;
+  std::vector<HANDLE> processes_;
+  size_t started_ = 0;
+  size_t untracked_ = 0;
+  HANDLE last_ = nullptr;
+};

@@ -1,0 +1,86 @@
+// Link-time replacements that keep the extractor small; it is copied in front of every archive.
+//
+// 1. The C++ runtime's exception machinery is left out (with it its thread library and unwinder,
+//    about a fifth of the program). The extractor's own code is built without exceptions, and
+//    every place where the library would throw (out of memory, a length beyond any limit) ends
+//    the program at once with the exit code of a failed unpacking, like a failed write would.
+//    Nothing can throw, so the entry points that the shared libraries' cleanup code names are
+//    never reached; they are defined so that the linker needs nothing more.
+// 2. The archive reader's FileByteSource needs two stream helpers of the platform layer; the
+//    extractor reads through HandleByteSource, and defining the helpers here keeps the builder's
+//    whole platform layer (profile files, drive types, screen metrics) out of the program.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace {
+[[noreturn]] void Stop() { ExitProcess(3); }
+}  // namespace
+
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { Stop(); }
+}  // namespace __gnu_cxx
+
+namespace std {
+void __throw_bad_alloc() { Stop(); }
+void __throw_bad_array_new_length() { Stop(); }
+void __throw_bad_function_call() { Stop(); }
+void __throw_length_error(const char*) { Stop(); }
+void __throw_logic_error(const char*) { Stop(); }
+void __throw_out_of_range(const char*) { Stop(); }
+void __throw_out_of_range_fmt(const char*, ...) { Stop(); }
+void __throw_invalid_argument(const char*) { Stop(); }
+}  // namespace std
+
+extern "C" {
+void _Unwind_Resume(void*) { Stop(); }
+void* __cxa_begin_catch(void*) { Stop(); }
+void __cxa_end_catch() { Stop(); }
+void __cxa_rethrow() { Stop(); }
+#if defined(__x86_64__)
+// Asked by Windows about any exception that passes a frame of the shared libraries: none of them
+// handles one, so the search goes on (ExceptionContinueSearch).
+int __gxx_personality_seh0(void*, void*, void*, void*) { return 1; }
+#else
+// Called only by the unwinder while an exception is thrown, which never happens here.
+int __gxx_personality_v0(int, int, unsigned long long, void*, void*) { Stop(); }
+#endif
+}
+
+// The replaceable allocation functions, ending the program instead of throwing bad_alloc.
+void* operator new(std::size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (!p) Stop();
+  return p;
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace platform {
+
+bool Seek64(std::FILE* f, int64_t offset, int whence) {
+  return f && _fseeki64(f, offset, whence) == 0;
+}
+
+int64_t StreamSize(std::FILE* f) {
+  if (!f) return -1;
+  const int64_t here = _ftelli64(f);
+  if (here < 0 || _fseeki64(f, 0, SEEK_END) != 0) return -1;
+  const int64_t size = _ftelli64(f);
+  if (_fseeki64(f, here, SEEK_SET) != 0) return -1;
+  return size;
+}
+
+}  // namespace platform
+
+// 3. The strings' member functions are instantiated here, function by function, so that only the
+//    ones in use are linked instead of the runtime's whole precompiled string modules.
+#include <string>
+template class std::basic_string<char>;
+template class std::basic_string<wchar_t>;

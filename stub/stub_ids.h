@@ -1,0 +1,13 @@
+// Resource and control ids of the extractor program (shared by stub.rc and the code).
+#pragma once
+
+#define IDD_STUB_MAIN 100
+#define IDC_STUB_TEXT 101
+#define IDC_STUB_TARGET_LABEL 102
+#define IDC_STUB_TARGET 103
+#define IDC_STUB_BROWSE 104
+#define IDC_STUB_PROGRESS 105
+#define IDC_STUB_CURRENT 106
+
+// The manifest (common controls 6, asInvoker, DPI awareness).
+#define IDR_STUB_MANIFEST 1

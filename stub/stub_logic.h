@@ -1,0 +1,61 @@
+// The extractor's decisions that need no window: the command line, the names to create below the
+// target, target paths and the splitting of a command. Kept apart from the program so that the
+// tests can call them directly.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/archive_reader.h"
+#include "stub/stub_text.h"
+
+// What the command line asked for.
+struct StubOptions {
+  bool silent = false;      // /S: no window at all
+  bool noCommands = false;  // /N: unpack only
+  bool test = false;        // /T: decompress and check, write nothing
+  bool help = false;        // /? or /H
+  bool hasTarget = false;   // /D=<dir> given
+  std::wstring target;
+};
+
+// The arguments after the program name: blanks separate them except inside double quotes, which
+// are removed ("/D=C:\a b" and /D="C:\a b" are the same). Backslashes are taken literally.
+std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
+// Switches are case-insensitive; unknown arguments are ignored.
+StubOptions ParseOptions(const wchar_t* commandLine);
+
+// True when one path element may be created on Windows: none of < > : " / \ | ? * or control
+// characters, no trailing dot or blank, not "." or "..", no device name (CON, PRN, AUX, NUL,
+// COM0-9, LPT0-9 and their superscript forms, CONIN$, CONOUT$), with or without an extension.
+bool IsCreatableElement(const std::wstring& element);
+
+// Maps every entry to the path it gets below the target (backslashes, no leading one): the stored
+// path, or with flat unpacking its last element. Refuses the whole archive (exit 3) when a name is
+// unsafe, or when two entries would land on the same file, or a file on a folder another entry
+// needs (compared without case, as Windows does).
+Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders,
+                    std::vector<std::wstring>& relative);
+
+// The absolute form of a path (GetFullPathNameW), without a trailing backslash except at a root.
+// Empty on failure.
+std::wstring FullPath(const std::wstring& path);
+// The \\?\ form of an absolute path so that long paths work; UNC becomes \\?\UNC\server\share.
+std::wstring ExtendedPath(const std::wstring& full);
+// The path without a \\?\ prefix, for messages and for programs that do not expect one.
+std::wstring DisplayPath(const std::wstring& path);
+// Environment variables expanded, surrounding blanks removed.
+std::wstring ExpandVariables(const std::wstring& text);
+
+// One way to read a command: the program as written and the rest of the line.
+struct CommandSplit {
+  std::wstring program;
+  std::wstring args;
+};
+// The readings of a command, most likely first: a quoted program name, or, for an unquoted
+// command, every prefix that ends before a blank, shortest first (as CreateProcess reads it).
+std::vector<CommandSplit> CommandReadings(const std::wstring& command);
+// True when the file name ends in .exe or .com (started directly, not through the shell).
+bool IsDirectProgram(const std::wstring& path);
+// The command line for CreateProcessW: the program quoted, then the arguments unchanged.
+std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& args);

@@ -1,0 +1,325 @@
+// The extractor program: reads the archive appended to its own file and unpacks it.
+//
+// One linear run: read and check the archive, check every name, ask (unless /S), unpack, run the
+// commands, clean up. Each step returns an Outcome; the first failure ends the run, and the end of
+// the program turns that one outcome into its message and exit code. Built twice, once per
+// compression method, so that each program carries only its own decoder.
+#include <windows.h>
+
+#include <objbase.h>
+
+#include <memory>
+
+#include "archive/archive_layout.h"
+#include "archive/archive_reader.h"
+#include "archive/entry_decoder.h"
+#include "stub/commands.h"
+#include "stub/handle_source.h"
+#include "stub/stub_logic.h"
+#include "stub/stub_text.h"
+#include "stub/stub_ui.h"
+#include "stub/unpacker.h"
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace {
+
+#if defined(TAMBRIX_STUB_BZIP2)
+constexpr uint8_t kStubMethod = layout::kMethodBzip2;
+DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& e, const ByteSink& sink) {
+  return DecodeBzip2Entry(src, e, sink);
+}
+#elif defined(TAMBRIX_STUB_GZIP)
+constexpr uint8_t kStubMethod = layout::kMethodGzip;
+DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& e, const ByteSink& sink) {
+  return DecodeGzipEntry(src, e, sink);
+}
+#else
+#error "Define TAMBRIX_STUB_BZIP2 or TAMBRIX_STUB_GZIP"
+#endif
+
+const char* const kTextConfirmCleanUp =
+    "Klicken Sie auf OK, sobald Sie die Arbeit mit dem gestarteten Programm beendet haben. "
+    "Danach werden die entpackten Dateien entfernt.";
+
+// DLLs are loaded from the system folder only, never from the folder the program was started
+// from (a download folder may hold anything). Looked up at run time: older systems lack it.
+void RestrictDllSearch() {
+  typedef BOOL(WINAPI * SetDirectoriesFn)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto setDirectories = reinterpret_cast<SetDirectoriesFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDllDirectoryW(L"");
+}
+
+std::wstring ModulePath() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+    if (n == 0) return std::wstring();
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::wstring BaseName(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+std::wstring Decimal(uint64_t v) {
+  std::wstring s;
+  do {
+    s.insert(s.begin(), static_cast<wchar_t>(L'0' + v % 10));
+    v /= 10;
+  } while (v);
+  return s;
+}
+
+// A new folder name below the user's temporary folder, named after the program.
+std::wstring DefaultTarget(const std::wstring& programName) {
+  DWORD n = GetTempPathW(0, nullptr);
+  std::wstring temp(n + 1, L'\0');
+  n = GetTempPathW(static_cast<DWORD>(temp.size()), &temp[0]);
+  temp.resize(n);
+  if (temp.empty()) return std::wstring();
+  std::wstring stem = programName.substr(0, programName.rfind(L'.'));
+  if (stem.empty()) stem = L"tambrix";
+  unsigned seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+  for (int attempt = 0; attempt < 1000; ++attempt, seed = seed * 1103515245u + 12345u) {
+    std::wstring candidate = JoinPath(temp, stem + L"_" + Decimal(seed % 1000000u));
+    if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) return candidate;
+  }
+  return JoinPath(temp, stem);
+}
+
+class Extractor {
+ public:
+  Extractor(HINSTANCE instance, const StubOptions& options)
+      : instance_(instance), options_(options) {}
+  ~Extractor() {
+    window_.reset();
+    if (self_ != INVALID_HANDLE_VALUE) CloseHandle(self_);
+  }
+
+  Outcome Run();
+  const std::wstring& title() const { return title_; }
+  void CloseWindow() { window_.reset(); }
+
+ private:
+  Outcome OpenArchive();
+  Outcome Decode(Unpacker* out);
+  Outcome ChooseTarget(std::wstring& extended);
+  Outcome RunCommands(const std::wstring& target, Unpacker& unpacked);
+  bool Interactive() const { return !options_.silent; }
+
+  HINSTANCE instance_;
+  StubOptions options_;
+  std::wstring selfPath_;
+  std::wstring selfName_;
+  std::wstring title_;
+  HANDLE self_ = INVALID_HANDLE_VALUE;
+  std::unique_ptr<HandleByteSource> source_;
+  ArchiveInfo info_;
+  std::vector<std::wstring> relative_;
+  std::unique_ptr<StubWindow> window_;
+};
+
+Outcome Extractor::OpenArchive() {
+  selfPath_ = ModulePath();
+  selfName_ = BaseName(selfPath_);
+  title_ = selfName_;
+  self_ = CreateFileW(selfPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (self_ == INVALID_HANDLE_VALUE) return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
+  source_.reset(new HandleByteSource(self_));
+  if (!source_->valid()) return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
+
+  std::string why;
+  switch (ReadArchive(*source_, info_, &why)) {
+    case ReadStatus::Ok:
+      break;
+    case ReadStatus::NotAnArchive:
+      return Fail(kExitDamaged, Msg::NotArchive, selfName_, Widen(why));
+    case ReadStatus::Damaged:
+      return Fail(kExitDamaged, Msg::Damaged, std::wstring(), Widen(why));
+    case ReadStatus::IoError:
+      return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
+  }
+  if (!info_.settings.DialogTitle.empty()) title_ = Widen(info_.settings.DialogTitle);
+  if (info_.hasCompressedPart) {
+    if (info_.method != kStubMethod) return Fail(kExitDamaged, Msg::WrongMethod);
+    for (const ArchiveEntry& e : info_.entries)
+      if (e.method != kStubMethod) return Fail(kExitDamaged, Msg::WrongMethod);
+    // Fewer entries than the header planned: the archive was not finished.
+    if (info_.entries.size() != info_.fileCount) return Fail(kExitDamaged, Msg::Damaged);
+  }
+  // Every name is checked before anything is written.
+  return PlanEntries(info_.entries, info_.settings.StoreDirNames != 0, relative_);
+}
+
+Outcome Extractor::Decode(Unpacker* out) {
+  uint64_t total = 0;
+  for (const ArchiveEntry& e : info_.entries) total += e.size;
+  if (window_) {
+    std::wstring text = out ? std::wstring() : UiText(kTextTesting);
+    if (!window_->BeginProgress(text, total)) window_.reset();
+  }
+  uint64_t done = 0;
+  bool cancelled = false;
+  bool writeFailed = false;
+  StubWindow* window = window_.get();
+  const ByteSink sink = [&](const uint8_t* data, size_t n) {
+    if (out && !out->Write(data, n)) {
+      writeFailed = true;
+      return false;
+    }
+    done += n;
+    if (window && !window->Tick(done)) {
+      cancelled = true;
+      return false;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < info_.entries.size(); ++i) {
+    const ArchiveEntry& entry = info_.entries[i];
+    if (window) window->SetCurrent(relative_[i]);
+    if (out) {
+      Outcome begun = out->BeginFile(relative_[i]);
+      if (!begun.ok()) return begun;
+    }
+    DecodeStatus status = DecodeEntry(*source_, entry, sink);
+    if (status != DecodeStatus::Ok) {
+      Outcome failed;
+      if (cancelled)
+        failed = Fail(kExitCancelled, Msg::None);
+      else if (writeFailed && out)
+        failed = out->WriteFailure();
+      else if (status == DecodeStatus::IoError)
+        failed = Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
+      else
+        failed = Fail(kExitDamaged, Msg::EntryDamaged, Widen(entry.name));
+      if (out) out->AbandonFile();
+      return failed;
+    }
+    if (out) {
+      Outcome finished = out->FinishFile(entry.time);
+      if (!finished.ok()) return finished;
+    }
+    if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::None);
+  }
+  return Outcome();
+}
+
+Outcome Extractor::ChooseTarget(std::wstring& extended) {
+  const TInstallInf& s = info_.settings;
+  std::wstring target = options_.hasTarget ? options_.target : ExpandVariables(Widen(s.TargetDir));
+  if (target.empty()) target = DefaultTarget(selfName_);
+  if (Interactive()) {
+    window_.reset(new StubWindow(instance_, title_));
+    for (;;) {
+      if (!window_->AskTarget(Widen(s.DialogText), target, s.TargetEditable == 1))
+        return Fail(kExitCancelled, Msg::None);
+      extended = ExtendedPath(FullPath(ExpandVariables(target)));
+      if (!extended.empty()) return Outcome();
+      ShowBox(window_->hwnd(), MessageText(Fail(kExitUnpackFailed, Msg::TargetInvalid, target)),
+              title_, MB_OK | MB_ICONWARNING);
+    }
+  }
+  extended = ExtendedPath(FullPath(target));
+  if (extended.empty()) return Fail(kExitUnpackFailed, Msg::TargetInvalid, target);
+  return Outcome();
+}
+
+Outcome Extractor::RunCommands(const std::wstring& target, Unpacker& unpacked) {
+  const TInstallInf& s = info_.settings;
+  const std::wstring first = ExpandVariables(Widen(s.Command));
+  const std::wstring second = ExpandVariables(Widen(s.SecondCommand));
+  if (first.empty() && second.empty()) return Outcome();
+  const bool cleanUp = s.CleanUp != 0;
+  Outcome result;
+  {
+    CommandRunner runner(target, cleanUp, options_.silent);
+    if (!first.empty()) {
+      if (!runner.Start(first))
+        result = Fail(kExitCommandFailed, Msg::Command, first);
+      else if (s.Terminates && !second.empty())
+        runner.WaitForLast();
+    }
+    if (result.ok() && !second.empty() && !runner.Start(second))
+      result = Fail(kExitCommandFailed, Msg::Command, second);
+    if (cleanUp && !runner.WaitForAll() && Interactive())
+      ShowBox(nullptr, UiText(kTextConfirmCleanUp), title_, MB_OK | MB_ICONINFORMATION);
+  }
+  if (cleanUp) unpacked.RemoveCreated();
+  return result;
+}
+
+Outcome Extractor::Run() {
+  if (options_.help) return Fail(kExitOk, Msg::Usage, BaseName(ModulePath()));
+  Outcome o = OpenArchive();
+  if (!o.ok()) return o;
+  const TInstallInf& s = info_.settings;
+
+  if (options_.test) {
+    if (Interactive()) window_.reset(new StubWindow(instance_, title_));
+    o = Decode(nullptr);
+    window_.reset();
+    if (o.ok() && Interactive())
+      o = Fail(kExitOk, Msg::TestOk, Decimal(info_.entries.size()));
+    return o;
+  }
+
+  if (Interactive() && !s.InfoTextBefore.empty() &&
+      ShowBox(nullptr, Widen(s.InfoTextBefore), title_, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+    return Fail(kExitCancelled, Msg::None);
+
+  std::wstring target;
+  o = ChooseTarget(target);
+  if (!o.ok()) return o;
+  Unpacker unpacker(target);
+  o = unpacker.PrepareTarget();
+  if (o.ok()) o = Decode(&unpacker);
+  window_.reset();
+  if (!o.ok()) {
+    // A failed or cancelled run leaves the target as it found it.
+    unpacker.RemoveCreated();
+    return o;
+  }
+
+  if (Interactive() && !s.InfoTextAfter.empty())
+    ShowBox(nullptr, Widen(s.InfoTextAfter), title_, MB_OK | MB_ICONINFORMATION);
+  if (options_.noCommands) return Outcome();
+  return RunCommands(DisplayPath(target), unpacker);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  RestrictDllSearch();
+  HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+  const StubOptions options = ParseOptions(GetCommandLineW());
+  if (!options.silent) LoadCommonControls();
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+
+  Outcome outcome;
+  std::wstring title;
+  {
+    Extractor extractor(instance, options);
+    outcome = extractor.Run();
+    title = extractor.title();
+  }
+  if (!options.silent && outcome.msg != Msg::None) {
+    UINT icon = outcome.ok() ? MB_ICONINFORMATION : MB_ICONERROR;
+    ShowBox(nullptr, MessageText(outcome), title.empty() ? std::wstring(L"Tambrix") : title,
+            MB_OK | icon);
+  }
+  if (com) CoUninitialize();
+  return outcome.exitCode;
+}

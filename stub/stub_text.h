@@ -1,0 +1,59 @@
+// The extractor's outcome and its German texts. Every step of the extractor reports one Outcome;
+// only the end of the program turns it into a message (code page 1252 texts, converted once).
+#pragma once
+
+#include <string>
+
+// Exit codes of the extractor program.
+enum StubExit : int {
+  kExitOk = 0,
+  kExitCancelled = 1,
+  kExitDamaged = 2,       // damaged or not an archive
+  kExitUnpackFailed = 3,  // a file could not be written, an unsafe name, disk full
+  kExitCommandFailed = 4, // a command could not be started
+};
+
+enum class Msg {
+  None,
+  Usage,
+  ReadSelf,
+  NotArchive,
+  Damaged,
+  EntryDamaged,
+  WrongMethod,
+  UnsafeName,
+  DuplicateName,
+  TargetMissing,
+  TargetInvalid,
+  CreateDir,
+  LinkInTarget,
+  WriteFile,
+  DiskFull,
+  Command,
+  TestOk,
+};
+
+struct Outcome {
+  int exitCode = kExitOk;
+  Msg msg = Msg::None;
+  std::wstring arg;     // replaces %s in the text (a file or folder name)
+  std::wstring detail;  // an extra line (the reader's reason), may be empty
+
+  bool ok() const { return exitCode == kExitOk; }
+};
+
+Outcome Fail(int exitCode, Msg msg, const std::wstring& arg = std::wstring(),
+             const std::wstring& detail = std::wstring());
+
+// Code page 1252 bytes to UTF-16 (archive names, settings texts, our own texts).
+std::wstring Widen(const std::string& cp1252);
+// The text of msg with %s replaced by arg and the detail appended on its own line.
+std::wstring MessageText(const Outcome& o);
+// Texts shown during a normal run.
+std::wstring UiText(const char* cp1252);
+
+// Fixed dialog texts.
+extern const char* const kTextConfirmCancel;
+extern const char* const kTextTesting;
+extern const char* const kTextUnpacking;
+extern const char* const kTextBrowse;

@@ -1,0 +1,234 @@
+#include "stub/unpacker.h"
+
+#include <algorithm>
+
+#include "stub/stub_logic.h"
+
+namespace {
+
+constexpr size_t kWriteBuffer = 256 * 1024;
+
+// Length of the part of an extended path that cannot be created: \\?\C:\ or \\?\UNC\server\share.
+size_t RootLength(const std::wstring& p) {
+  if (p.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    size_t server = p.find(L'\\', 8);
+    if (server == std::wstring::npos) return p.size();
+    size_t share = p.find(L'\\', server + 1);
+    return share == std::wstring::npos ? p.size() : share;
+  }
+  return std::min<size_t>(7, p.size());  // \\?\C:\ including its backslash
+}
+
+std::wstring Hex(unsigned v) {
+  wchar_t buf[9];
+  for (int i = 7; i >= 0; --i) {
+    buf[i] = L"0123456789abcdef"[v & 15];
+    v >>= 4;
+  }
+  buf[8] = 0;
+  return buf;
+}
+
+bool IsDiskFull(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
+
+}  // namespace
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == L'\\') return folder + name;
+  return folder + L'\\' + name;
+}
+
+Unpacker::Unpacker(const std::wstring& target)
+    : target_(target), tempCounter_(GetCurrentProcessId() << 16 ^ GetTickCount()) {}
+
+Unpacker::~Unpacker() { AbandonFile(); }
+
+Outcome Unpacker::PrepareTarget() {
+  const size_t root = RootLength(target_);
+  std::vector<std::wstring> missing;
+  std::wstring p = target_;
+  for (;;) {
+    DWORD a = GetFileAttributesW(p.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES) {
+      if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return Fail(kExitUnpackFailed, Msg::TargetInvalid, DisplayPath(p));
+      break;
+    }
+    if (p.size() <= root) return Fail(kExitUnpackFailed, Msg::TargetInvalid, DisplayPath(p));
+    missing.push_back(p);
+    size_t cut = p.rfind(L'\\');
+    p = (cut == std::wstring::npos || cut < root) ? p.substr(0, root) : p.substr(0, cut);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!CreateDirectoryW(it->c_str(), nullptr)) {
+      lastError_ = GetLastError();
+      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(*it));
+    }
+    createdFolders_.push_back(*it);
+  }
+  return Outcome();
+}
+
+Outcome Unpacker::EnsureFolder(const std::wstring& relativeFolder) {
+  if (relativeFolder.empty() || knownFolders_.count(relativeFolder)) return Outcome();
+  size_t cut = relativeFolder.rfind(L'\\');
+  if (cut != std::wstring::npos) {
+    Outcome o = EnsureFolder(relativeFolder.substr(0, cut));
+    if (!o.ok()) return o;
+  }
+  const std::wstring full = JoinPath(target_, relativeFolder);
+  DWORD a = GetFileAttributesW(full.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) {
+    if (!CreateDirectoryW(full.c_str(), nullptr)) {
+      lastError_ = GetLastError();
+      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
+    }
+    createdFolders_.push_back(full);
+  } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
+  } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A junction or link inside the target could lead anywhere: never write through it.
+    return Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(full));
+  }
+  knownFolders_.insert(relativeFolder);
+  return Outcome();
+}
+
+Outcome Unpacker::BeginFile(const std::wstring& relative) {
+  AbandonFile();
+  relative_ = relative;
+  size_t cut = relative.rfind(L'\\');
+  std::wstring folderRel = cut == std::wstring::npos ? std::wstring() : relative.substr(0, cut);
+  Outcome o = EnsureFolder(folderRel);
+  if (!o.ok()) return o;
+  const std::wstring folder = folderRel.empty() ? target_ : JoinPath(target_, folderRel);
+  finalPath_ = JoinPath(target_, relative);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath_ = JoinPath(folder, L"~tbx" + Hex(tempCounter_++) + L".tmp");
+    file_ = CreateFileW(tempPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file_ != INVALID_HANDLE_VALUE) break;
+    lastError_ = GetLastError();
+    if (lastError_ != ERROR_FILE_EXISTS && lastError_ != ERROR_ALREADY_EXISTS) break;
+  }
+  if (file_ == INVALID_HANDLE_VALUE) {
+    tempPath_.clear();
+    return Fail(kExitUnpackFailed, IsDiskFull(lastError_) ? Msg::DiskFull : Msg::WriteFile,
+                DisplayPath(finalPath_));
+  }
+  if (buffer_.empty()) buffer_.resize(kWriteBuffer);
+  used_ = 0;
+  return Outcome();
+}
+
+bool Unpacker::WriteAll(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 16u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file_, data, chunk, &written, nullptr) || written == 0) {
+      lastError_ = GetLastError();
+      if (lastError_ == 0) lastError_ = ERROR_WRITE_FAULT;
+      return false;
+    }
+    data += written;
+    n -= written;
+  }
+  return true;
+}
+
+bool Unpacker::FlushBuffer() {
+  if (used_ == 0) return true;
+  bool ok = WriteAll(buffer_.data(), used_);
+  used_ = 0;
+  return ok;
+}
+
+bool Unpacker::Write(const uint8_t* data, size_t n) {
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  if (used_ + n > buffer_.size()) {
+    if (!FlushBuffer()) return false;
+    if (n >= buffer_.size()) return WriteAll(data, n);
+  }
+  std::copy(data, data + n, buffer_.begin() + used_);
+  used_ += n;
+  return true;
+}
+
+Outcome Unpacker::WriteFailure() const {
+  return Fail(kExitUnpackFailed, IsDiskFull(lastError_) ? Msg::DiskFull : Msg::WriteFile,
+              DisplayPath(finalPath_));
+}
+
+Outcome Unpacker::FinishFile(const platform::DosTime& t) {
+  if (file_ == INVALID_HANDLE_VALUE) return WriteFailure();
+  if (!FlushBuffer()) {
+    Outcome o = WriteFailure();
+    AbandonFile();
+    return o;
+  }
+  // The date block holds local time, converted back the way it was taken.
+  if (t.year1980 <= 127 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 &&
+      t.hour <= 23 && t.minute <= 59 && t.seconds2 <= 29) {
+    const WORD date = static_cast<WORD>((t.year1980 << 9) | (t.month << 5) | t.day);
+    const WORD time = static_cast<WORD>((t.hour << 11) | (t.minute << 5) | t.seconds2);
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
+      SetFileTime(file_, nullptr, nullptr, &utc);
+  }
+  if (!CloseHandle(file_)) {
+    lastError_ = GetLastError();
+    file_ = INVALID_HANDLE_VALUE;
+    Outcome o = WriteFailure();
+    AbandonFile();
+    return o;
+  }
+  file_ = INVALID_HANDLE_VALUE;
+  const bool existed = GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    lastError_ = GetLastError();
+    Outcome o = WriteFailure();
+    AbandonFile();
+    return o;
+  }
+  tempPath_.clear();
+  if (!existed) createdFiles_.push_back(finalPath_);
+  return Outcome();
+}
+
+void Unpacker::AbandonFile() {
+  if (file_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  if (!tempPath_.empty()) {
+    DeleteFileW(tempPath_.c_str());
+    tempPath_.clear();
+  }
+  used_ = 0;
+}
+
+void Unpacker::RemoveCreated() {
+  AbandonFile();
+  for (auto it = createdFiles_.rbegin(); it != createdFiles_.rend(); ++it) {
+    // A program that has only just ended may still hold a file for a moment.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (DeleteFileW(it->c_str())) break;
+      DWORD e = GetLastError();
+      if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) break;
+      if (e == ERROR_ACCESS_DENIED) {
+        DWORD a = GetFileAttributesW(it->c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+          SetFileAttributesW(it->c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+          continue;
+        }
+      }
+      Sleep(100);
+    }
+  }
+  createdFiles_.clear();
+  for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
+    RemoveDirectoryW(it->c_str());
+  createdFolders_.clear();
+  knownFolders_.clear();
+}

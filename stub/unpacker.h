@@ -1,0 +1,67 @@
+// Writes files below one target folder and remembers every file and folder it created, so that a
+// failed or cancelled run and the clean-up after the command remove exactly those and nothing else.
+//
+// Every path handed in is relative to the target and already checked (PlanEntries). A file is
+// written to a temporary name in its own folder and renamed into place only when it is complete,
+// so a file that fails its checks never appears under its real name. Failures come back as an
+// Outcome with exit code 3; the Windows error of the last failure is in LastError().
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "stub/stub_text.h"
+
+class Unpacker {
+ public:
+  // target: the absolute target folder in \\?\ form.
+  explicit Unpacker(const std::wstring& target);
+  ~Unpacker();
+  Unpacker(const Unpacker&) = delete;
+  Unpacker& operator=(const Unpacker&) = delete;
+
+  // Creates the target folder and any missing folders above it.
+  Outcome PrepareTarget();
+  // Creates the folders of relative and opens a temporary file beside its final place.
+  Outcome BeginFile(const std::wstring& relative);
+  // Appends bytes to the open file; false on a write failure (disk full etc.).
+  bool Write(const uint8_t* data, size_t n);
+  // Completes the open file: flushes it, sets its last-write time, renames it into place.
+  Outcome FinishFile(const platform::DosTime& time);
+  // Closes and deletes the open temporary file, if any.
+  void AbandonFile();
+  // The outcome of a failed Write, naming the open file.
+  Outcome WriteFailure() const;
+  // Removes the files, then the folders, that this run created, newest first. A folder that
+  // holds anything else stays.
+  void RemoveCreated();
+
+  DWORD LastError() const { return lastError_; }
+  size_t CreatedFileCount() const { return createdFiles_.size(); }
+
+ private:
+  Outcome EnsureFolder(const std::wstring& relativeFolder);
+  bool FlushBuffer();
+  bool WriteAll(const uint8_t* data, size_t n);
+
+  std::wstring target_;
+  std::vector<std::wstring> createdFiles_;
+  std::vector<std::wstring> createdFolders_;
+  std::set<std::wstring> knownFolders_;  // relative folders already checked or created
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::wstring tempPath_;
+  std::wstring finalPath_;
+  std::wstring relative_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  DWORD lastError_ = 0;
+  unsigned tempCounter_ = 0;
+};
+
+// Joins a folder and a relative name with one backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
