@@ -1,6 +1,8 @@
 // Entry of the Windows builder: refuses screens below 800 x 600, then runs the main dialog.
+// <windows.h> has to come before the other Windows headers.
+// clang-format off
 #include <windows.h>
-
+// clang-format on
 #include <commctrl.h>
 #include <ole2.h>
 

@@ -13,9 +13,9 @@ namespace {
 // Every edit takes at most this many typed characters; text set by the program is not cut.
 constexpr int kTypedTextLimit = 254;
 
-const int kEditIds[] = {IDC_SOURCE_DIR,  IDC_TARGET_DIR,     IDC_SECOND_COMMAND, IDC_INFO_BEFORE,
-                        IDC_COMMAND,     IDC_DIALOG_TEXT,    IDC_INFO_AFTER,     IDC_ICON_FILE,
-                        IDC_SFX_NAME,    IDC_STATUS,         IDC_DIALOG_TITLE};
+const int kEditIds[] = {IDC_SOURCE_DIR, IDC_TARGET_DIR,  IDC_SECOND_COMMAND, IDC_INFO_BEFORE,
+                        IDC_COMMAND,    IDC_DIALOG_TEXT, IDC_INFO_AFTER,     IDC_ICON_FILE,
+                        IDC_SFX_NAME,   IDC_STATUS,      IDC_DIALOG_TITLE};
 
 }  // namespace
 

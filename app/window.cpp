@@ -38,9 +38,9 @@ HWND TSDIDecFrame::ClientHandle() const { return client_ ? client_->Handle() : n
 
 bool TSDIDecFrame::Create(HINSTANCE instance, int showCommand) {
   if (iconId_ != 0) {
-    bigIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXICON),
-                                             GetSystemMetrics(SM_CYICON), 0));
+    bigIcon_ =
+        static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconId_), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), 0));
@@ -103,8 +103,7 @@ bool TSDIDecFrame::PreProcessMessage(MSG& msg) {
   return dialog != nullptr && IsDialogMessageA(dialog, &msg);
 }
 
-LRESULT CALLBACK TSDIDecFrame::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+LRESULT CALLBACK TSDIDecFrame::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   TSDIDecFrame* self;
   if (message == WM_NCCREATE) {
     self = static_cast<TSDIDecFrame*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);

@@ -8,9 +8,8 @@
 //   TAMBRIX_GUI_MARKER     a small program that leaves a file "<its path>.started" when run
 //   TAMBRIX_GUI_SCREEN     the X screen the wrapper started, e.g. 799x600
 // Paths may be given as Unix paths; they are reached through Wine's Z: drive.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +27,9 @@ const char kTitle[] = "ZAL Gralvex Version 0.5b";
 const char kFrameClass[] = "TambrixMainFrame";
 const char kMsgSuccess[] = "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
 const char kMsgNoName[] = "Es wurde noch kein Archivname angegeben!";
-const char kMsgStubMissing[] = "Kann Datei tambrix.resx nicht \xF6" "ffnen!";
+const char kMsgStubMissing[] =
+    "Kann Datei tambrix.resx nicht \xF6"
+    "ffnen!";
 const char kMsgStubCopy[] = "Fehler bei Lesen aus Datei tambrix.resx!";
 const char kMsgFileFailed[] = "Fehler bei der Erstellung des Archivs!";
 const char kMsgBatchMissing[] = "Kann Datei tambbatch.ini nicht finden!";
@@ -43,13 +44,34 @@ const char kDefaultInfoAfter[] =
     "Dieser Text kann nach einem erfolgreichen Entpackvorgang angezeigt werden.";
 
 enum : int {
-  kSourceDir = 101, kChooseSource = 102, kMaxCompression = 103, kStoreDirNames = 104,
-  kTargetDir = 105, kSecondCommand = 106, kInfoBefore = 107, kChooseDialogText = 108,
-  kBuild = 109, kCommand = 110, kDialogText = 111, kChooseInfoBefore = 112, kInfoAfter = 113,
-  kChooseInfoAfter = 114, kIconFile = 115, kChooseIcon = 116, kSfxName = 117,
-  kChooseSfxName = 118, kStatus = 119, kDialogTitle = 120, kStartAfterwards = 121,
-  kTerminates = 122, kBatchStart = 123, kEditControlFile = 124, kHelp = 125,
-  kTargetEditable = 126, kCleanUp = 127, kOk = 1
+  kSourceDir = 101,
+  kChooseSource = 102,
+  kMaxCompression = 103,
+  kStoreDirNames = 104,
+  kTargetDir = 105,
+  kSecondCommand = 106,
+  kInfoBefore = 107,
+  kChooseDialogText = 108,
+  kBuild = 109,
+  kCommand = 110,
+  kDialogText = 111,
+  kChooseInfoBefore = 112,
+  kInfoAfter = 113,
+  kChooseInfoAfter = 114,
+  kIconFile = 115,
+  kChooseIcon = 116,
+  kSfxName = 117,
+  kChooseSfxName = 118,
+  kStatus = 119,
+  kDialogTitle = 120,
+  kStartAfterwards = 121,
+  kTerminates = 122,
+  kBatchStart = 123,
+  kEditControlFile = 124,
+  kHelp = 125,
+  kTargetEditable = 126,
+  kCleanUp = 127,
+  kOk = 1
 };
 
 const DWORD kWaitMs = 30000;  // deadline for anything the program should do by itself
@@ -90,7 +112,9 @@ std::string ReadBytes(const std::string& path, bool* ok = nullptr) {
   return bytes;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void RemoveTree(const std::string& dir) {
   WIN32_FIND_DATAA data;
@@ -152,8 +176,8 @@ std::string Encode(const Record& r, uint8_t version = 1) {
   for (const std::string& s : r.sourcePaths) PutString(out, s);
   out.push_back(static_cast<char>(r.storeDirNames));
   out.push_back(static_cast<char>(r.maxCompression));
-  for (const std::string* s : {&r.targetDir, &r.sfxName, &r.command, &r.secondCommand,
-                               &r.iconFile, &r.dialogText, &r.infoBefore, &r.infoAfter}) {
+  for (const std::string* s : {&r.targetDir, &r.sfxName, &r.command, &r.secondCommand, &r.iconFile,
+                               &r.dialogText, &r.infoBefore, &r.infoAfter}) {
     PutString(out, *s);
   }
   out.push_back(static_cast<char>(r.terminates));
@@ -196,8 +220,9 @@ std::string TextOf(HWND w, bool* ok = nullptr) {
   }
   std::vector<char> buffer(length + 2, '\0');
   DWORD_PTR copied = 0;
-  BOOL sent = SendMessageTimeoutA(w, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                                  SMTO_ABORTIFHUNG, 10000, &copied);
+  BOOL sent =
+      SendMessageTimeoutA(w, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                          SMTO_ABORTIFHUNG, 10000, &copied);
   if (ok != nullptr) *ok = sent != FALSE;
   return std::string(buffer.data(), copied);
 }
@@ -521,7 +546,8 @@ class GuiTest : public ::testing::Test {
     work_ = dir_ + "\\work";
     CreateDirectoryA(app_.c_str(), nullptr);
     CreateDirectoryA(work_.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA((dist_ + "\\tambrix.exe").c_str(), (app_ + "\\tambrix.exe").c_str(), FALSE))
+    ASSERT_TRUE(
+        CopyFileA((dist_ + "\\tambrix.exe").c_str(), (app_ + "\\tambrix.exe").c_str(), FALSE))
         << "no tambrix.exe in " << dist_;
     stub1_ = StubBytes('1', 4096);
     stub2_ = StubBytes('2', 3000);
@@ -569,10 +595,12 @@ struct ControlSpec {
 };
 
 const ControlSpec kLayout[] = {
-    {-1, "Static", "Quellverzeichnis (Unterverzeichnisse werden mit eingelesen):", 11, 13, 268, 8, true},
+    {-1, "Static", "Quellverzeichnis (Unterverzeichnisse werden mit eingelesen):", 11, 13, 268, 8,
+     true},
     {101, "Edit", "", 11, 24, 253, 12, true},
     {102, "Button", "Pfad...", 264, 23, 50, 14, true},
-    {-1, "Static", "Zielverzeichnisvorgabe (standardm\xE4ssig wird das Tempverzeichnis benutzt):", 11, 49, 248, 8, true},
+    {-1, "Static", "Zielverzeichnisvorgabe (standardm\xE4ssig wird das Tempverzeichnis benutzt):",
+     11, 49, 248, 8, true},
     {105, "Edit", "", 11, 59, 253, 12, true},
     {126, "Button", "Vom Benutzer editierbar", 12, 72, 116, 12, true},
     {-1, "Static", "SFX-Name:", 11, 86, 124, 8, true},
@@ -609,8 +637,11 @@ const ControlSpec kLayout[] = {
     {116, "Button", "Datei...", 508, 80, 50, 14, false},
 };
 
-const RECT kFrames[] = {{4, 10, 318, 32}, {4, 45, 318, 119}, {4, 168, 318, 138},
-                        {324, 216, 116, 44}, {324, 262, 116, 44}};
+const RECT kFrames[] = {{4, 10, 318, 32},
+                        {4, 45, 318, 119},
+                        {4, 168, 318, 138},
+                        {324, 216, 116, 44},
+                        {324, 262, 116, 44}};
 
 RECT PixelRectOf(HWND control, HWND dialog) {
   RECT r;
@@ -671,7 +702,8 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
     EXPECT_STRCASEEQ(ClassOf(c).c_str(), "Static");
     EXPECT_EQ(GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK, SS_ETCHEDFRAME);
     const RECT& f = kFrames[i];
-    EXPECT_EQ(Describe(PixelRectOf(c, dialog)), Describe(ExpectedPixels(f.left, f.top, f.right, f.bottom)));
+    EXPECT_EQ(Describe(PixelRectOf(c, dialog)),
+              Describe(ExpectedPixels(f.left, f.top, f.right, f.bottom)));
   }
 
   // The dialog is 449 x 327 units and fills the frame's client area exactly.
@@ -689,7 +721,9 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
 
 TEST_F(GuiTest, ControlStylesMatchTheirRoles) {
   ASSERT_TRUE(program_.StartAndWait(app_));
-  auto style = [&](int id) { return static_cast<DWORD>(GetWindowLongA(program_.Item(id), GWL_STYLE)); };
+  auto style = [&](int id) {
+    return static_cast<DWORD>(GetWindowLongA(program_.Item(id), GWL_STYLE));
+  };
   // Only the source directory and the dialog title scroll horizontally.
   for (int id : {kSourceDir, kDialogTitle}) EXPECT_TRUE(style(id) & ES_AUTOHSCROLL) << id;
   for (int id : {kTargetDir, kSfxName, kCommand, kSecondCommand, kIconFile, kStatus}) {
@@ -988,9 +1022,9 @@ TEST_F(GuiTest, BuildFromTheDialogEqualsTheConsoleBuildersArchive) {
   std::string tambrixc = dist_ + "\\tambrixc.exe";
   if (!Exists(tambrixc)) GTEST_SKIP() << "tambrixc.exe is not built";
   ASSERT_TRUE(MoveFileA(sfx.c_str(), (work_ + "\\dialog.exe").c_str()));
-  long code = RunProgram("\"" + tambrixc + "\" build --settings \"" + DatPath() +
-                             "\" --stub-dir \"" + app_ + "\"",
-                         work_);
+  long code = RunProgram(
+      "\"" + tambrixc + "\" build --settings \"" + DatPath() + "\" --stub-dir \"" + app_ + "\"",
+      work_);
   ASSERT_EQ(code, 0);
   std::string console = ReadBytes(sfx, &ok);
   ASSERT_TRUE(ok);
@@ -1072,7 +1106,8 @@ TEST_F(GuiTest, ProgressIsShownDuringALargeBuildAndClearedAfterIt) {
     seed = seed * 1103515245u + 12345u;
     chunk.push_back(static_cast<char>('a' + ((seed >> 16) % 20)));
   }
-  for (int i = 0; i < 6; ++i) ASSERT_TRUE(WriteBytes(src + "\\part" + std::to_string(i) + ".txt", chunk));
+  for (int i = 0; i < 6; ++i)
+    ASSERT_TRUE(WriteBytes(src + "\\part" + std::to_string(i) + ".txt", chunk));
   std::string sfx = work_ + "\\big.exe";
   StartForBuild(src, sfx);
   HWND status = program_.Item(kStatus);
@@ -1081,11 +1116,13 @@ TEST_F(GuiTest, ProgressIsShownDuringALargeBuildAndClearedAfterIt) {
   program_.PostClick(kBuild);
   bool seen = false;
   HWND box = nullptr;
-  WaitFor([&] {
-    if (DarkPixelsIn(status) > 0) seen = true;
-    box = FindMessageBox(program_.pid());
-    return box != nullptr;
-  }, 120000);
+  WaitFor(
+      [&] {
+        if (DarkPixelsIn(status) > 0) seen = true;
+        box = FindMessageBox(program_.pid());
+        return box != nullptr;
+      },
+      120000);
   EXPECT_TRUE(seen) << "no progress text was painted during the build";
   EXPECT_EQ(program_.AnswerMessageBox(), kMsgSuccess);
   EXPECT_EQ(program_.Text(kStatus), "");
@@ -1202,7 +1239,8 @@ TEST_F(GuiTest, SaveChooserStartsFromTheStoredNameAndSetsTheField) {
     if (question != nullptr) PostMessageA(question, WM_COMMAND, IDYES, 0);
     return false;
   }));
-  EXPECT_TRUE(WaitFor([&] { return program_.Text(kSfxName) == chosen; })) << program_.Text(kSfxName);
+  EXPECT_TRUE(WaitFor([&] { return program_.Text(kSfxName) == chosen; }))
+      << program_.Text(kSfxName);
   ASSERT_EQ(program_.Quit(), 0);
   r.sfxName = chosen;
   EXPECT_EQ(ReadBytes(DatPath()), Encode(r));
@@ -1237,7 +1275,8 @@ TEST_F(GuiTest, OpenChooserLoadsTextFilesAndRemembersTheLastOne) {
   EXPECT_EQ(program_.Text(kInfoBefore), kDefaultInfoBefore);
 }
 
-// ---- screen check (run by the wrapper on screens of the sizes named in the test) -----------------
+// ---- screen check (run by the wrapper on screens of the sizes named in the test)
+// -----------------
 
 class ScreenCheck : public ::testing::Test {
  protected:
@@ -1250,7 +1289,8 @@ class ScreenCheck : public ::testing::Test {
     DeleteFileA(unique);
     dir_ = unique;
     CreateDirectoryA(dir_.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA((dist_ + "\\tambrix.exe").c_str(), (dir_ + "\\tambrix.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA((dist_ + "\\tambrix.exe").c_str(), (dir_ + "\\tambrix.exe").c_str(), FALSE));
   }
   void TearDown() override {
     program_.Kill();
