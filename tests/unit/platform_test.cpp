@@ -260,6 +260,7 @@ class ProfileTest : public ::testing::Test {
         "[main]\r\n"
         "Dup=third\r\n"
         "Plain=other\r\n"
+        "OnlyLater=later\r\n"
         "\r\n"
         "[Umlaut\xC4]\r\n"
         "Key\xE4=\xF6\xFC\xDF\r\n"
@@ -323,6 +324,7 @@ TEST_F(ProfileTest, AbsentFileSectionOrKeyGivesTheDefault) {
 TEST_F(ProfileTest, TheFirstSectionAndTheFirstKeyOfANameWin) {
   EXPECT_EQ(Get("Main", "Dup"), "first");
   EXPECT_EQ(Get("Main", "Plain"), "hello");
+  EXPECT_EQ(Get("Main", "OnlyLater"), "dflt");  // a repeated section is not searched
 }
 
 TEST_F(ProfileTest, ValuesAreCutTo511Characters) {
