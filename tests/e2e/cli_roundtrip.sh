@@ -2,10 +2,14 @@
 # The real tambrixc on the example tree: build with both methods, list, verify, extract, and
 # compare the trees byte for byte; a hand-made archive with a "..\evil" name is refused and
 # nothing outside the target changes; exit codes are those promised.
-#   cli_roundtrip.sh TAMBRIXC EXAMPLE_TREE
+# When osslsigncode and openssl are there, an archive with a minimal PE stub is also signed and
+# must still verify and unpack.
+#   cli_roundtrip.sh TAMBRIXC EXAMPLE_TREE [RUNNER]   (RUNNER: e.g. scripts/wine-run.sh for .exe)
 set -u
 TAMBRIXC="$1"
 TREE="$(cd "$2" && pwd)"
+RUNNER="${3:-}"
+run() { if [ -n "$RUNNER" ]; then "$RUNNER" "$TAMBRIXC" "$@"; else "$TAMBRIXC" "$@"; fi; }
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -24,13 +28,13 @@ cd "$WORK"
 
 for method in bzip2 gzip; do
   flag=""; [ "$method" = bzip2 ] && flag="--max-compression"
-  expect_rc 0 "$TAMBRIXC" build --source tree --sfx "$method.exe" $flag --stub-dir stubs \
+  expect_rc 0 run build --source tree --sfx "$method.exe" $flag --stub-dir stubs \
     --title "Beispiel" --command "" --target-dir ""
-  expect_rc 0 "$TAMBRIXC" list "$method.exe"
+  expect_rc 0 run list "$method.exe"
   grep -q "Methode: $method" out.txt || fail "list shows no method $method"
   grep -q 'bersicht.txt' out.txt || fail "list misses the German name"
-  expect_rc 0 "$TAMBRIXC" verify "$method.exe"
-  expect_rc 0 "$TAMBRIXC" extract "$method.exe" "out-$method"
+  expect_rc 0 run verify "$method.exe"
+  expect_rc 0 run extract "$method.exe" "out-$method"
   diff -r tree "out-$method" || fail "$method: extracted tree differs"
   # The stub is copied whole to the front, and the last four bytes point behind it.
   stub="stubs/tambrix.res1"; [ "$method" = gzip ] && stub="stubs/tambrix.res2"
@@ -57,21 +61,41 @@ entry() {  # entry NAME CONTENT
   entry '\..\evil.txt' 'overwritten'
   le32 6
 } >evil.exe
-expect_rc 0 "$TAMBRIXC" verify evil.exe   # well-formed: the name is refused only on unpacking
+expect_rc 0 run verify evil.exe   # well-formed: the name is refused only on unpacking
 mkdir -p victim
 printf 'sentinel' >victim/evil.txt
-expect_rc 1 "$TAMBRIXC" extract evil.exe victim/target
+expect_rc 1 run extract evil.exe victim/target
 [ "$(cat victim/evil.txt)" = sentinel ] || fail "sentinel outside the target was changed"
 [ ! -e victim/target ] || fail "something was written for a refused archive"
 
 # Damage and usage errors.
 head -c -7 gzip.exe >cut.exe
-expect_rc 1 "$TAMBRIXC" verify cut.exe
-expect_rc 1 "$TAMBRIXC" extract cut.exe cut-out
+expect_rc 1 run verify cut.exe
+expect_rc 1 run extract cut.exe cut-out
 [ ! -e cut-out ] || fail "a damaged archive created its target"
-expect_rc 1 "$TAMBRIXC" build --source tree --sfx x.exe --stub-dir nowhere
+expect_rc 1 run build --source tree --sfx x.exe --stub-dir nowhere
 grep -q 'tambrix.resx' err.txt || fail "missing stub gives no message"
-expect_rc 2 "$TAMBRIXC" build --source tree --sfx x.exe --unknown
-expect_rc 2 "$TAMBRIXC" frobnicate
-expect_rc 0 "$TAMBRIXC" --help
+expect_rc 2 run build --source tree --sfx x.exe --unknown
+expect_rc 2 run frobnicate
+expect_rc 0 run --help
+# Signed after building: the certificate table behind the archive must not get in the way.
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+  poke() { printf "$2" | dd of=pe.exe bs=1 seek=$(($1)) conv=notrunc status=none; }
+  head -c 1024 /dev/zero >pe.exe
+  poke 0 'MZ'; poke 0x3c '\x80'; poke 0x80 'PE\0\0'; poke 0x84 '\x64\x86'  # x86-64
+  poke 0x94 '\xf0'; poke 0x96 '\x22'                 # optional header size 240, flags
+  poke 0x98 '\x0b\x02'; poke 0xd4 '\x00\x02'; poke 0x104 '\x10'  # PE32+, headers, 16 dirs
+  mkdir -p pestubs; cp pe.exe pestubs/tambrix.res1; cp pe.exe pestubs/tambrix.res2
+  expect_rc 0 run build --source tree --sfx unsigned.exe --stub-dir pestubs
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=Tambrix Test" >/dev/null 2>&1 || fail "openssl could not make a certificate"
+  osslsigncode sign -certs cert.pem -key key.pem -in unsigned.exe -out signed.exe >/dev/null ||
+    fail "osslsigncode could not sign"
+  [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s unsigned.exe)" ] || fail "nothing was signed"
+  expect_rc 0 run verify signed.exe
+  expect_rc 0 run list signed.exe
+  grep -q 'Signatur:' out.txt || fail "list does not show the signature"
+  expect_rc 0 run extract signed.exe out-signed
+  diff -r tree out-signed || fail "signed: extracted tree differs"
+fi
 echo "cli round trip: OK"
