@@ -8,8 +8,12 @@
 //   TAMBRIX_GUI_MARKER     a small program that leaves a file "<its path>.started" when run
 //   TAMBRIX_GUI_SCREEN     the X screen the wrapper started, e.g. 799x600
 // Paths may be given as Unix paths; they are reached through Wine's Z: drive.
-#include <gtest/gtest.h>
+// <windows.h> has to come before the other Windows headers.
+// clang-format off
 #include <windows.h>
+// clang-format on
+#include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -968,6 +972,19 @@ TEST_F(GuiTest, SettingsAreShownAgainAtTheNextStart) {
   EXPECT_EQ(ReadBytes(DatPath()), Encode(r));
 }
 
+TEST_F(GuiTest, SourceDirectoryIsTakenUpTo259CharactersOtherTextsWhole) {
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  std::string longPath = "C:\\" + std::string(300, 'q');
+  std::string longCommand(400, 'c');
+  program_.SetText(kSourceDir, longPath);
+  program_.SetText(kCommand, longCommand);
+  ASSERT_EQ(program_.Quit(), 0);
+  Record r;
+  r.sourcePaths = {longPath.substr(0, 259)};
+  r.command = longCommand;
+  EXPECT_EQ(ReadBytes(DatPath()), Encode(r));
+}
+
 TEST_F(GuiTest, UnknownSettingsVersionShowsDefaultsAndIsRewritten) {
   Record r;
   r.sourcePaths = {"C:\\Alt"};
@@ -1273,6 +1290,83 @@ TEST_F(GuiTest, OpenChooserLoadsTextFilesAndRemembersTheLastOne) {
   PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }));
   EXPECT_EQ(program_.Text(kInfoBefore), kDefaultInfoBefore);
+}
+
+// The folder browser: a top-level dialog of the program with the title text and a tree.
+HWND WaitForFolderBrowser(Tambrix& program) {
+  HWND browser = nullptr;
+  WaitFor([&] {
+    browser = FindOtherDialog(program.pid());
+    return browser != nullptr &&
+           FindWindowExA(browser, nullptr, "SysTreeView32", nullptr) != nullptr;
+  });
+  return browser;
+}
+
+bool HasStaticText(HWND dialog, const std::string& text) {
+  for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (ClassOf(c) == "Static" && TextOf(c) == text) return true;
+  }
+  return false;
+}
+
+TEST_F(GuiTest, FolderBrowserFillsTheSourceFieldAndStartsAtTheLastChoice) {
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  program_.SetText(kSourceDir, "C:\\getippt");
+
+  // Cancelling changes nothing.
+  program_.PostClick(kChooseSource);
+  HWND browser = WaitForFolderBrowser(program_);
+  ASSERT_NE(browser, nullptr);
+  EXPECT_TRUE(HasStaticText(browser, "W\xE4hlen Sie ein Verzeichnis aus:"));
+  PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
+  EXPECT_EQ(program_.Text(kSourceDir), "C:\\getippt");
+
+  // Choose a folder below the tree's root that is a file-system directory (OK enabled).
+  program_.PostClick(kChooseSource);
+  browser = WaitForFolderBrowser(program_);
+  ASSERT_NE(browser, nullptr);
+  HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+  HWND ok = GetDlgItem(browser, IDOK);
+  HTREEITEM root = reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+  ASSERT_NE(root, nullptr);
+  HTREEITEM chosen = nullptr;
+  for (HTREEITEM item = reinterpret_cast<HTREEITEM>(
+           Send(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(root)));
+       item != nullptr && chosen == nullptr;
+       item = reinterpret_cast<HTREEITEM>(
+           Send(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+    Send(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    if (IsWindowEnabled(ok)) chosen = item;
+  }
+  ASSERT_NE(chosen, nullptr) << "no file-system folder below the root";
+  PostMessageA(browser, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
+  std::string first;
+  ASSERT_TRUE(WaitFor([&] { return (first = program_.Text(kSourceDir)) != "C:\\getippt"; }));
+  DWORD attributes = GetFileAttributesA(first.c_str());
+  EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      << first;
+
+  // The next browser starts at that folder, not at the field's text and not at the root.
+  program_.SetText(kSourceDir, work_);
+  program_.PostClick(kChooseSource);
+  browser = WaitForFolderBrowser(program_);
+  ASSERT_NE(browser, nullptr);
+  tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+  HTREEITEM selected = nullptr;
+  WaitFor(
+      [&] {
+        selected = reinterpret_cast<HTREEITEM>(Send(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        return selected != nullptr && selected != root;
+      },
+      5000);
+  EXPECT_NE(selected, root);
+  PostMessageA(browser, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(browser); }));
+  EXPECT_TRUE(WaitFor([&] { return program_.Text(kSourceDir) == first; }))
+      << program_.Text(kSourceDir);
 }
 
 // ---- screen check (run by the wrapper on screens of the sizes named in the test)
