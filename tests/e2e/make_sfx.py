@@ -7,7 +7,8 @@ builder cannot make (unsafe names, every setting, a flat layout, a second comman
 
 An ITEM is NAME=@PATH (the file's bytes and time), NAME=:TEXT (the text, a fixed time) or
 --tree DIR (every file below DIR, stored as \\relative\\path). NAME takes Python escapes
-(\\x2e, \\\\) and is stored in code page 1252.
+(\\x2e, \\\\); each character is stored as the byte of its code (so \\xe4 is
+the code page 1252 a-umlaut).
 """
 import argparse
 import bz2
@@ -24,7 +25,7 @@ def string(b):
 
 
 def text(s):
-    return codecs.decode(s, 'unicode_escape').encode('cp1252')
+    return codecs.decode(s, 'unicode_escape').encode('latin-1')
 
 
 def dos_block(t):
@@ -76,7 +77,7 @@ def main():
             with open(value[1:], 'rb') as fh:
                 entries.append((text(name), fh.read(), os.stat(value[1:]).st_mtime))
         else:
-            entries.append((text(name), value[1:].encode('cp1252'),
+            entries.append((text(name), value[1:].encode('latin-1'),
                             time.mktime((2026, 12, 7, 14, 31, 58, 0, 0, -1))))
 
     with open(a.stub, 'rb') as fh:

@@ -1,0 +1,34 @@
+# The extractor stubs under wine64: a helper program for commands, the window driver, and the
+# end-to-end groups of stub_tests.sh (one ctest test each). Only the x86_64 Windows build runs
+# them; archives are built with the native tambrixc when there is one, else with tambrixc.exe.
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
+  add_executable(stub_marker WIN32 ${CMAKE_CURRENT_LIST_DIR}/stub_marker.cpp)
+  target_compile_definitions(stub_marker PRIVATE UNICODE _UNICODE)
+  target_link_options(stub_marker PRIVATE -municode)
+  target_link_libraries(stub_marker PRIVATE shell32)
+
+  add_executable(stub_driver ${CMAKE_CURRENT_LIST_DIR}/stub_driver.cpp)
+  target_include_directories(stub_driver PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(stub_driver PRIVATE GTest::gtest_main user32)
+  set_target_properties(stub_marker stub_driver PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub-tools)
+
+  set(TAMBRIX_HOST_TAMBRIXC "${CMAKE_SOURCE_DIR}/build/native/dist/tambrixc" CACHE FILEPATH
+    "Native tambrixc used by the stub end-to-end tests (tambrixc.exe under Wine when absent)")
+  set(builders "${TAMBRIX_HOST_TAMBRIXC}")
+  if(TARGET tambrixc)
+    set(builders "${builders}:$<TARGET_FILE:tambrixc>")
+  endif()
+  foreach(group example big test damage names layout signed commands gui)
+    add_test(NAME e2e.stub.${group}
+      COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
+              $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools
+              ${CMAKE_SOURCE_DIR}/examples/tree "${builders}" ${group})
+    set_tests_properties(e2e.stub.${group} PROPERTIES TIMEOUT 1200 LABELS e2e)
+  endforeach()
+
+  # The stub's name and command-line rules, tested in-process under Wine.
+  if(TARGET stub_logic_win32_test)
+    target_link_libraries(stub_logic_win32_test PRIVATE tambrix_stub_logic)
+  endif()
+endif()

@@ -1,0 +1,438 @@
+#!/usr/bin/env bash
+# End-to-end tests of the extractor stubs under wine64: real archives built by tambrixc and
+# hand-made ones (make_sfx.py) are unpacked by the real stub and checked from outside.
+#   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
+# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe and stub_marker.exe. TAMBRIXC is
+# the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
+# given separated by colons, the first that exists is used. Groups: example big test
+# damage names layout signed commands gui (default: all). Without DISPLAY an Xvfb and a
+# wineserver of our own are started and stopped by pid.
+set -u
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+ROOT="$(cd "$HERE/../.." && pwd)"
+STUB_DIR="$(cd "$1" && pwd)"
+TOOLS_DIR="$(cd "$2" && pwd)"
+TREE="$(cd "$3" && pwd)"
+# The first of the given builders (colon-separated) that exists.
+TAMBRIXC=""
+IFS=: read -r -a candidates <<<"$4"
+for c in "${candidates[@]}"; do [ -f "$c" ] && { TAMBRIXC="$(readlink -f "$c")"; break; }; done
+[ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
+shift 4
+GROUPS_TO_RUN="${*:-example big test damage names layout signed commands gui}"
+WINERUN="$ROOT/scripts/wine-run.sh"
+MAKE_SFX=(python3 "$HERE/make_sfx.py")
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
+export TZ="${TZ:-UTC}"
+
+pids=()
+own_prefix=0
+if [ -z "${TAMBRIX_WINEPREFIX:-}" ]; then
+  export TAMBRIX_WINEPREFIX="$TOOLS_DIR/stub-wineprefix"
+  own_prefix=1
+fi
+export WINEPREFIX="$TAMBRIX_WINEPREFIX" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  if [ $own_prefix = 1 ] && [ -n "${started_server:-}" ]; then
+    timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
+  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 150 199); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
+  done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$display"
+  for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  if [ $own_prefix = 1 ]; then
+    "$WINERUN" cmd /c exit >/dev/null 2>&1
+    /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
+    pids+=($!)
+    started_server=1
+  fi
+fi
+
+failures=0
+checks=0
+pass() { checks=$((checks + 1)); }
+fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL: $*" >&2; }
+check() {  # check DESCRIPTION command...
+  local what="$1"; shift
+  if "$@"; then pass; else fail "$what"; fi
+}
+winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
+# run_stub EXPECTED_CODE ARCHIVE ARGS...: runs the stub in the archive's folder.
+run_stub() {
+  local want="$1" exe="$2"; shift 2
+  (cd "$(dirname "$exe")" && TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" "./$(basename "$exe")" "$@" \
+     >/dev/null 2>&1)
+  local rc=$?
+  if [ "$rc" -eq "$want" ]; then pass; else fail "$(basename "$exe") $*: exit $rc, expected $want"; fi
+}
+tambrixc() {  # tambrixc ARGS... (in the current folder)
+  if [[ "$TAMBRIXC" == *.exe ]]; then
+    local args=() a
+    for a in "$@"; do [ -d "$a" ] && a="$(winpath "$a")"; args+=("$a"); done
+    "$WINERUN" "$TAMBRIXC" "${args[@]}"
+  else
+    "$TAMBRIXC" "$@"
+  fi
+}
+# same_tree SRC DST: every file of SRC is in DST with the same bytes and the last-write time
+# rounded down to two seconds, and DST holds no other file.
+same_tree() {
+  python3 - "$1" "$2" <<'PY'
+import os, sys
+src, dst = sys.argv[1], sys.argv[2]
+def files(root):
+    out = set()
+    for d, _, fs in os.walk(root):
+        for f in fs:
+            out.add(os.path.relpath(os.path.join(d, f), root))
+    return out
+a, b = files(src), files(dst)
+bad = []
+if a != b:
+    bad.append('only in source: %s; only unpacked: %s' % (sorted(a - b)[:5], sorted(b - a)[:5]))
+for rel in sorted(a & b):
+    s, t = os.path.join(src, rel), os.path.join(dst, rel)
+    with open(s, 'rb') as f1, open(t, 'rb') as f2:
+        if f1.read() != f2.read():
+            bad.append('content differs: ' + rel)
+    ms = int(os.stat(s).st_mtime)
+    if int(os.stat(t).st_mtime) != ms - ms % 2:
+        bad.append('time differs: %s (%d, %d)' % (rel, ms, int(os.stat(t).st_mtime)))
+for line in bad[:10]:
+    print(line, file=sys.stderr)
+sys.exit(1 if bad else 0)
+PY
+}
+absent() { [ ! -e "$1" ]; }
+# A command the stub started without waiting may still be running: give it up to 20 s.
+wait_for() { for _ in $(seq 1 200); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
+stub_of() { [ "$1" = bzip2 ] && echo "$STUB_DIR/tambrix.res1" || echo "$STUB_DIR/tambrix.res2"; }
+listing() { (cd "$1" && find . | sort); }
+
+# ---- round trips of real trees built by tambrixc ----------------------------------------------
+group_example() {
+  mkdir -p "$WORK/example" && cd "$WORK/example" && cp -r "$TREE" tree
+  local m flag
+  for m in bzip2 gzip; do
+    flag=""; [ $m = bzip2 ] && flag="--max-compression"
+    check "tambrixc builds the example ($m)" tambrixc build --source tree --sfx "ex-$m.exe" $flag \
+      --stub-dir "$STUB_DIR" --title "Beispiel" >/dev/null
+    run_stub 0 "$WORK/example/ex-$m.exe" /S "/D=$(winpath .)\\out-$m" /N
+    check "example tree round trip ($m)" same_tree tree "out-$m"
+  done
+}
+
+group_big() {
+  mkdir -p "$WORK/big" && cd "$WORK/big"
+  cp -r /usr/include include && find include -type l -delete
+  local m flag
+  for m in bzip2 gzip; do
+    flag=""; [ $m = bzip2 ] && flag="--max-compression"
+    check "tambrixc builds /usr/include ($m)" tambrixc build --source include --sfx "inc-$m.exe" \
+      $flag --stub-dir "$STUB_DIR" >/dev/null
+    run_stub 0 "$WORK/big/inc-$m.exe" /S "/D=$(winpath .)\\out-$m" /N
+    check "/usr/include round trip ($m)" same_tree include "out-$m"
+    rm -rf "out-$m"
+  done
+}
+
+# ---- /T on good archives: checks everything, writes nothing ---------------------------------
+group_test() {
+  mkdir -p "$WORK/test" && cd "$WORK/test"
+  local m before
+  for m in bzip2 gzip; do
+    "${MAKE_SFX[@]}" --stub "$(stub_of $m)" --method $m --out "t-$m.exe" --tree "$TREE"
+    before="$(listing .)"
+    run_stub 0 "$WORK/test/t-$m.exe" /S /T
+    run_stub 0 "$WORK/test/t-$m.exe" /S /T /D=nirgends
+    check "/T writes nothing ($m)" [ "$before" = "$(listing .)" ]
+  done
+}
+
+# ---- damaged archives: truncated, bit-flipped, lying sizes ------------------------------------
+group_damage() {
+  mkdir -p "$WORK/damage" && cd "$WORK/damage"
+  local m
+  for m in bzip2 gzip; do
+    "${MAKE_SFX[@]}" --stub "$(stub_of $m)" --method $m --out "good-$m.exe" --tree "$TREE"
+    python3 - "good-$m.exe" "$m" <<'PY'
+import bz2, struct, sys, zlib
+path, m = sys.argv[1], sys.argv[2]
+def still_decodes(stream, size):
+    # A flip the format cannot notice (a bit no decoder reads) is no test case.
+    try:
+        out = bz2.decompress(stream) if m == 'bzip2' else zlib.decompress(stream, 31)
+        return len(out) == size
+    except Exception:
+        return False
+data = open(path, 'rb').read()
+off = struct.unpack('<I', data[-4:])[0]
+count = struct.unpack('<H', data[off + 1:off + 3])[0]
+p = off + 3
+for _ in range(count):
+    p += 2 + struct.unpack('<H', data[p:p + 2])[0]
+p += 2
+for _ in range(8):
+    p += 2 + struct.unpack('<H', data[p:p + 2])[0]
+p += 1
+p += 2 + struct.unpack('<H', data[p:p + 2])[0]
+p += 2
+settings_mid, header = (off + p) // 2, p
+p += 17
+entries = []
+while p < len(data) - 4:
+    L = struct.unpack('<H', data[p:p + 2])[0]
+    size, csize = struct.unpack('<II', data[p + 26 + L:p + 34 + L])
+    entries.append((p, L, size, csize))
+    p += 40 + L + csize
+def write(name, b):
+    open('%s-%s.exe' % (name, m), 'wb').write(b)
+last = entries[-1]
+write('cut-end', data[:-1])
+write('cut-settings', data[:settings_mid])
+write('cut-header', data[:header + 8])
+write('cut-data', data[:last[0] + 40 + last[1] + last[3] // 2] + data[-4:])
+write('cut-payload', data[:(off + len(data)) // 2])
+n = 0
+for (p, L, size, csize) in entries:
+    if csize >= 40:
+        b = bytearray(data)
+        at = p + 40 + L + csize // 2
+        b[at] ^= 0x10
+        if not still_decodes(bytes(b[p + 40 + L:p + 40 + L + csize]), size):
+            write('flip%d' % n, bytes(b))
+            n += 1
+    if size > 0 and n < 6:
+        b = bytearray(data)
+        struct.pack_into('<I', b, p + 26 + L, size + 1)
+        write('lie%d' % n, bytes(b))
+        n += 1
+b = bytearray(data)
+b[header] ^= 0xFF
+write('flip-magic', bytes(b))
+PY
+  done
+  local f t
+  for f in cut-*.exe flip*.exe lie*.exe; do
+    run_stub 2 "$WORK/damage/$f" /S /T
+    t="$WORK/damage/target-${f%.exe}"
+    run_stub 2 "$WORK/damage/$f" /S "/D=$(winpath "$WORK/damage")\\target-${f%.exe}" /N
+    check "$f leaves no target" absent "$t"
+  done
+  # Not an archive at all: the bare stub.
+  cp "$STUB_DIR/tambrix.res2" bare.exe
+  run_stub 2 "$WORK/damage/bare.exe" /S /T
+  # The wrong stub for the method.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method gzip --out wrong.exe '\\a.txt=:x'
+  run_stub 2 "$WORK/damage/wrong.exe" /S /T
+}
+
+# ---- names from the archive are never trusted ------------------------------------------------
+group_names() {
+  mkdir -p "$WORK/names/box" && cd "$WORK/names"
+  printf 'Wachposten' >box/sentinel.txt
+  local before n=0 name
+  before="$(listing box)"
+  local names=('\\..\\evil.txt' '\\sub\\..\\..\\evil.txt' 'evil.txt' '\\\\server\\share\\evil.txt'
+    '\\C:\\evil.txt' 'C:\\evil.txt' '\\ok.txt:stream' '\\CON' '\\nul.txt' '\\Com1.log' '\\aux'
+    '\\LPT\xb9.txt' '\\CONIN$' '\\dot.' '\\blank ' '\\ctl\x01.txt' '\\a/../../evil.txt'
+    '\\sub\\\\evil.txt' '\\.' '\\sub\\.\\x' '\\' '\\x\x81y.txt' '\\star*.txt' '\\pipe|.txt'
+    '\\q?.txt' '\\lt<.txt' '\\quote".txt' '\\..' '\\sub\\..')
+  for name in "${names[@]}"; do
+    n=$((n + 1))
+    "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out "bad$n.exe" '\\aaa-ok.txt=:harmlos' \
+      "$name=:boese"
+    (cd box && TAMBRIX_WINE_TIMEOUT=120 "$WINERUN" "../bad$n.exe" /S \
+      "/D=$(winpath "$WORK/names/box")\\target" /N >/dev/null 2>&1)
+    local rc=$?
+    if [ $rc -eq 2 ] || [ $rc -eq 3 ]; then pass; else fail "name '$name': exit $rc, expected 2 or 3"; fi
+    check "name '$name' writes nothing" [ "$before" = "$(listing box)" ]
+    check "name '$name' keeps the sentinel" [ "$(cat box/sentinel.txt)" = Wachposten ]
+  done
+  check "nothing appeared beside the box" [ "$(ls "$WORK/names" | grep -v -E '^(bad[0-9]+\.exe|box)$')" = "" ]
+  # Two entries for one file (also when only the case differs), a file where a folder must go.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out dup1.exe '\\a.txt=:1' '\\a.txt=:2'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out dup2.exe '\\Daten\\a.txt=:1' '\\DATEN\\A.TXT=:2'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out dup3.exe '\\d=:1' '\\d\\x.txt=:2'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --store-dir-names 0 --out dup4.exe \
+    '\\x\\r.txt=:1' '\\y\\r.txt=:2'
+  for n in 1 2 3 4; do
+    run_stub 3 "$WORK/names/dup$n.exe" /S "/D=$(winpath "$WORK/names/box")\\target" /N
+    check "dup$n writes nothing" [ "$before" = "$(listing box)" ]
+  done
+  run_stub 3 "$WORK/names/bad1.exe" /S /T
+}
+
+# ---- layout: flat unpacking, long paths, replacing files, an empty archive -------------------
+group_layout() {
+  mkdir -p "$WORK/layout" && cd "$WORK/layout"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --store-dir-names 0 \
+    --out flat.exe '\\x\\eins.txt=:1' '\\y\\z\\zwei.txt=:2'
+  run_stub 0 "$WORK/layout/flat.exe" /S "/D=$(winpath .)\\flat" /N
+  check "flat unpacking puts every file in the target" \
+    [ "$(listing flat)" = "$(printf '.\n./eins.txt\n./zwei.txt')" ]
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --out keep.exe \
+    '\\x\\eins.txt=:1' '\\y\\z\\zwei.txt=:2'
+  run_stub 0 "$WORK/layout/keep.exe" /S "/D=$(winpath .)\\keep" /N
+  check "folders are kept" [ "$(cat keep/y/z/zwei.txt)" = 2 ]
+
+  local d1 d2 d3 f
+  d1="$(printf 'v%.0s' $(seq 1 120))"; d2="$(printf 'w%.0s' $(seq 1 120))"
+  d3="$(printf 'd%.0s' $(seq 1 100))"; f="$(printf 'f%.0s' $(seq 1 90)).txt"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out long.exe "\\\\$d3\\\\$f=:lang"
+  mkdir -p "long/$d1"
+  run_stub 0 "$WORK/layout/long.exe" /S "/D=$(winpath "long/$d1")\\$d2" /N
+  check "paths beyond 260 characters work" [ "$(cat "long/$d1/$d2/$d3/$f")" = lang ]
+
+  mkdir -p replace && printf alt >replace/a.txt && printf fremd >replace/other.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out replace.exe '\\a.txt=:neu'
+  run_stub 0 "$WORK/layout/replace.exe" /S "/D=$(winpath replace)" /N
+  check "an existing file is replaced" [ "$(cat replace/a.txt)" = neu ]
+  check "other files stay" [ "$(cat replace/other.txt)" = fremd ]
+
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out empty.exe
+  run_stub 0 "$WORK/layout/empty.exe" /S "/D=$(winpath .)\\empty" /N
+  check "an archive without files makes its target" [ -d empty ]
+  run_stub 0 "$WORK/layout/empty.exe" /S /T
+
+  # The default target: TargetDir with a variable, expanded.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --target-dir '%TBX_STUB_TEST%\\ziel' \
+    --out envtarget.exe '\\a.txt=:env'
+  (export TBX_STUB_TEST="$(winpath .)"; run_stub 0 "$WORK/layout/envtarget.exe" /S /N)
+  check "environment variables in TargetDir are expanded" [ "$(cat ziel/a.txt 2>/dev/null)" = env ]
+}
+
+# ---- an archive signed after building still verifies and unpacks ----------------------------
+group_signed() {
+  mkdir -p "$WORK/signed" && cd "$WORK/signed"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=Tambrix Test" >/dev/null 2>&1
+  local m k
+  for m in bzip2 gzip; do
+    # A length that is no multiple of 8, so the signer pads before its table.
+    for k in $(seq 1 8); do
+      "${MAKE_SFX[@]}" --stub "$(stub_of $m)" --method $m --out "u-$m.exe" --tree "$TREE" \
+        --title "$(printf 'T%.0s' $(seq 1 $k))"
+      [ $(( $(stat -c %s "u-$m.exe") % 8 )) -ne 0 ] && break
+    done
+    check "osslsigncode signs ($m)" osslsigncode sign -certs cert.pem -key key.pem \
+      -in "u-$m.exe" -out "s-$m.exe" >/dev/null 2>&1
+    check "signature appended ($m)" [ "$(stat -c %s "s-$m.exe")" -gt "$(stat -c %s "u-$m.exe")" ]
+    run_stub 0 "$WORK/signed/s-$m.exe" /S /T
+    run_stub 0 "$WORK/signed/s-$m.exe" /S "/D=$(winpath .)\\out-$m" /N
+    check "signed archive unpacks whole ($m)" same_tree "$TREE" "out-$m"
+    check "tambrixc verifies the signed archive ($m)" tambrixc verify "s-$m.exe" >/dev/null 2>&1
+  done
+}
+
+# ---- commands after unpacking (unattended) ---------------------------------------------------
+group_commands() {
+  mkdir -p "$WORK/cmd" && cd "$WORK/cmd"
+  local marker="$TOOLS_DIR/stub_marker.exe" t
+  # A program name with blanks, unquoted, in a subfolder; arguments passed on unchanged.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c1.exe \
+    --command 'Mein Ordner\\Mein Programm.exe log.txt eins "zwei drei"' \
+    "\\\\Mein Ordner\\\\Mein Programm.exe=@$marker"
+  run_stub 0 "$WORK/cmd/c1.exe" /S "/D=$(winpath .)\\t1"
+  t="$(winpath .)\\t1"
+  wait_for t1/log.txt
+  check "command started in the target" grep -qF "cwd=$t|" t1/log.txt
+  check "program started by full path, quoted" \
+    grep -qF "line=\"$t\\Mein Ordner\\Mein Programm.exe\" log.txt eins \"zwei drei\"" t1/log.txt
+  # A quoted name with a leading backslash names the target; variables are expanded.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c2.exe \
+    --command '"\\stub_marker.exe" %TBX_STUB_VAR%.txt' "\\\\stub_marker.exe=@$marker"
+  (export TBX_STUB_VAR=variabel; run_stub 0 "$WORK/cmd/c2.exe" /S "/D=$(winpath .)\\t2")
+  check "quoted command with a variable" wait_for t2/variabel.txt
+  # /N runs nothing.
+  run_stub 0 "$WORK/cmd/c2.exe" /S "/D=$(winpath .)\\t2n" /N
+  check "/N runs no command" absent t2n/variabel.txt
+  check "/N still unpacks" [ -e t2n/stub_marker.exe ]
+  # Terminates: the second command starts only after the first has ended.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c3.exe --terminates 1 \
+    --command 'stub_marker.exe order.txt --sleep 1500 erster' \
+    --second-command 'stub_marker.exe order.txt zweiter' "\\\\stub_marker.exe=@$marker"
+  run_stub 0 "$WORK/cmd/c3.exe" /S "/D=$(winpath .)\\t3"
+  for _ in $(seq 1 100); do [ "$(wc -l <t3/order.txt 2>/dev/null)" = 2 ] && break; sleep 0.1; done
+  check "Terminates: both commands ran" [ "$(wc -l <t3/order.txt)" = 2 ]
+  check "Terminates: first command before the second" grep -q erster <(head -n 1 t3/order.txt)
+  # Something that is no program goes through the shell: a batch file.
+  printf 'echo ok> bat-ran.txt\r\n' >run.bat
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c4.exe --command 'run.bat' \
+    "\\\\run.bat=@run.bat"
+  run_stub 0 "$WORK/cmd/c4.exe" /S "/D=$(winpath .)\\t4"
+  check "a batch file runs through the shell" wait_for t4/bat-ran.txt
+  # A command that cannot be started: exit 4, the files stay.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c5.exe --command 'gibtsnicht.exe' \
+    '\\a.txt=:da'
+  run_stub 4 "$WORK/cmd/c5.exe" /S "/D=$(winpath .)\\t5"
+  check "files stay when the command fails" [ "$(cat t5/a.txt)" = da ]
+  # CleanUp: waits for the command and its child, removes exactly what was unpacked.
+  mkdir -p t6 && printf 'vorher da' >t6/keep.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c6.exe --clean-up 1 \
+    --command 'stub_marker.exe ran.txt --child child.txt 1500' "\\\\stub_marker.exe=@$marker" \
+    '\\daten\\a.txt=:weg' '\\daten\\tief\\b.txt=:weg'
+  run_stub 0 "$WORK/cmd/c6.exe" /S "/D=$(winpath .)\\t6"
+  check "clean-up waited for the child" [ -e t6/child.txt ]
+  check "clean-up left exactly the foreign files" \
+    [ "$(listing t6)" = "$(printf '.\n./child.txt\n./keep.txt\n./ran.txt')" ]
+  # CleanUp into a new folder: the folder goes too.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c7.exe --clean-up 1 \
+    --command 'stub_marker.exe ../c7-ran.txt' "\\\\stub_marker.exe=@$marker" '\\d\\a.txt=:weg'
+  run_stub 0 "$WORK/cmd/c7.exe" /S "/D=$(winpath .)\\t7"
+  check "clean-up removes the folder it created" absent t7
+  check "the command of c7 ran" [ -e c7-ran.txt ]
+}
+
+# ---- the windows, driven from outside ----------------------------------------------------------
+group_gui() {
+  local c="$WORK/gui"
+  mkdir -p "$c" && cd "$c"
+  local marker="$TOOLS_DIR/stub_marker.exe"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out title.exe --title Testtitel \
+    --dialog-text 'Hier steht der Dialogtext mit Umlauten: \xe4\xf6\xfc\xdf' \
+    --target-dir '%TEMP%\\tbx-title' '\\a.txt=:a'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --out readonly.exe \
+    --target-editable 0 --target-dir "$(winpath "$c")\\ro-target" '\\a.txt=:a'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out before.exe --title Vorher \
+    --info-before 'Bitte zuerst lesen.' --target-dir "$(winpath "$c")\\before-target" '\\a.txt=:a'
+  mkdir -p full-target && printf 'vorher da' >full-target/keep.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out full.exe --info-before Vorher \
+    --info-after 'Fertig entpackt' --clean-up 1 --target-editable 1 \
+    --command 'stub_marker.exe ran.txt --child child.txt 1500' "\\\\stub_marker.exe=@$marker" \
+    '\\daten\\a.txt=:weg'
+  head -c 48000000 /dev/urandom >random.bin
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --out big.exe \
+    '\\a.txt=:a' "\\\\zufall.bin=@random.bin"
+  rm -f random.bin
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out test.exe '\\a.txt=:a' '\\b.txt=:b' \
+    "\\\\c.bin=@$marker"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out damaged.exe '\\a.txt=:a' \
+    "\\\\c.bin=@$marker"
+  python3 -c "
+import sys; b = bytearray(open('damaged.exe','rb').read()); b[len(b) - 2000] ^= 0x55
+open('damaged.exe','wb').write(bytes(b))"
+  cp "$TOOLS_DIR/stub_driver.exe" .
+  if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
+      --gtest_brief=1; then
+    pass
+  else
+    fail "the window tests (stub_driver.exe)"
+  fi
+}
+
+for g in $GROUPS_TO_RUN; do
+  echo "== $g"
+  cd "$WORK" && "group_$g"
+done
+echo "stub e2e ($GROUPS_TO_RUN): $checks checks, $failures failed"
+[ $failures -eq 0 ]
