@@ -26,16 +26,17 @@ WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
 export TZ="${TZ:-UTC}"
 
 pids=()
-own_prefix=0
-if [ -z "${TAMBRIX_WINEPREFIX:-}" ]; then
+started_server=0
+# Under the test runner DISPLAY, the prefix and a warm wineserver are given. Run alone, this script
+# starts its own X server and then also uses a prefix and a wineserver of its own, so that no
+# Wine process of anyone else ever talks to an X server that goes away.
+if [ -z "${DISPLAY:-}" ]; then
   export TAMBRIX_WINEPREFIX="$TOOLS_DIR/stub-wineprefix"
-  own_prefix=1
 fi
+export TAMBRIX_WINEPREFIX="${TAMBRIX_WINEPREFIX:-$TOOLS_DIR/stub-wineprefix}"
 export WINEPREFIX="$TAMBRIX_WINEPREFIX" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  if [ $own_prefix = 1 ] && [ -n "${started_server:-}" ]; then
-    timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
-  fi
+  [ $started_server = 1 ] && timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
   rm -rf "$WORK"
@@ -49,12 +50,10 @@ if [ -z "${DISPLAY:-}" ]; then
   pids+=($!)
   export DISPLAY=":$display"
   for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-  if [ $own_prefix = 1 ]; then
-    "$WINERUN" cmd /c exit >/dev/null 2>&1
-    /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
-    pids+=($!)
-    started_server=1
-  fi
+  "$WINERUN" cmd /c exit >/dev/null 2>&1
+  /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
+  pids+=($!)
+  started_server=1
 fi
 
 failures=0
@@ -66,6 +65,8 @@ check() {  # check DESCRIPTION command...
   if "$@"; then pass; else fail "$what"; fi
 }
 winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
+# A text for make_sfx.py, which reads escapes: backslashes doubled.
+esc() { printf '%s' "${1//\\/\\\\}"; }
 # run_stub EXPECTED_CODE ARCHIVE ARGS...: runs the stub in the archive's folder.
 run_stub() {
   local want="$1" exe="$2"; shift 2
@@ -402,9 +403,9 @@ group_gui() {
     --dialog-text 'Hier steht der Dialogtext mit Umlauten: \xe4\xf6\xfc\xdf' \
     --target-dir '%TEMP%\\tbx-title' '\\a.txt=:a'
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --out readonly.exe \
-    --target-editable 0 --target-dir "$(winpath "$c")\\ro-target" '\\a.txt=:a'
+    --target-editable 0 --target-dir "$(esc "$(winpath "$c")")\\\\ro-target" '\\a.txt=:a'
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out before.exe --title Vorher \
-    --info-before 'Bitte zuerst lesen.' --target-dir "$(winpath "$c")\\before-target" '\\a.txt=:a'
+    --info-before 'Bitte zuerst lesen.' --target-dir "$(esc "$(winpath "$c")")\\\\before-target" '\\a.txt=:a'
   mkdir -p full-target && printf 'vorher da' >full-target/keep.txt
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out full.exe --info-before Vorher \
     --info-after 'Fertig entpackt' --clean-up 1 --target-editable 1 \
