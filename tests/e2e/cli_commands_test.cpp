@@ -334,6 +334,22 @@ TEST_F(CliTest, ExtractRefusesCollidingNames) {
   EXPECT_FALSE(fs::exists(dir_.Join("out")));
 }
 
+TEST_F(CliTest, NamesDifferingInCaseCollideOnlyOnWindows) {
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("case.exe"),
+      HandMadeArchive({{"\\Liesmich.txt", "eins"}, {"\\liesmich.txt", "zwei"}})));
+  const RunResult r = Run({"extract", "case.exe", "out"});
+  if (OnWindows()) {
+    // One would silently replace the other.
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_FALSE(fs::exists(dir_.Join("out")));
+  } else {
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(testutil::ReadFile(dir_.Join("out/Liesmich.txt")), "eins");
+    EXPECT_EQ(testutil::ReadFile(dir_.Join("out/liesmich.txt")), "zwei");
+  }
+}
+
 TEST_F(CliTest, ExtractDoesNotFollowALinkedDirectory) {
   ASSERT_TRUE(testutil::MakeDirs(dir_.Join("outside")));
   ASSERT_TRUE(testutil::MakeDirs(dir_.Join("out")));
