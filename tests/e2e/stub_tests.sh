@@ -135,6 +135,21 @@ group_example() {
 group_big() {
   mkdir -p "$WORK/big" && cd "$WORK/big"
   cp -r /usr/include include && find include -type l -delete
+  # Linux headers include names that differ only in case (xt_MARK.h, xt_mark.h), which one
+  # Windows folder cannot hold: such an archive is refused whole, before anything is written.
+  check "tambrixc builds /usr/include with case twins" tambrixc build --source include \
+    --sfx twins.exe --stub-dir "$STUB_DIR" >/dev/null
+  run_stub 3 "$WORK/big/twins.exe" /S "/D=$(winpath .)\\twins" /N
+  check "case twins write nothing" absent twins
+  rm -f twins.exe
+  (cd include && find . -type f | python3 -c "
+import os, sys
+seen = set()
+for line in sorted(sys.stdin):
+    p = line.strip()
+    if p.lower() in seen:
+        os.remove(p)
+    seen.add(p.lower())")
   local m flag
   for m in bzip2 gzip; do
     flag=""; [ $m = bzip2 ] && flag="--max-compression"

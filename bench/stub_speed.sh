@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Extraction speed of the stubs: a copy of /usr/include (about 8,000 files, 130 MB) is built into
+# an archive with each method by the native tambrixc, then under wine64
+#   - the stub unpacks it:            archive.exe /S /D=<dir> /N   (decode + write every file)
+#   - the stub tests it:              archive.exe /S /T            (decode only)
+#   - in-process decompression:       tambrixc.exe verify archive  (the same decoder library
+#                                     over the same entries in one process, nothing written)
+# and, for reference, natively: tambrixc verify. Each time is the median of three runs.
+# Prints the ratio stub / in-process for each method; the goal is at most 1.10.
+#   stub_speed.sh STUB_DIR NATIVE_TAMBRIXC WINDOWS_TAMBRIXC_EXE [SOURCE_TREE]
+set -eu
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+STUB_DIR="$(cd "$1" && pwd)"
+TAMBRIXC="$(readlink -f "$2")"
+TAMBRIXC_EXE="$(readlink -f "$3")"
+SOURCE="${4:-/usr/include}"
+WINERUN="$ROOT/scripts/wine-run.sh"
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-bench.XXXXXX")"
+pids=()
+cleanup() {
+  [ -n "${server_started:-}" ] && timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+export TAMBRIX_WINEPREFIX="${TAMBRIX_WINEPREFIX:-$STUB_DIR/../bench-wineprefix}"
+export WINEPREFIX="$TAMBRIX_WINEPREFIX" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY  # nothing here opens a window
+"$WINERUN" cmd /c exit >/dev/null 2>&1
+/usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
+pids+=($!)
+server_started=1
+winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
+
+cd "$WORK"
+cp -r "$SOURCE" tree
+find tree -type l -delete
+# One Windows folder cannot hold names that differ only in case: keep the first of each.
+(cd tree && find . -type f | sort | python3 -c "
+import os, sys
+seen = set()
+for line in sys.stdin:
+    p = line.strip()
+    if p.lower() in seen: os.remove(p)
+    seen.add(p.lower())")
+files=$(find tree -type f | wc -l)
+bytes=$(du -sb tree | cut -f1)
+echo "tree: $files files, $((bytes / 1000000)) MB"
+
+# median3 COMMAND...: seconds of the middle of three runs (a setup function may run before each).
+median3() {
+  local times=() i s e
+  for i in 1 2 3; do
+    [ -n "${BEFORE:-}" ] && $BEFORE
+    s=$(date +%s.%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    e=$(date +%s.%N)
+    times+=("$(echo "$e - $s" | bc)")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+}
+fresh_target() { rm -rf "$WORK/out"; }
+
+for m in bzip2 gzip; do
+  flag=""; [ $m = bzip2 ] && flag="--max-compression"
+  "$TAMBRIXC" build --source tree --sfx "$m.exe" $flag --stub-dir "$STUB_DIR" >/dev/null
+  unpack=$(BEFORE=fresh_target median3 "$WINERUN" "./$m.exe" /S "/D=$(winpath .)\\out" /N)
+  test=$(median3 "$WINERUN" "./$m.exe" /S /T)
+  inproc=$(median3 "$WINERUN" "$TAMBRIXC_EXE" verify "$m.exe")
+  native=$(median3 "$TAMBRIXC" verify "$m.exe")
+  printf '%-5s  stub unpack %6.2f s   stub /T %6.2f s   in-process (Wine) %6.2f s   native %6.2f s\n' \
+    $m "$unpack" "$test" "$inproc" "$native"
+  printf '%-5s  ratio unpack/in-process %.3f   ratio /T/in-process %.3f   (goal <= 1.10)\n' \
+    $m "$(echo "$unpack / $inproc" | bc -l)" "$(echo "$test / $inproc" | bc -l)"
+done
