@@ -101,8 +101,8 @@ bool CommandRunner::Launch(const std::wstring& program, const std::wstring& args
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi = {};
   // Suspended until it is in the job, so that no child it starts can escape the clean-up wait.
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                      nullptr, target_.c_str(), &si, &pi)) {
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      target_.c_str(), &si, &pi)) {
     // A program that asks for elevation can only be started through the shell.
     if (GetLastError() == ERROR_ELEVATION_REQUIRED) return ShellOpen(program, args);
     return false;
@@ -153,8 +153,8 @@ bool CommandRunner::WaitForAll() {
   if (job_ && jobHoldsAll_ && !processes_.empty()) {
     for (;;) {
       JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-      if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info,
-                                     sizeof(info), nullptr) ||
+      if (!QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info, sizeof(info),
+                                     nullptr) ||
           info.ActiveProcesses == 0)
         break;
       Sleep(200);

@@ -98,8 +98,8 @@ bool IsCreatableElement(const std::wstring& e) {
   std::wstring stem = e.substr(0, e.find(L'.'));
   while (!stem.empty() && stem.back() == L' ') stem.pop_back();
   stem = AsciiUpper(stem);
-  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
-      stem == L"CONIN$" || stem == L"CONOUT$")
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
+      stem == L"CONOUT$")
     return false;
   if (stem.size() == 4 && (StartsWith(stem, L"COM") || StartsWith(stem, L"LPT"))) {
     wchar_t d = stem[3];

@@ -4,9 +4,8 @@
 // commands, clean up. Each step returns an Outcome; the first failure ends the run, and the end of
 // the program turns that one outcome into its message and exit code. Built twice, once per
 // compression method, so that each program carries only its own decoder.
-#include <windows.h>
-
 #include <objbase.h>
+#include <windows.h>
 
 #include <memory>
 
@@ -49,8 +48,8 @@ const char* const kTextConfirmCleanUp =
 void RestrictDllSearch() {
   typedef BOOL(WINAPI * SetDirectoriesFn)(DWORD);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto setDirectories = reinterpret_cast<SetDirectoriesFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  auto setDirectories = reinterpret_cast<SetDirectoriesFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
   if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
 }
@@ -135,8 +134,10 @@ Outcome Extractor::OpenArchive() {
   selfPath_ = ModulePath();
   selfName_ = BaseName(selfPath_);
   title_ = selfName_;
-  self_ = CreateFileW(selfPath_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const std::wstring extended = ExtendedPath(selfPath_);
+  self_ = CreateFileW((extended.empty() ? selfPath_ : extended).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (self_ == INVALID_HANDLE_VALUE) return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
   source_.reset(new HandleByteSource(self_));
   if (!source_->valid()) return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
@@ -271,8 +272,7 @@ Outcome Extractor::Run() {
     if (Interactive()) window_.reset(new StubWindow(instance_, title_));
     o = Decode(nullptr);
     window_.reset();
-    if (o.ok() && Interactive())
-      o = Fail(kExitOk, Msg::TestOk, Decimal(info_.entries.size()));
+    if (o.ok() && Interactive()) o = Fail(kExitOk, Msg::TestOk, Decimal(info_.entries.size()));
     return o;
   }
 
@@ -306,7 +306,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
   const StubOptions options = ParseOptions(GetCommandLineW());
   if (!options.silent) LoadCommonControls();
-  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+  const bool com =
+      SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
 
   Outcome outcome;
   std::wstring title;

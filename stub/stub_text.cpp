@@ -3,7 +3,9 @@
 #include <windows.h>
 
 const char* const kTextConfirmCancel = "Wollen Sie das Entpacken abbrechen?";
-const char* const kTextTesting = "Das Archiv wird gepr\xFC" "ft...";
+const char* const kTextTesting =
+    "Das Archiv wird gepr\xFC"
+    "ft...";
 const char* const kTextUnpacking = "Die Dateien werden entpackt...";
 const char* const kTextBrowse = "W\xE4hlen Sie das Zielverzeichnis:";
 
@@ -18,17 +20,22 @@ const char* Template(Msg m) {
              "/S\tohne Fenster entpacken (Zielverzeichnis: Vorgabe oder /D)\r\n"
              "/D=Verzeichnis\tin dieses Verzeichnis entpacken\r\n"
              "/N\tnur entpacken, kein Kommando ausf\xFChren\r\n"
-             "/T\tArchiv pr\xFC" "fen, nichts schreiben\r\n\r\n"
-             "R\xFC" "ckgabewerte: 0 Erfolg, 1 abgebrochen, 2 Archiv besch\xE4" "digt, "
+             "/T\tArchiv pr\xFC"
+             "fen, nichts schreiben\r\n\r\n"
+             "R\xFC"
+             "ckgabewerte: 0 Erfolg, 1 abgebrochen, 2 Archiv besch\xE4"
+             "digt, "
              "3 Entpacken fehlgeschlagen, 4 Kommando nicht gestartet";
     case Msg::ReadSelf:
       return "Die Programmdatei %s kann nicht gelesen werden.";
     case Msg::NotArchive:
       return "Die Datei %s enth\xE4lt kein Archiv.";
     case Msg::Damaged:
-      return "Das Archiv ist besch\xE4" "digt oder unvollst\xE4ndig.";
+      return "Das Archiv ist besch\xE4"
+             "digt oder unvollst\xE4ndig.";
     case Msg::EntryDamaged:
-      return "Das Archiv ist besch\xE4" "digt: Die Datei %s kann nicht entpackt werden.";
+      return "Das Archiv ist besch\xE4"
+             "digt: Die Datei %s kann nicht entpackt werden.";
     case Msg::WrongMethod:
       return "Das Archiv ist mit einem Verfahren gepackt, das dieses Programm nicht entpacken "
              "kann.";
@@ -52,7 +59,8 @@ const char* Template(Msg m) {
     case Msg::Command:
       return "Das Kommando %s konnte nicht gestartet werden.";
     case Msg::TestOk:
-      return "Das Archiv ist in Ordnung (%s Dateien gepr\xFC" "ft).";
+      return "Das Archiv ist in Ordnung (%s Dateien gepr\xFC"
+             "ft).";
   }
   return "";
 }

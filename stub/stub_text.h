@@ -8,9 +8,9 @@
 enum StubExit : int {
   kExitOk = 0,
   kExitCancelled = 1,
-  kExitDamaged = 2,       // damaged or not an archive
-  kExitUnpackFailed = 3,  // a file could not be written, an unsafe name, disk full
-  kExitCommandFailed = 4, // a command could not be started
+  kExitDamaged = 2,        // damaged or not an archive
+  kExitUnpackFailed = 3,   // a file could not be written, an unsafe name, disk full
+  kExitCommandFailed = 4,  // a command could not be started
 };
 
 enum class Msg {

@@ -2,9 +2,8 @@
 // beforehand by stub_tests.sh into the folder named by TAMBRIX_STUB_CASES; this program starts
 // each one like a user would, finds its windows, reads their texts, types into the target field
 // and clicks buttons (posted, so that a modal box opening on the click cannot block the driver).
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -23,7 +22,9 @@ std::wstring CasesDir() {
 
 std::wstring Join(const std::wstring& a, const std::wstring& b) { return a + L"\\" + b; }
 
-bool Exists(const std::wstring& p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& p) {
+  return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string ReadAll(const std::wstring& p) {
   HANDLE h = CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -225,7 +226,8 @@ TEST(StubWindow, TestRunReportsTheResultInABox) {
   Extractor x(L"test.exe", L"/T");
   HWND box = x.WaitForDialog(false);
   ASSERT_TRUE(box);
-  EXPECT_NE(BoxText(box).find(L"in Ordnung (3 Dateien"), std::wstring::npos) << BoxText(box).c_str();
+  EXPECT_NE(BoxText(box).find(L"in Ordnung (3 Dateien"), std::wstring::npos)
+      << BoxText(box).c_str();
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 0);
 }

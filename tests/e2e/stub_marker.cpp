@@ -50,8 +50,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       STARTUPINFOW si = {};
       si.cb = sizeof(si);
       PROCESS_INFORMATION pi = {};
-      if (!CreateProcessW(self.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &si, &pi))
+      if (!CreateProcessW(self.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
         return 8;
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);

@@ -26,9 +26,9 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
               ${CMAKE_SOURCE_DIR}/examples/tree "${builders}" ${group})
     set_tests_properties(e2e.stub.${group} PROPERTIES TIMEOUT 1200 LABELS e2e)
   endforeach()
+endif()
 
-  # The stub's name and command-line rules, tested in-process under Wine.
-  if(TARGET stub_logic_win32_test)
-    target_link_libraries(stub_logic_win32_test PRIVATE tambrix_stub_logic)
-  endif()
+# The stub's name and command-line rules, tested in-process (under Wine in the x86_64 build).
+if(TARGET stub_logic_win32_test AND TARGET tambrix_stub_logic)
+  target_link_libraries(stub_logic_win32_test PRIVATE tambrix_stub_logic)
 endif()

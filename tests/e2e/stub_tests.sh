@@ -371,6 +371,7 @@ group_commands() {
   check "quoted command with a variable" wait_for t2/variabel.txt
   # /N runs nothing.
   run_stub 0 "$WORK/cmd/c2.exe" /S "/D=$(winpath .)\\t2n" /N
+  sleep 2  # a command would have written by now
   check "/N runs no command" absent t2n/variabel.txt
   check "/N still unpacks" [ -e t2n/stub_marker.exe ]
   # Terminates: the second command starts only after the first has ended.

@@ -1,8 +1,7 @@
 // The extractor's decisions that need no window: command line, names below the target, target
 // paths and the reading of a command. Run under Wine, so the Windows conversions are the real ones.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "stub/stub_logic.h"
 
@@ -39,12 +38,12 @@ TEST(StubOptions, EmptyTargetAndUnknownArgumentsAreIgnored) {
 
 TEST(StubNames, DevicesReservedCharactersAndTrailingDotsCannotBeCreated) {
   for (const wchar_t* bad : {L"CON", L"con.txt", L"Nul .log", L"COM1", L"lpt9.x", L"COM\u00b9",
-                             L"LPT\u00b3.txt", L"CONIN$", L"a.", L"a ", L".", L"..", L"a:b",
-                             L"a*b", L"a/b", L"a\\b", L"a\u0001b", L"a\u0081b", L""}) {
+                             L"LPT\u00b3.txt", L"CONIN$", L"a.", L"a ", L".", L"..", L"a:b", L"a*b",
+                             L"a/b", L"a\\b", L"a\u0001b", L"a\u0081b", L""}) {
     EXPECT_FALSE(IsCreatableElement(bad)) << static_cast<int>(bad[0]);
   }
-  for (const wchar_t* good : {L"console.txt", L"COM10", L"\u00dcbersicht.txt", L" lead",
-                              L"a..b", L"CONX", L"\u20ac.txt"}) {
+  for (const wchar_t* good : {L"console.txt", L"COM10", L"\u00dcbersicht.txt", L" lead", L"a..b",
+                              L"CONX", L"\u20ac.txt"}) {
     EXPECT_TRUE(IsCreatableElement(good));
   }
 }
@@ -79,14 +78,15 @@ TEST(StubNames, CollisionsAsWindowsSeesThemRefuseTheArchive) {
     EXPECT_EQ(o.msg, Msg::DuplicateName);
   }
   // Folders may be shared, and the same leaf in two folders is fine when folders are kept.
-  std::vector<ArchiveEntry> shared = {Entry("\\x\\r.txt"), Entry("\\X\\s.txt"), Entry("\\y\\r.txt")};
+  std::vector<ArchiveEntry> shared = {Entry("\\x\\r.txt"), Entry("\\X\\s.txt"),
+                                      Entry("\\y\\r.txt")};
   EXPECT_TRUE(PlanEntries(shared, true, rel).ok());
 }
 
 TEST(StubNames, AnUnsafeNameRefusesTheArchiveAndIsNamed) {
   std::vector<std::wstring> rel;
-  for (const char* bad : {"\\..\\x", "x.txt", "\\\\srv\\share\\x", "\\a:b", "\\CON", "\\a\\",
-                          "\\x\x81y", "\\a/b"}) {
+  for (const char* bad :
+       {"\\..\\x", "x.txt", "\\\\srv\\share\\x", "\\a:b", "\\CON", "\\a\\", "\\x\x81y", "\\a/b"}) {
     std::vector<ArchiveEntry> entries = {Entry("\\ok.txt"), Entry(bad)};
     Outcome o = PlanEntries(entries, true, rel);
     EXPECT_EQ(o.exitCode, kExitUnpackFailed) << bad;
