@@ -1219,6 +1219,55 @@ TEST_F(GuiTest, AuxiliaryButtonsStaySilentWhenTheirFilesAreMissing) {
   EXPECT_TRUE(program_.Running());
 }
 
+// A visible top-level window of another process whose title contains part.
+HWND FindForeignWindow(DWORD ownPid, const std::string& part) {
+  struct Search {
+    DWORD pid;
+    const std::string* part;
+    HWND found;
+  } search{ownPid, &part, nullptr};
+  EnumWindows(
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        char title[512] = "";
+        GetWindowTextA(w, title, sizeof(title));
+        if (owner != s->pid && owner != GetCurrentProcessId() && IsWindowVisible(w) &&
+            std::string(title).find(*s->part) != std::string::npos) {
+          s->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(GuiTest, ControlFileButtonOpensTheBatchFileBesideTheProgram) {
+  ASSERT_TRUE(WriteBytes(app_ + "\\tambbatch.ini", "[SFX_GLOBAL]\r\nNUM_SFX=0\r\n"));
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  bool ok = false;
+  Send(program_.dialog(), WM_COMMAND, MAKEWPARAM(kEditControlFile, BN_CLICKED),
+       reinterpret_cast<LPARAM>(program_.Item(kEditControlFile)), &ok);
+  EXPECT_TRUE(ok);
+  // The shell opens it in the program associated with .ini files (an editor).
+  HWND editor = nullptr;
+  EXPECT_TRUE(WaitFor(
+      [&] { return (editor = FindForeignWindow(program_.pid(), "tambbatch")) != nullptr; }));
+  if (editor != nullptr) {
+    DWORD editorPid = 0;
+    GetWindowThreadProcessId(editor, &editorPid);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, editorPid);
+    if (process != nullptr) {
+      TerminateProcess(process, 0);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+  }
+  EXPECT_EQ(FindMessageBox(program_.pid()), nullptr);
+}
+
 // ---- choosers -----------------------------------------------------------------------------------
 
 // The file name field of a common file dialog.
