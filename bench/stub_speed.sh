@@ -3,16 +3,19 @@
 # an archive with each method by the native tambrixc, then under wine64
 #   - the stub unpacks it:            archive.exe /S /D=<dir> /N   (decode + write every file)
 #   - the stub tests it:              archive.exe /S /T            (decode only)
-#   - in-process decompression:       tambrixc.exe verify archive  (the same decoder library
-#                                     over the same entries in one process, nothing written)
-# and, for reference, natively: tambrixc verify. Each time is the median of three runs.
+#   - in-process decompression:       stub_decode_bench.exe archive (the archive read whole into
+#                                     memory, every entry decoded by the same decoder library in
+#                                     one process, nothing written)
+# and, for reference, natively: tambrixc verify. Every time is the wall time of the whole
+# process (Wine's start included on both sides), the median of three runs.
 # Prints the ratio stub / in-process for each method; the goal is at most 1.10.
-#   stub_speed.sh STUB_DIR NATIVE_TAMBRIXC WINDOWS_TAMBRIXC_EXE [SOURCE_TREE]
+#   stub_speed.sh STUB_DIR NATIVE_TAMBRIXC STUB_DECODE_BENCH_EXE [SOURCE_TREE]
+# (stub_decode_bench.exe is built by the Windows builds in build/<preset>/stub/.)
 set -eu
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 STUB_DIR="$(cd "$1" && pwd)"
 TAMBRIXC="$(readlink -f "$2")"
-TAMBRIXC_EXE="$(readlink -f "$3")"
+DECODE_BENCH="$(readlink -f "$3")"
 SOURCE="${4:-/usr/include}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-bench.XXXXXX")"
@@ -21,6 +24,7 @@ cleanup() {
   [ -n "${server_started:-}" ] && timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   rm -rf "$WORK"
+  return 0
 }
 trap cleanup EXIT
 export TAMBRIX_WINEPREFIX="${TAMBRIX_WINEPREFIX:-$STUB_DIR/../bench-wineprefix}"
@@ -66,7 +70,7 @@ for m in bzip2 gzip; do
   "$TAMBRIXC" build --source tree --sfx "$m.exe" $flag --stub-dir "$STUB_DIR" >/dev/null
   unpack=$(BEFORE=fresh_target median3 "$WINERUN" "./$m.exe" /S "/D=$(winpath .)\\out" /N)
   test=$(median3 "$WINERUN" "./$m.exe" /S /T)
-  inproc=$(median3 "$WINERUN" "$TAMBRIXC_EXE" verify "$m.exe")
+  inproc=$(median3 "$WINERUN" "$DECODE_BENCH" "$m.exe")
   native=$(median3 "$TAMBRIXC" verify "$m.exe")
   printf '%-5s  stub unpack %6.2f s   stub /T %6.2f s   in-process (Wine) %6.2f s   native %6.2f s\n' \
     $m "$unpack" "$test" "$inproc" "$native"

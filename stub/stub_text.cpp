@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-const char* const kTextConfirmCancel = "Wollen Sie das Entpacken abbrechen?";
 const char* const kTextTesting =
     "Das Archiv wird gepr\xFC"
     "ft...";
-const char* const kTextUnpacking = "Die Dateien werden entpackt...";
 const char* const kTextBrowse = "W\xE4hlen Sie das Zielverzeichnis:";
 
 namespace {

@@ -53,7 +53,5 @@ std::wstring MessageText(const Outcome& o);
 std::wstring UiText(const char* cp1252);
 
 // Fixed dialog texts.
-extern const char* const kTextConfirmCancel;
 extern const char* const kTextTesting;
-extern const char* const kTextUnpacking;
 extern const char* const kTextBrowse;

@@ -66,6 +66,7 @@ Outcome Unpacker::PrepareTarget() {
       return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(*it));
     }
     createdFolders_.push_back(*it);
+    targetCreated_ = true;
   }
   return Outcome();
 }
@@ -85,6 +86,7 @@ Outcome Unpacker::EnsureFolder(const std::wstring& relativeFolder) {
       return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
     }
     createdFolders_.push_back(full);
+    createdRelative_.insert(relativeFolder);
   } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
     return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
   } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -103,6 +105,7 @@ Outcome Unpacker::BeginFile(const std::wstring& relative) {
   Outcome o = EnsureFolder(folderRel);
   if (!o.ok()) return o;
   const std::wstring folder = folderRel.empty() ? target_ : JoinPath(target_, folderRel);
+  folderIsNew_ = folderRel.empty() ? targetCreated_ : createdRelative_.count(folderRel) != 0;
   finalPath_ = JoinPath(target_, relative);
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath_ = JoinPath(folder, L"~tbx" + Hex(tempCounter_++) + L".tmp");
@@ -184,7 +187,9 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
     return o;
   }
   file_ = INVALID_HANDLE_VALUE;
-  const bool existed = GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
+  // In a folder this run created nothing can be in the way (names never collide).
+  const bool existed =
+      !folderIsNew_ && GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     lastError_ = GetLastError();
     Outcome o = WriteFailure();
@@ -231,4 +236,6 @@ void Unpacker::RemoveCreated() {
     RemoveDirectoryW(it->c_str());
   createdFolders_.clear();
   knownFolders_.clear();
+  createdRelative_.clear();
+  targetCreated_ = false;
 }

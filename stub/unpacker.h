@@ -52,7 +52,10 @@ class Unpacker {
   std::wstring target_;
   std::vector<std::wstring> createdFiles_;
   std::vector<std::wstring> createdFolders_;
-  std::set<std::wstring> knownFolders_;  // relative folders already checked or created
+  std::set<std::wstring> knownFolders_;     // relative folders already checked or created
+  std::set<std::wstring> createdRelative_;  // relative folders this run created
+  bool targetCreated_ = false;              // the target folder itself is new
+  bool folderIsNew_ = false;                // the open file's folder was created by this run
   HANDLE file_ = INVALID_HANDLE_VALUE;
   std::wstring tempPath_;
   std::wstring finalPath_;

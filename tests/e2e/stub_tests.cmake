@@ -24,7 +24,9 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools
               ${CMAKE_SOURCE_DIR}/examples/tree "${builders}" ${group})
-    set_tests_properties(e2e.stub.${group} PROPERTIES TIMEOUT 1200 LABELS e2e)
+    # One at a time: run alone, each group starts an X server and a wineserver for one prefix.
+    set_tests_properties(e2e.stub.${group} PROPERTIES TIMEOUT 1200 LABELS e2e
+      RESOURCE_LOCK tambrix_stub_wine)
   endforeach()
 endif()
 
