@@ -1048,6 +1048,31 @@ TEST_F(GuiTest, BuildFromTheDialogEqualsTheConsoleBuildersArchive) {
   EXPECT_TRUE(console == archive) << "sizes " << console.size() << " and " << archive.size();
 }
 
+// With the real extractor stubs, an archive built from the dialog passes the console builder's
+// check of every entry, for both compression methods.
+class RealStubTest : public GuiTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RealStubTest, DialogBuildPassesVerification) {
+  std::string tambrixc = dist_ + "\\tambrixc.exe";
+  for (const char* stub : {"tambrix.res1", "tambrix.res2"}) {
+    if (!Exists(dist_ + "\\" + stub)) GTEST_SKIP() << stub << " is not built";
+    ASSERT_TRUE(CopyFileA((dist_ + "\\" + stub).c_str(), (app_ + "\\" + stub).c_str(), FALSE));
+  }
+  if (!Exists(tambrixc)) GTEST_SKIP() << "tambrixc.exe is not built";
+  std::string src = MakeSourceTree();
+  std::string sfx = work_ + "\\echt.exe";
+  StartForBuild(src, sfx);
+  program_.SetChecked(kMaxCompression, GetParam());
+  program_.PostClick(kBuild);
+  EXPECT_EQ(program_.AnswerMessageBox(), kMsgSuccess);
+  ASSERT_EQ(program_.Quit(), 0);
+  std::string stub = ReadBytes(app_ + (GetParam() ? "\\tambrix.res1" : "\\tambrix.res2"));
+  EXPECT_EQ(ReadBytes(sfx).substr(0, stub.size()), stub);
+  EXPECT_EQ(RunProgram("\"" + tambrixc + "\" verify \"" + sfx + "\"", work_), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothMethods, RealStubTest, ::testing::Bool());
+
 TEST_F(GuiTest, MaximumCompressionUsesTheBzip2Stub) {
   std::string src = MakeSourceTree();
   std::string sfx = work_ + "\\max.exe";
