@@ -868,7 +868,7 @@ TEST_F(GuiTest, TypingStopsAt254CharactersButLoadedTextStaysWhole) {
 
 // ---- start and end -----------------------------------------------------------------------------
 
-enum class CloseBy { Button, EnterInField, Escape, SystemMenu, CloseMessage };
+enum class CloseBy { Button, EnterInField, EnterOnCheckBox, Escape, SystemMenu, CloseMessage };
 
 class CloseTest : public GuiTest, public ::testing::WithParamInterface<CloseBy> {};
 
@@ -882,6 +882,10 @@ TEST_P(CloseTest, EveryWayOfClosingSavesTheSettings) {
     case CloseBy::EnterInField:
       program_.Focus(kSourceDir);
       program_.PostKey(kSourceDir, VK_RETURN);
+      break;
+    case CloseBy::EnterOnCheckBox:
+      program_.Focus(kTerminates);
+      program_.PostKey(kTerminates, VK_RETURN);
       break;
     case CloseBy::Escape:
       program_.Focus(kCommand);
@@ -902,9 +906,17 @@ TEST_P(CloseTest, EveryWayOfClosingSavesTheSettings) {
   EXPECT_EQ(ReadBytes(DatPath()), expected);
 }
 
+std::string CloseName(const ::testing::TestParamInfo<CloseBy>& info) {
+  static const char* const kNames[] = {"Beenden", "EnterInField", "EnterOnCheckBox",
+                                       "Escape",  "SystemMenu",   "CloseMessage"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(AllWays, CloseTest,
-                         ::testing::Values(CloseBy::Button, CloseBy::EnterInField, CloseBy::Escape,
-                                           CloseBy::SystemMenu, CloseBy::CloseMessage));
+                         ::testing::Values(CloseBy::Button, CloseBy::EnterInField,
+                                           CloseBy::EnterOnCheckBox, CloseBy::Escape,
+                                           CloseBy::SystemMenu, CloseBy::CloseMessage),
+                         CloseName);
 
 TEST_F(GuiTest, EnterInAMultiLineFieldBreaksTheLine) {
   ASSERT_TRUE(program_.StartAndWait(app_));
@@ -1071,7 +1083,10 @@ TEST_P(RealStubTest, DialogBuildPassesVerification) {
   EXPECT_EQ(RunProgram("\"" + tambrixc + "\" verify \"" + sfx + "\"", work_), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothMethods, RealStubTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(BothMethods, RealStubTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "Bzip2" : "Gzip");
+                         });
 
 TEST_F(GuiTest, MaximumCompressionUsesTheBzip2Stub) {
   std::string src = MakeSourceTree();
