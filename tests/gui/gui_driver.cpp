@@ -784,6 +784,10 @@ TEST_F(GuiTest, ScreenshotOfTheDialogIsKept) {
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetText(kSourceDir, "C:\\Quelle");
   program_.SetText(kSfxName, "C:\\Ziel\\setup.exe");
+  // The fields repaint through the program's message loop; wait until both show their text.
+  EXPECT_TRUE(WaitFor([&] {
+    return DarkPixelsIn(program_.Item(kSourceDir)) > 0 && DarkPixelsIn(program_.Item(kSfxName)) > 0;
+  }));
   RECT r;
   GetWindowRect(program_.frame(), &r);
   Capture cap = CaptureScreen(r);
