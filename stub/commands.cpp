@@ -130,7 +130,7 @@ bool CommandRunner::ShellOpen(const std::wstring& file, const std::wstring& args
 }
 
 bool CommandRunner::Start(const std::wstring& command) {
-  std::vector<CommandSplit> readings = CommandReadings(ExpandVariables(command));
+  std::vector<CommandSplit> readings = CommandReadings(command);
   if (readings.empty()) return false;
   for (const CommandSplit& r : readings) {
     std::wstring found = FindInTarget(r.program);

@@ -22,7 +22,8 @@ class CommandRunner {
   CommandRunner(const CommandRunner&) = delete;
   CommandRunner& operator=(const CommandRunner&) = delete;
 
-  // Starts one command (environment variables expanded). False when it could not be started.
+  // Starts one command (its environment variables already expanded). False when it could not be
+  // started.
   bool Start(const std::wstring& command);
   // Waits until the process of the last started command has ended (if the shell gave one).
   void WaitForLast();

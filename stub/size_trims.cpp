@@ -13,8 +13,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 
 namespace {
 [[noreturn]] void Stop() { ExitProcess(3); }
@@ -49,18 +47,6 @@ int __gxx_personality_seh0(void*, void*, void*, void*) { return 1; }
 int __gxx_personality_v0(int, int, unsigned long long, void*, void*) { Stop(); }
 #endif
 }
-
-// The replaceable allocation functions, ending the program instead of throwing bad_alloc.
-void* operator new(std::size_t n) {
-  void* p = std::malloc(n ? n : 1);
-  if (!p) Stop();
-  return p;
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace platform {
 

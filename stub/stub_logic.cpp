@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string_view>
 
 namespace {
 
@@ -108,50 +109,61 @@ bool IsCreatableElement(const std::wstring& e) {
   return true;
 }
 
+std::wstring RelativePath(const std::string& stored, bool keepFolders) {
+  std::vector<std::string> parts;
+  if (!IsSafeStoredName(stored, &parts) || parts.empty()) return std::wstring();
+  std::wstring rel;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const std::wstring element = Widen(parts[k]);
+    if (!IsCreatableElement(element)) return std::wstring();
+    if (!keepFolders) {
+      rel = element;
+    } else {
+      if (k) rel += L'\\';
+      rel += element;
+    }
+  }
+  return rel;
+}
+
 Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders,
                     std::vector<std::wstring>& relative) {
   relative.clear();
   relative.reserve(entries.size());
+  // The comparison keys live in one pool: thousands of short-lived strings would leave the heap
+  // fragmented for the decoders that come next.
   struct Key {
-    std::wstring name;
+    size_t offset;
+    size_t length;
     size_t entry;
     bool folder;
   };
+  std::wstring pool;
   std::vector<Key> keys;
   keys.reserve(entries.size() * 2);
+  auto addKey = [&](const std::wstring& path, size_t entry, bool folder) {
+    std::wstring key = NameKey(path);
+    keys.push_back({pool.size(), key.size(), entry, folder});
+    pool += key;
+  };
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string& stored = entries[i].name;
-    std::vector<std::string> parts;
-    if (!IsSafeStoredName(stored, &parts) || parts.empty())
-      return Fail(kExitUnpackFailed, Msg::UnsafeName, Widen(stored));
-    std::vector<std::wstring> wide;
-    for (const std::string& p : parts) {
-      wide.push_back(Widen(p));
-      if (!IsCreatableElement(wide.back()))
-        return Fail(kExitUnpackFailed, Msg::UnsafeName, Widen(stored));
-    }
-    std::wstring rel;
-    if (keepFolders) {
-      for (size_t k = 0; k < wide.size(); ++k) {
-        if (k) {
-          keys.push_back({NameKey(rel), i, true});
-          rel += L'\\';
-        }
-        rel += wide[k];
-      }
-    } else {
-      rel = wide.back();
-    }
-    keys.push_back({NameKey(rel), i, false});
+    const std::wstring rel = RelativePath(entries[i].name, keepFolders);
+    if (rel.empty()) return Fail(kExitUnpackFailed, Msg::UnsafeName, Widen(entries[i].name));
+    for (size_t cut = rel.find(L'\\'); keepFolders && cut != std::wstring::npos;
+         cut = rel.find(L'\\', cut + 1))
+      addKey(rel.substr(0, cut), i, true);
+    addKey(rel, i, false);
     relative.push_back(rel);
   }
-  std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-    if (a.name != b.name) return a.name < b.name;
+  auto view = [&pool](const Key& k) { return std::wstring_view(pool).substr(k.offset, k.length); };
+  std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+    const int c = view(a).compare(view(b));
+    if (c != 0) return c < 0;
     return a.folder < b.folder;  // files first within a group
   });
   for (size_t i = 0; i + 1 < keys.size(); ++i) {
     // Folders may be shared; a file may not share its name with anything.
-    if (keys[i].name == keys[i + 1].name && !keys[i].folder)
+    if (!keys[i].folder && view(keys[i]) == view(keys[i + 1]))
       return Fail(kExitUnpackFailed, Msg::DuplicateName, relative[keys[i].entry]);
   }
   return Outcome();

@@ -30,6 +30,10 @@ StubOptions ParseOptions(const wchar_t* commandLine);
 // COM0-9, LPT0-9 and their superscript forms, CONIN$, CONOUT$), with or without an extension.
 bool IsCreatableElement(const std::wstring& element);
 
+// The path an entry gets below the target (backslashes, no leading one): the stored path, or
+// with flat unpacking its last element. Empty when the stored name is not safe to create.
+std::wstring RelativePath(const std::string& stored, bool keepFolders);
+
 // Maps every entry to the path it gets below the target (backslashes, no leading one): the stored
 // path, or with flat unpacking its last element. Refuses the whole archive (exit 3) when a name is
 // unsafe, or when two entries would land on the same file, or a file on a folder another entry

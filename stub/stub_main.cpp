@@ -117,6 +117,7 @@ class Extractor {
   Outcome ChooseTarget(std::wstring& extended);
   Outcome RunCommands(const std::wstring& target, Unpacker& unpacked);
   bool Interactive() const { return !options_.silent; }
+  bool KeepFolders() const { return info_.settings.StoreDirNames != 0; }
 
   HINSTANCE instance_;
   StubOptions options_;
@@ -126,7 +127,6 @@ class Extractor {
   HANDLE self_ = INVALID_HANDLE_VALUE;
   std::unique_ptr<HandleByteSource> source_;
   ArchiveInfo info_;
-  std::vector<std::wstring> relative_;
   std::unique_ptr<StubWindow> window_;
 };
 
@@ -161,8 +161,12 @@ Outcome Extractor::OpenArchive() {
     // Fewer entries than the header planned: the archive was not finished.
     if (info_.entries.size() != info_.fileCount) return Fail(kExitDamaged, Msg::Damaged);
   }
-  // Every name is checked before anything is written.
-  return PlanEntries(info_.entries, info_.settings.StoreDirNames != 0, relative_);
+  // Every name is checked before anything is written. The paths are derived again per entry
+  // while unpacking: thousands of strings kept alive between the planner's freed temporaries
+  // left the heap so fragmented that every entry's decoder state was decommitted and
+  // recommitted (three times the unpacking time under Wine).
+  std::vector<std::wstring> planned;
+  return PlanEntries(info_.entries, KeepFolders(), planned);
 }
 
 Outcome Extractor::Decode(Unpacker* out) {
@@ -190,9 +194,10 @@ Outcome Extractor::Decode(Unpacker* out) {
   };
   for (size_t i = 0; i < info_.entries.size(); ++i) {
     const ArchiveEntry& entry = info_.entries[i];
-    if (window) window->SetCurrent(relative_[i]);
+    const std::wstring relative = RelativePath(entry.name, KeepFolders());
+    if (window) window->SetCurrent(relative);
     if (out) {
-      Outcome begun = out->BeginFile(relative_[i]);
+      Outcome begun = out->BeginFile(relative);
       if (!begun.ok()) return begun;
     }
     DecodeStatus status = DecodeEntry(*source_, entry, sink);
@@ -233,7 +238,7 @@ Outcome Extractor::ChooseTarget(std::wstring& extended) {
               title_, MB_OK | MB_ICONWARNING);
     }
   }
-  extended = ExtendedPath(FullPath(target));
+  extended = ExtendedPath(FullPath(ExpandVariables(target)));
   if (extended.empty()) return Fail(kExitUnpackFailed, Msg::TargetInvalid, target);
   return Outcome();
 }
