@@ -1,11 +1,11 @@
 // The replaceable allocation functions of the extractor.
 //
-// The decoders take two 64 KiB buffers for every entry and give them back at its end. The heap
-// returns such blocks to the system and takes them again for the next entry (under Wine a
-// decommit and a recommit each time, which made unpacking thousands of small files two to three
-// times slower than decoding them). Freed blocks of 16 KiB and more are therefore kept in a few
-// slots and handed out again for a request of the same size. The extractor has one thread that
-// allocates. Out of memory ends the program at once with the exit code of a failed unpacking.
+// The decoders take two 64 KiB buffers for every entry and give them back at its end; a heap may
+// hand such blocks back to the system and take them again for the next entry (Wine's does, when
+// the heap is fragmented: a decommit and a recommit per entry). Freed blocks of 16 KiB and more
+// are therefore kept in a few slots and handed out again for a request of the same size. The
+// extractor has one thread that allocates. Out of memory ends the program at once with the exit
+// code of a failed unpacking.
 #include <windows.h>
 
 #include <cstddef>

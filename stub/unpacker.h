@@ -1,10 +1,12 @@
 // Writes files below one target folder and remembers every file and folder it created, so that a
 // failed or cancelled run and the clean-up after the command remove exactly those and nothing else.
 //
-// Every path handed in is relative to the target and already checked (PlanEntries). A file is
-// written to a temporary name in its own folder and renamed into place only when it is complete,
-// so a file that fails its checks never appears under its real name. Failures come back as an
-// Outcome with exit code 3; the Windows error of the last failure is in LastError().
+// Every path handed in is relative to the target and already checked (PlanEntries). In a folder
+// that existed before, a file is written to a temporary name beside its place and renamed into
+// place only when it is complete, so an existing file is never replaced by a partial one. In a
+// folder this run created there is nothing to replace, and the file is created (CREATE_NEW)
+// under its own name. Either way a file that fails its checks is deleted. Failures come back as
+// an Outcome with exit code 3; the Windows error of the last failure is in LastError().
 #pragma once
 
 #include <windows.h>
@@ -42,7 +44,7 @@ class Unpacker {
   void RemoveCreated();
 
   DWORD LastError() const { return lastError_; }
-  size_t CreatedFileCount() const { return createdFiles_.size(); }
+  size_t CreatedFileCount() const { return createdFileEnds_.size(); }
 
  private:
   Outcome EnsureFolder(const std::wstring& relativeFolder);
@@ -50,12 +52,16 @@ class Unpacker {
   bool WriteAll(const uint8_t* data, size_t n);
 
   std::wstring target_;
-  std::vector<std::wstring> createdFiles_;
+  // The created files' paths, one after another in one block (thousands of separate strings
+  // kept alive while the decoders allocate and free would fragment the heap).
+  std::wstring createdFiles_;
+  std::vector<size_t> createdFileEnds_;
   std::vector<std::wstring> createdFolders_;
   std::set<std::wstring> knownFolders_;     // relative folders already checked or created
   std::set<std::wstring> createdRelative_;  // relative folders this run created
   bool targetCreated_ = false;              // the target folder itself is new
   bool folderIsNew_ = false;                // the open file's folder was created by this run
+  bool direct_ = false;                     // the open file is written under its own name
   HANDLE file_ = INVALID_HANDLE_VALUE;
   std::wstring tempPath_;
   std::wstring finalPath_;
