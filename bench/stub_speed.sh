@@ -23,8 +23,8 @@ WINERUN="$ROOT/scripts/wine-run.sh"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-bench.XXXXXX")"
 pids=()
 cleanup() {
-  [ -n "${server_started:-}" ] && timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  [ -n "${server_started:-}" ] && timeout 20 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   rm -rf "$WORK"
   return 0
 }
