@@ -62,31 +62,11 @@ class BatchRunTest : public ::testing::Test {
   }
   // Settings were restored and shown last.
   void ExpectRestored() {
-    EXPECT_EQ(sfxtest::ExpectedSettingsBlock(Block(Settings)),
-              sfxtest::ExpectedSettingsBlock(Block(before_)));
+    EXPECT_EQ(sfxtest::ExpectedSettingsBlock(testfe::BlockOf(Settings)),
+              sfxtest::ExpectedSettingsBlock(testfe::BlockOf(before_)));
     ASSERT_FALSE(ui_.shown.empty());
     EXPECT_EQ(ui_.shown.back().SfxName, "vorher.exe");
     EXPECT_EQ(BatchRunning, 0);
-  }
-  static sfxtest::SettingsBlock Block(const TInstallInf& r) {
-    sfxtest::SettingsBlock b;
-    b.version = 1;
-    b.sources = r.SourcePaths.Strings;
-    b.storeDirNames = r.StoreDirNames;
-    b.maxCompression = r.MaxCompression;
-    b.targetDir = r.TargetDir;
-    b.sfxName = r.SfxName;
-    b.command = r.Command;
-    b.secondCommand = r.SecondCommand;
-    b.iconFile = r.IconFile;
-    b.dialogText = r.DialogText;
-    b.infoBefore = r.InfoTextBefore;
-    b.infoAfter = r.InfoTextAfter;
-    b.terminates = r.Terminates;
-    b.dialogTitle = r.DialogTitle;
-    b.targetEditable = r.TargetEditable;
-    b.cleanUp = r.CleanUp;
-    return b;
   }
 
   TempDir dir_;

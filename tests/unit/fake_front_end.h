@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "settings/batch_run.h"
+#include "tests/unit/sfx_test_parser.h"
 
 namespace testfe {
 
@@ -98,5 +99,27 @@ class RecordingOs : public platform::ForwardingOs {
   bool failDataRead = false;
   std::string programPath;
 };
+
+// The record as the tests' own settings-block encoder sees it.
+inline sfxtest::SettingsBlock BlockOf(const TInstallInf& r) {
+  sfxtest::SettingsBlock b;
+  b.version = 1;
+  b.sources = r.SourcePaths.Strings;
+  b.storeDirNames = r.StoreDirNames;
+  b.maxCompression = r.MaxCompression;
+  b.targetDir = r.TargetDir;
+  b.sfxName = r.SfxName;
+  b.command = r.Command;
+  b.secondCommand = r.SecondCommand;
+  b.iconFile = r.IconFile;
+  b.dialogText = r.DialogText;
+  b.infoBefore = r.InfoTextBefore;
+  b.infoAfter = r.InfoTextAfter;
+  b.terminates = r.Terminates;
+  b.dialogTitle = r.DialogTitle;
+  b.targetEditable = r.TargetEditable;
+  b.cleanUp = r.CleanUp;
+  return b;
+}
 
 }  // namespace testfe

@@ -16,28 +16,7 @@ namespace {
 using testfe::OsGuard;
 using testutil::TempDir;
 
-// The record as the tests' own encoder sees it.
-sfxtest::SettingsBlock ToBlock(const TInstallInf& r) {
-  sfxtest::SettingsBlock b;
-  b.version = 1;
-  b.sources = r.SourcePaths.Strings;
-  b.storeDirNames = r.StoreDirNames;
-  b.maxCompression = r.MaxCompression;
-  b.targetDir = r.TargetDir;
-  b.sfxName = r.SfxName;
-  b.command = r.Command;
-  b.secondCommand = r.SecondCommand;
-  b.iconFile = r.IconFile;
-  b.dialogText = r.DialogText;
-  b.infoBefore = r.InfoTextBefore;
-  b.infoAfter = r.InfoTextAfter;
-  b.terminates = r.Terminates;
-  b.dialogTitle = r.DialogTitle;
-  b.targetEditable = r.TargetEditable;
-  b.cleanUp = r.CleanUp;
-  return b;
-}
-std::string Encoded(const TInstallInf& r) { return sfxtest::ExpectedSettingsBlock(ToBlock(r)); }
+std::string Encoded(const TInstallInf& r) { return sfxtest::ExpectedSettingsBlock(testfe::BlockOf(r)); }
 
 // A record in which every field differs from its default.
 TInstallInf Unusual() {
