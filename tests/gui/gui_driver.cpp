@@ -590,7 +590,7 @@ class GuiTest : public ::testing::Test {
 
 // ---- layout -----------------------------------------------------------------------------------
 
-struct ControlSpec {
+struct ExpectedControl {
   int id;  // -1 for labels and frames
   const char* cls;
   const char* text;
@@ -598,7 +598,7 @@ struct ControlSpec {
   bool visible;
 };
 
-const ControlSpec kLayout[] = {
+const ExpectedControl kLayout[] = {
     {-1, "Static", "Quellverzeichnis (Unterverzeichnisse werden mit eingelesen):", 11, 13, 268, 8,
      true},
     {101, "Edit", "", 11, 24, 253, 12, true},
@@ -678,24 +678,24 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
   const size_t count = sizeof(kLayout) / sizeof(kLayout[0]);
   ASSERT_EQ(children.size(), count + 5);
   for (size_t i = 0; i < count; ++i) {
-    const ControlSpec& spec = kLayout[i];
+    const ExpectedControl& want = kLayout[i];
     HWND c = children[i];
-    SCOPED_TRACE("control " + std::to_string(i) + " \"" + spec.text + "\"");
+    SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.text + "\"");
     int id = GetDlgCtrlID(c);
-    if (spec.id > 0) {
-      EXPECT_EQ(id, spec.id);
+    if (want.id > 0) {
+      EXPECT_EQ(id, want.id);
     } else {
       EXPECT_TRUE(id == -1 || id == 0xFFFF) << id;
     }
-    EXPECT_STRCASEEQ(ClassOf(c).c_str(), spec.cls);
-    EXPECT_EQ(TextOf(c), spec.text);
-    EXPECT_EQ(IsWindowVisible(c) != FALSE, spec.visible);
-    if (spec.w >= 0) {
+    EXPECT_STRCASEEQ(ClassOf(c).c_str(), want.cls);
+    EXPECT_EQ(TextOf(c), want.text);
+    EXPECT_EQ(IsWindowVisible(c) != FALSE, want.visible);
+    if (want.w >= 0) {
       EXPECT_EQ(Describe(PixelRectOf(c, dialog)),
-                Describe(ExpectedPixels(spec.x, spec.y, spec.w, spec.h)));
+                Describe(ExpectedPixels(want.x, want.y, want.w, want.h)));
     } else {
       RECT got = PixelRectOf(c, dialog);
-      RECT origin = ExpectedPixels(spec.x, spec.y, 0, 0);
+      RECT origin = ExpectedPixels(want.x, want.y, 0, 0);
       EXPECT_EQ(got.left, origin.left);
       EXPECT_EQ(got.top, origin.top);
     }
