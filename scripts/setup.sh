@@ -29,7 +29,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 # --- libbz2 for MinGW from Debian's bzip2 source package ------------------------------------
