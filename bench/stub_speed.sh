@@ -33,6 +33,7 @@ export TAMBRIX_WINEPREFIX="${TAMBRIX_WINEPREFIX:-$STUB_DIR/../bench-wineprefix}"
 export WINEPREFIX="$TAMBRIX_WINEPREFIX" WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY  # nothing here opens a window
 "$WINERUN" cmd /c exit >/dev/null 2>&1
+timeout 60 /usr/lib/wine/wineserver -w  # the first run's server lingers; -p needs it gone
 /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
 pids+=($!)
 server_started=1

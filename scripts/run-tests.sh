@@ -32,8 +32,13 @@ for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; 
 
 # Create the prefix once (wine-run.sh does it under a lock), then keep one wineserver warm.
 scripts/wine-run.sh cmd /c exit >/dev/null 2>&1
+# The server of that run lingers a few seconds; a second one cannot start while it does, and
+# servers coming and going between test programs make a start race now and then.
+timeout 60 /usr/lib/wine/wineserver -w
 /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
 pids+=($!)
+sleep 0.5
+kill -0 "${pids[-1]}" 2>/dev/null || echo "warning: the persistent wineserver did not start"
 
 status=0
 run() {

@@ -51,6 +51,7 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$display"
   for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   "$WINERUN" cmd /c exit >/dev/null 2>&1
+  timeout 60 /usr/lib/wine/wineserver -w  # the first run's server lingers; -p needs it gone
   /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
   pids+=($!)
   started_server=1

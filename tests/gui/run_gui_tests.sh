@@ -70,6 +70,7 @@ if [ ! -f "$prefix/.tambrix-gui-ready" ]; then
 fi
 
 # A fresh wineserver for this X server: Wine keeps the screen size it first saw.
+timeout 60 "$WINESERVER" -w  # a lingering server would keep -p from starting
 "$WINESERVER" -f -p >/dev/null 2>&1 &
 server_pid=$!
 
