@@ -30,15 +30,10 @@ pids+=($!)
 export DISPLAY=":$display"
 for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
 
-# Create the prefix once (wine-run.sh does it under a lock), then keep one wineserver warm.
+# Create the prefix once (wine-run.sh does it under a lock). Each Windows test program then starts
+# its own short-lived wineserver as Wine does by default.
 scripts/wine-run.sh cmd /c exit >/dev/null 2>&1
-# The server of that run lingers a few seconds; a second one cannot start while it does, and
-# servers coming and going between test programs make a start race now and then.
 timeout 60 /usr/lib/wine/wineserver -w
-/usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
-kill -0 "${pids[-1]}" 2>/dev/null || echo "warning: the persistent wineserver did not start"
 
 status=0
 run() {
@@ -48,7 +43,9 @@ run() {
 }
 run "native unit tests" ctest --preset native
 run "native tests with sanitizers" ctest --preset native-asan
-run "Windows tests under wine64" ctest --preset win64
+# Wine now and then fails to start a program (a launch racing a server that is going down):
+# a failed test gets one more run; a real fault fails both.
+run "Windows tests under wine64" ctest --preset win64 --repeat until-pass:2
 
 printf '\nAll tiers: %s\n' "$([ $status = 0 ] && echo passed || echo FAILED)"
 exit $status
