@@ -53,6 +53,17 @@ std::wstring ClassOf(HWND h) {
   return std::wstring(buf, n > 0 ? n : 0);
 }
 
+// Polls COND until it holds or the time-out passes; whether it held.
+template <typename Cond>
+bool WaitUntil(Cond cond, DWORD ms = kTimeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!cond()) {
+    if (GetTickCount() - start >= ms) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
 void Click(HWND dialog, int id) {
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
@@ -213,10 +224,11 @@ TEST(StubWindow, CancelWhileUnpackingRemovesWhatWasWritten) {
   ASSERT_TRUE(main);
   EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), target);
   Click(main, IDOK);
-  // Unpacking has begun once the unpack button is disabled and the progress bar shows.
-  DWORD start = GetTickCount();
-  while (IsWindowEnabled(GetDlgItem(main, IDOK)) && GetTickCount() - start < kTimeoutMs) Sleep(20);
-  EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_STUB_PROGRESS)));
+  // Unpacking has begun once the unpack button is disabled and the progress bar shows. The
+  // extractor does the one after the other, so wait for the state itself, not for the first sign.
+  HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }))
+      << "the progress bar did not show";
   Click(main, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));
