@@ -4,25 +4,25 @@
 # no debug output, no Mono/Gecko prompts, and a time limit.
 #   TAMBRIX_WINEPREFIX   prefix to use (default: build/wineprefix beside this repository's build)
 #   TAMBRIX_WINE_TIMEOUT seconds before the run is killed (default 600)
+#   TAMBRIX_WINE_DETACH  1: the program's output goes through files and is passed on when it ends,
+#                        so that no Wine process it starts (a desktop, a service) can hold the
+#                        caller's output open beyond its end; the test runner sets it
 set -u
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$ROOT/scripts/wine-session.sh"
 export WINEPREFIX="${TAMBRIX_WINEPREFIX:-${WINEPREFIX:-$ROOT/build/wineprefix}}"
-export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
+tbx_prepare_prefix "$WINEPREFIX"
 
-if [ ! -f "$WINEPREFIX/.tambrix-ready" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/.tambrix-ready" ]; then
-      timeout 300 "$WINE" wineboot --init >/dev/null 2>&1
-      # Without a window manager Wine waits 2 s whenever a window closes; unmanaged windows don't.
-      timeout 60 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-        >/dev/null 2>&1
-      timeout 120 /usr/lib/wine/wineserver -w
-      touch "$WINEPREFIX/.tambrix-ready"
-    fi
-  ) 9>"$WINEPREFIX.lock"
+run() { timeout --kill-after=10 "${TAMBRIX_WINE_TIMEOUT:-600}" "$TBX_WINE" "$@"; }
+if [ "${TAMBRIX_WINE_DETACH:-0}" != 1 ]; then
+  run "$@"
+  exit
 fi
-
-exec timeout --kill-after=10 "${TAMBRIX_WINE_TIMEOUT:-600}" "$WINE" "$@"
+out="$(mktemp "${TMPDIR:-/tmp}/tbx-wine-out.XXXXXX")"
+err="$(mktemp "${TMPDIR:-/tmp}/tbx-wine-err.XXXXXX")"
+trap 'rm -f "$out" "$err"' EXIT
+run "$@" >"$out" 2>"$err"
+status=$?
+cat "$out"
+cat "$err" >&2
+exit $status
