@@ -59,10 +59,14 @@ tbx_prepare_prefix() {
 # The server's socket for PREFIX: Wine names its folder in the prefix's file "wineserver" and
 # the server below it by the prefix's device and inode.
 tbx_server_socket() {
-  local prefix=$1 dir
+  local prefix=$1 dir base sock
   dir="$(cat "$prefix/wineserver" 2>/dev/null)" || return 1
-  printf '%s/%s/server-%s-%x/socket' "${TMPDIR:-/tmp}" "$dir" "$(stat -c %D "$prefix")" \
-    "$(stat -c %i "$prefix")"
+  for base in "${TMPDIR:-/tmp}" /tmp; do
+    sock="$(printf '%s/%s/server-%s-%x/socket' "$base" "$dir" "$(stat -c %D "$prefix")" \
+      "$(stat -c %i "$prefix")")"
+    [ -S "$sock" ] && { echo "$sock"; return 0; }
+  done
+  return 1
 }
 
 # tbx_start_wineserver PREFIX: a persistent server of our own for PREFIX, ready before any Wine
@@ -78,7 +82,7 @@ tbx_start_wineserver() {
   # Ready once it has made a new socket; a program started earlier would start a server of its own.
   for _ in $(seq 1 300); do
     kill -0 "$tbx_server_pid" 2>/dev/null || break
-    sock="$(tbx_server_socket "$prefix")" && [ -S "$sock" ] && [ "$sock" -nt "$stamp" ] && break
+    sock="$(tbx_server_socket "$prefix")" && [ "$sock" -nt "$stamp" ] && break
     sleep 0.02
   done
   rm -f "$stamp"
