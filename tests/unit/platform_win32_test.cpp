@@ -119,6 +119,11 @@ TEST(Win32Temp, GetTempFileNameTakesThreeCharactersOfThePrefix) {
   // The prefix, the unique number in one to four hex digits (no leading zeros), ".tmp".
   EXPECT_TRUE(IsPrefixHexTmp(base, "TMB")) << base;
   EXPECT_TRUE(Os().Exists(path));
+  // The number comes from the clock, so any width from one to four digits turns up.
+  for (const char* name : {"TMB5f7.tmp", "TMB0.tmp", "TMBFFFF.tmp"})
+    EXPECT_TRUE(IsPrefixHexTmp(name, "TMB")) << name;
+  for (const char* name : {"TMB.tmp", "TMB12345.tmp", "TMBext1.tmp", "TMB5f7.tmpx", "TMX5f7.tmp"})
+    EXPECT_FALSE(IsPrefixHexTmp(name, "TMB")) << name;
 }
 
 TEST(Win32System, WindowsDirectoriesExistAndTheSeparatorIsABackslash) {
