@@ -41,13 +41,13 @@ for a in "${ctest_args[@]}"; do [[ $a == --repeat* ]] && retry=0; done
 
 # tier PRESET TITLE: one ctest run, then one more run of what failed.
 tier() {
-  local preset=$1 title=$2 log="$log_dir/$1.log" n p f
+  local preset=$1 title=$2 log="$log_dir/$1.log" n total f
   printf '\n===== %s =====\n' "$title"
   ctest --preset "$preset" "${ctest_args[@]}" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
-  read -r p f < <(sed -n 's/^.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\2 \1/p' \
+  read -r total f < <(sed -n 's/^.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\2 \1/p' \
     "$log" | tail -n 1)
-  p=${p:-0} f=${f:-0}
+  total=${total:-0} f=${f:-0}
   if [ "$rc" != 0 ] && [ $retry = 1 ] && [ "$f" -gt 0 ]; then
     local list="build/$preset/Testing/Temporary/LastTestsFailed.log" first=()
     mapfile -t first < <(sed 's/^[0-9]*://' "$list" 2>/dev/null)
@@ -61,7 +61,7 @@ tier() {
     done
     f=${#still[@]}
   fi
-  passed=$((passed + p - f)) failed=$((failed + f))
+  passed=$((passed + total - f)) failed=$((failed + f))
   if [ "$rc" != 0 ]; then status=1; printf '***** %s FAILED *****\n' "$title"; fi
 }
 
