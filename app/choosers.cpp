@@ -7,9 +7,9 @@
 #include <string>
 
 #include "app/window_text.h"
-#include "archive/file_helpers.h"
 #include "resources/resource.h"
 #include "settings/install_inf.h"
+#include "support/file_access.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/window.h"
-#include "settings/batch_run.h"
+#include "archive/batch_run.h"
 
 class TTambrixDlgClient : public BatchFrontEnd {
  public:

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "support/dir_scanner.h"
+#include "support/file_access.h"
 #include "support/tus_strings.h"
 #include "support/util_var_man.h"
 

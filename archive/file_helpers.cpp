@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/file_access.h"
 
 namespace {
 
@@ -17,11 +18,6 @@ constexpr int kLastFallbackNumber = 32766;
 bool IsSeparator(char c, char sep) { return c == '\\' || c == sep; }
 
 }  // namespace
-
-bool FileExists(const char* path) {
-  if (path == nullptr) return false;
-  return platform::Current().Exists(path);
-}
 
 bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count) {
   if (count < 0) return false;
@@ -83,19 +79,6 @@ std::string MakeTempName(const std::string& prefix) {
   }
 
   return os.RuntimeTempName();
-}
-
-void ReadTextFile(const char* path, std::string& text) {
-  if (path == nullptr || *path == '\0') return;
-  std::FILE* f = platform::Current().Open(path, "rb");
-  if (f == nullptr) return;
-  std::string data(static_cast<size_t>(kMaxTextFileBytes), '\0');
-  const size_t got = std::fread(&data[0], 1, data.size(), f);
-  std::fclose(f);
-  data.resize(got);
-  const std::string::size_type nul = data.find('\0');
-  if (nul != std::string::npos) data.resize(nul);
-  text = data;
 }
 
 std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep) {

@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <string>
 
-// True when path is not null and names an existing file or directory.
-bool FileExists(const char* path);
-inline bool FileExists(const std::string& path) { return FileExists(path.c_str()); }
-
 // Copies count bytes from src's position to dst's position in chunks of at most 65534 bytes.
 // False when count is negative, when a read returns fewer bytes than asked, or on a short write.
 // count is 64-bit so that the data file of a large archive can be copied; the chunking is the same.
@@ -19,11 +15,6 @@ bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count);
 // CD-ROM drive, c:\temp\ZAL<n>.tmp (Windows only); last, a runtime temporary name. "" when no
 // name could be had at all.
 std::string MakeTempName(const std::string& prefix);
-
-// Reads the first 32766 bytes of a file at most, unchanged, up to the first NUL, into text.
-// A missing path, file or unreadable file leaves text unchanged.
-void ReadTextFile(const char* path, std::string& text);
-constexpr int kMaxTextFileBytes = 32766;
 
 // The stored name of fullPath (the scanner's Name) for the source directory sourceDir: fullPath
 // cut to begin at its second separator ('\\' or sep), or at its only one, with backslashes in the

@@ -4,14 +4,14 @@
 
 #include "archive/archive_layout.h"
 #include "archive/archive_reader.h"
+#include "archive/batch_run.h"
 #include "archive/build_driver.h"
 #include "archive/entry_decoder.h"
-#include "archive/file_helpers.h"
 #include "cli/console_front_end.h"
 #include "cli/console_text.h"
 #include "platform/platform.h"
-#include "settings/batch_run.h"
 #include "settings/settings_file.h"
+#include "support/file_access.h"
 
 namespace {
 
@@ -349,15 +349,8 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
     }
   }
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
-  if (!RunBatch(ui, iniPath, stubDir)) return kExitFailed;
-  // Every archive has one name line; a success line only when it was built whole.
-  int names = 0;
-  int successes = 0;
-  for (const std::string& line : BatchReport.Strings) {
-    if (line.compare(0, 12, "\nArchivName:") == 0) ++names;
-    if (line.compare(0, 7, "Erfolg:") == 0) ++successes;
-  }
-  return names == successes ? kExitOk : kExitFailed;
+  const BatchSummary summary = RunBatch(ui, iniPath, stubDir);
+  return summary.fileFound && summary.failed == 0 ? kExitOk : kExitFailed;
 }
 
 // ---- list -------------------------------------------------------------------------------------

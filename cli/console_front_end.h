@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/batch_run.h"
+#include "archive/batch_run.h"
 
 class ConsoleFrontEnd : public BatchFrontEnd {
  public:

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "archive/file_helpers.h"
 #include "platform/platform.h"
+#include "support/file_access.h"
 #include "support/tus_strings.h"
 #include "support/util_var_man.h"
 

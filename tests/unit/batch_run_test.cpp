@@ -1,4 +1,4 @@
-#include "settings/batch_run.h"
+#include "archive/batch_run.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,13 @@ class BatchRunTest : public ::testing::Test {
     }
     ASSERT_TRUE(testutil::WriteFile(ini_, crlf));
   }
-  bool Run() { return RunBatch(ui_, ini_, stubDir_); }
+  BatchSummary Run() { return RunBatch(ui_, ini_, stubDir_); }
+  // The summary counts each archive once, by its build's result.
+  static void ExpectSummary(const BatchSummary& s, bool found, int built, int failed) {
+    EXPECT_EQ(s.fileFound, found);
+    EXPECT_EQ(s.built, built);
+    EXPECT_EQ(s.failed, failed);
+  }
   sfxtest::Archive Archive(const std::string& path) {
     sfxtest::Archive a;
     std::string why;
@@ -81,7 +87,7 @@ TEST_F(BatchRunTest, TwoArchivesFromGlobalDefaultsWithOneOverride) {
   WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ +
            "\nTARGETPATH=C:\\Ziel\nMAX_COMPRESSION=1\n\n[SFX1]\nSFX_NAME=" + a +
            "\n\n[SFX2]\nSFX_NAME=" + b + "\nMAX_COMPRESSION=0\n");
-  EXPECT_TRUE(Run());
+  ExpectSummary(Run(), true, 2, 0);
 
   const sfxtest::Archive first = Archive(a);
   EXPECT_EQ(first.settingsOffset, 8u) << "tambrix.res1";
@@ -120,7 +126,7 @@ TEST_F(BatchRunTest, ArchiveSectionsOverrideAndXyzMeansAbsent) {
       "\n\n[SFX1]\nTARGETPATH=\nCOMMAND=xyz\nTERMINATION=257\nDIALOG_TITLE=Eins\n"
       "\n[SFX2]\nTERMINATION=256\nTARGET_EDITABLE=0\nSFX_NAME=" +
       dir_.Join("two.exe") + "\nSOURCEPATH=xyz\n");
-  EXPECT_TRUE(Run());
+  ExpectSummary(Run(), true, 3, 0);
   // The settings each build ran with, as shown in the front end before it.
   ASSERT_EQ(ui_.shown.size(), 4u);
   const TInstallInf& one = ui_.shown[0];
@@ -164,7 +170,7 @@ TEST_F(BatchRunTest, TextFilesAreReadUpToTheLimitOrTheFirstNul) {
            "\nDIALOG_TEXT=" + dir_.Join("big.txt") + "\nINFOTEXT_AFTER=" + dir_.Join("plain.txt") +
            "\n[SFX1]\nINFOTEXT_BEFORE=" + dir_.Join("withnul.txt") +
            "\n[SFX2]\nDIALOG_TEXT=" + dir_.Join("missing.txt") + "\nINFOTEXT_AFTER=\n");
-  EXPECT_TRUE(Run());
+  ExpectSummary(Run(), true, 2, 0);
   ASSERT_EQ(ui_.shown.size(), 3u);
   EXPECT_TRUE(ui_.shown[0].DialogText == big.substr(0, 32766));
   EXPECT_EQ(ui_.shown[0].InfoTextBefore, "0123456789");
@@ -179,7 +185,7 @@ TEST_F(BatchRunTest, TextFilesAreReadUpToTheLimitOrTheFirstNul) {
 }
 
 TEST_F(BatchRunTest, MissingFileIsReportedAndChangesNothing) {
-  EXPECT_FALSE(Run());
+  ExpectSummary(Run(), false, 0, 0);
   EXPECT_EQ(ui_.messages, std::vector<std::string>{"Kann Datei tambbatch.ini nicht finden!"});
   EXPECT_TRUE(ui_.reports.empty());
   EXPECT_TRUE(ui_.shown.empty());
@@ -189,7 +195,7 @@ TEST_F(BatchRunTest, MissingFileIsReportedAndChangesNothing) {
 TEST_F(BatchRunTest, NoArchivesGiveAnEmptyReport) {
   BatchReport.Add("from an earlier run");
   WriteIni("[SFX_GLOBAL]\nSOURCEPATH=" + src_ + "\n");
-  EXPECT_TRUE(Run());
+  ExpectSummary(Run(), true, 0, 0);
   EXPECT_EQ(ui_.reports, std::vector<std::string>{""});
   EXPECT_EQ(ui_.takes, 0);
   ExpectRestored();
@@ -198,13 +204,43 @@ TEST_F(BatchRunTest, NoArchivesGiveAnEmptyReport) {
 TEST_F(BatchRunTest, AFailingArchiveDoesNotStopTheRun) {
   const std::string ok = dir_.Join("ok.exe");
   WriteIni("[SFX_GLOBAL]\nNUM_SFX=2\nSOURCEPATH=" + src_ + "\n[SFX2]\nSFX_NAME=" + ok + "\n");
-  EXPECT_TRUE(Run());
+  ExpectSummary(Run(), true, 1, 1);
   ASSERT_EQ(ui_.reports.size(), 1u);
   EXPECT_EQ(ui_.reports[0],
             "\nArchivName: \nAbbruch: Es wurde noch kein Archivname angegeben!\n"
             "\nArchivName: " +
                 ok + "\n" + kSuccessLine + "\n");
   EXPECT_TRUE(platform::Real().Exists(ok));
+  ExpectRestored();
+}
+
+// A file that cannot be read still leaves a program file behind, but that archive was not
+// built whole and counts as failed; so does one whose stub is missing.
+TEST_F(BatchRunTest, ArchivesLeftIncompleteCountAsFailed) {
+  const std::string bad = dir_.Join("bad/unlesbar.txt");
+  ASSERT_TRUE(testutil::WriteFile(bad, "gesperrt"));
+  const std::string partial = dir_.Join("partial.exe");
+  const std::string whole = dir_.Join("whole.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + src_ + "\n[SFX1]\nSOURCEPATH=" +
+           dir_.Join("bad") + "\nSFX_NAME=" + partial + "\n[SFX2]\nSFX_NAME=" + whole +
+           "\n[SFX3]\nMAX_COMPRESSION=1\nSFX_NAME=" + dir_.Join("nostub.exe") + "\n");
+  ASSERT_TRUE(platform::Real().Remove(dir_.Join("prog/tambrix.res1")));
+  testfe::RecordingOs os;
+  os.failPath = bad;
+  os.failMode = "rb";
+  {
+    OsGuard guard(&os);
+    ExpectSummary(Run(), true, 1, 2);
+  }
+  EXPECT_TRUE(platform::Real().Exists(partial)) << "the incomplete program file is kept";
+  EXPECT_TRUE(platform::Real().Exists(whole));
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  EXPECT_EQ(ui_.reports[0], "\nArchivName: " + partial +
+                                "\nFehler bei der Erstellung des Archivs!\n" +
+                                "\nArchivName: " + whole + "\n" + kSuccessLine + "\n" +
+                                "\nArchivName: " + dir_.Join("nostub.exe") +
+                                "\nAbbruch: Kann Datei tambrix.resx nicht \xF6"
+                                "ffnen!\n");
   ExpectRestored();
 }
 
@@ -217,7 +253,7 @@ TEST_F(BatchRunTest, TheDefaultFileLiesBesideTheProgram) {
   ASSERT_TRUE(testutil::WriteFile(
       dir_.Join("prog/tambbatch.ini"),
       "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + src_ + "\r\nSFX_NAME=" + out + "\r\n"));
-  EXPECT_TRUE(RunBatch(ui_));
+  ExpectSummary(RunBatch(ui_), true, 1, 0);
   EXPECT_TRUE(platform::Real().Exists(out)) << "stubs found beside the program too";
   ASSERT_EQ(ui_.reports.size(), 1u);
   EXPECT_EQ(ui_.reports[0], "\nArchivName: " + out + "\n" + kSuccessLine + "\n");

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "settings/batch_run.h"
+#include "archive/batch_run.h"
 #include "tests/unit/sfx_test_parser.h"
 
 namespace testfe {

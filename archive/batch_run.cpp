@@ -1,7 +1,7 @@
-#include "settings/batch_run.h"
+#include "archive/batch_run.h"
 
-#include "archive/file_helpers.h"
 #include "platform/platform.h"
+#include "support/file_access.h"
 #include "support/util_var_man.h"
 
 const char* const kMsgBatchMissing = "Kann Datei tambbatch.ini nicht finden!";
@@ -47,8 +47,9 @@ std::string JoinedBatchReport() {
   return report;
 }
 
-bool RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& stubDir) {
+BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& stubDir) {
   platform::Os& os = platform::Current();
+  BatchSummary summary;
   TInstallInf saved;
   TInstallInf defaults;
   saved = Settings;
@@ -56,8 +57,9 @@ bool RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& 
   const std::string file = iniPath.empty() ? BatchFilePath() : iniPath;
   if (!FileExists(file)) {
     ui.ShowMessage(kMsgBatchMissing);
-    return false;
+    return summary;
   }
+  summary.fileFound = true;
   const std::string ini = ProfilePath(file, os.Separator());
 
   auto globalText = [&](const char* key) { return os.ProfileString(kGlobalSection, key, "", ini); };
@@ -120,7 +122,11 @@ bool RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& 
     ui.Repaint();
     {
       BatchFlag running;
-      BuildArchive(ui, stubDir);
+      if (BuildArchive(ui, stubDir) == BuildResult::Success) {
+        ++summary.built;
+      } else {
+        ++summary.failed;
+      }
       ui.Repaint();
     }
   }
@@ -128,5 +134,5 @@ bool RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& 
   Settings = saved;
   ui.ShowSettings(Settings);
   ui.ShowReport(JoinedBatchReport());
-  return true;
+  return summary;
 }

@@ -20,11 +20,18 @@ class BatchFrontEnd : public BuildFrontEnd {
 // ProgramDir + "tambbatch.ini".
 std::string BatchFilePath();
 
-// Runs the batch file at iniPath ("" = BatchFilePath()). Returns false, after showing "Kann Datei
-// tambbatch.ini nicht finden!", when the file does not exist. The report is BatchReport joined,
-// each line followed by a line feed.
-bool RunBatch(BatchFrontEnd& ui, const std::string& iniPath = std::string(),
-              const std::string& stubDir = std::string());
+// What a batch run came to, for front ends that need more than the report (exit codes).
+struct BatchSummary {
+  bool fileFound = false;  // false: the batch file did not exist and nothing was built
+  int built = 0;           // archives built whole (BuildResult::Success)
+  int failed = 0;          // archives whose build ended in any other result
+};
+
+// Runs the batch file at iniPath ("" = BatchFilePath()). When the file does not exist it shows
+// "Kann Datei tambbatch.ini nicht finden!" and returns a summary with fileFound false. The report
+// is BatchReport joined, each line followed by a line feed.
+BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath = std::string(),
+                      const std::string& stubDir = std::string());
 
 extern const char* const kMsgBatchMissing;
 // Joins BatchReport: each line followed by "\n".
