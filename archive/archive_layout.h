@@ -3,10 +3,9 @@
 //
 //   stub (tambrix.res1 or .res2, unchanged) | settings block | compressed part | u32 settings offset
 //
-// Settings block: u8 version 1; u16 count + strings SourcePaths; u8 StoreDirNames; u8 MaxCompression;
-// strings TargetDir, SfxName, Command, SecondCommand, IconFile, DialogText, InfoTextBefore,
-// InfoTextAfter; u8 Terminates; string DialogTitle; u8 TargetEditable; u8 CleanUp. A string is a u16
-// byte count and the bytes (code page 1252), no NUL. Same bytes as the settings file tambrix.dat.
+// Settings block: the version byte and the install-info record's fields, in the order of the
+// field table in settings/settings_block.h (which also holds the version). Same bytes as the
+// settings file tambrix.dat.
 //
 // Compressed part (absent when no file was added): archive header, then entries.
 //   archive header (17): "SFX2", u32 FileCount, u32 TotalSize, u32 0, u8 method (0 bzip2, 1 gzip)
@@ -21,7 +20,6 @@
 
 namespace layout {
 
-constexpr uint8_t kSettingsVersion = 1;
 constexpr char kArchiveMagic[4] = {'S', 'F', 'X', '2'};
 constexpr size_t kArchiveHeaderSize = 17;
 constexpr size_t kEntryFixedSize = 40;  // entry header without the name

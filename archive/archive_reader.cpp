@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/archive_layout.h"
+#include "settings/settings_block.h"
 
 // ---- byte sources ---------------------------------------------------------------------------
 
@@ -102,26 +103,33 @@ ReadStatus Fail(ReadStatus status, const char* text, std::string* why) {
   return status;
 }
 
-// The settings block in [c.pos(), limit); same fields and order as the settings file.
+// Reads the settings block's fields strictly from a cursor: every field must be there whole.
+struct StrictFieldReader {
+  Cursor& c;
+  bool U8(uint8_t& v) { return c.U8(v); }
+  bool String(std::string& s) { return c.String(s); }
+  bool List(TUSStrings& list) {
+    list.Clear();
+    uint16_t raw = 0;
+    if (!c.U16(raw)) return false;
+    const int count = ListCountOf(raw);
+    for (int i = 0; i < count; ++i) {
+      std::string text;
+      if (!c.String(text)) return false;
+      list.Add(text);
+    }
+    return true;
+  }
+};
+
+// The settings block in [c.pos(), limit), field by field as the settings block's table lists
+// them.
 ReadStatus ParseSettings(Cursor& c, TInstallInf& s, std::string* why) {
   uint8_t version = 0;
   if (!c.U8(version)) return Fail(ReadStatus::NotAnArchive, kWhySettings, why);
-  if (version != layout::kSettingsVersion) return Fail(ReadStatus::NotAnArchive, kWhyVersion, why);
-  uint16_t rawCount = 0;
-  bool ok = c.U16(rawCount);
-  s.SourcePaths.Clear();
-  // The count is signed 16-bit, as the writer counts; a negative count holds no string.
-  const int count = static_cast<int16_t>(rawCount);
-  for (int i = 0; ok && i < count; ++i) {
-    std::string path;
-    ok = c.String(path);
-    if (ok) s.SourcePaths.Add(path);
-  }
-  ok = ok && c.U8(s.StoreDirNames) && c.U8(s.MaxCompression) && c.String(s.TargetDir) &&
-       c.String(s.SfxName) && c.String(s.Command) && c.String(s.SecondCommand) &&
-       c.String(s.IconFile) && c.String(s.DialogText) && c.String(s.InfoTextBefore) &&
-       c.String(s.InfoTextAfter) && c.U8(s.Terminates) && c.String(s.DialogTitle) &&
-       c.U8(s.TargetEditable) && c.U8(s.CleanUp);
+  if (version != kSettingsBlockVersion) return Fail(ReadStatus::NotAnArchive, kWhyVersion, why);
+  StrictFieldReader reader{c};
+  const bool ok = VisitSettingsFields(s, reader);
   if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
   if (!ok) return Fail(ReadStatus::NotAnArchive, kWhySettings, why);
   return ReadStatus::Ok;

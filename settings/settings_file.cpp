@@ -1,33 +1,12 @@
 #include "settings/settings_file.h"
 
-#include <array>
-
 #include "platform/platform.h"
+#include "settings/settings_block.h"
 #include "support/file_access.h"
 #include "support/tus_strings.h"
 #include "support/util_var_man.h"
 
 namespace {
-
-constexpr uint8_t kVersion = 1;
-constexpr size_t kMaxEncodedLength = 0xFFFF;
-
-// The eight strings that come before Terminates, in their serialised order.
-std::array<const std::string*, 8> StringsBeforeTerminates(const TInstallInf& r) {
-  return {&r.TargetDir, &r.SfxName,    &r.Command,        &r.SecondCommand,
-          &r.IconFile,  &r.DialogText, &r.InfoTextBefore, &r.InfoTextAfter};
-}
-
-bool FitsEncoding(const TInstallInf& r) {
-  for (const std::string& s : r.SourcePaths.Strings) {
-    if (s.size() > kMaxEncodedLength) return false;
-  }
-  if (r.SourcePaths.Count() > kMaxEncodedStrings) return false;
-  for (const std::string* s : StringsBeforeTerminates(r)) {
-    if (s->size() > kMaxEncodedLength) return false;
-  }
-  return r.DialogTitle.size() <= kMaxEncodedLength;
-}
 
 // True when the stream holds at least one more byte; a field wholly beyond the end of the file
 // is then not read and keeps its value.
@@ -38,45 +17,42 @@ bool MoreToRead(std::FILE* f) {
   return true;
 }
 
+// Writes each field to a stream; false on the first short write.
+struct FieldWriter {
+  std::FILE* f;
+  bool U8(uint8_t v) { return WriteU8(f, v); }
+  bool String(const std::string& s) { return WriteString(s, f); }
+  bool List(const TUSStrings& list) { return WriteStrings(list, f); }
+};
+
+// Reads each field the stream still holds. A flag beyond the end keeps its value (ReadU8 leaves
+// it); a string or list beyond the end is not touched, and one cut by the end keeps the bytes or
+// strings that were there.
+struct TolerantFieldReader {
+  std::FILE* f;
+  bool U8(uint8_t& v) { return ReadU8(f, v); }
+  bool String(std::string& s) { return MoreToRead(f) && ReadString(s, f); }
+  bool List(TUSStrings& list) { return MoreToRead(f) && ReadStrings(list, f); }
+};
+
 }  // namespace
 
 bool WriteInstallInf(const TInstallInf& record, std::FILE* f) {
   if (f == nullptr) return false;
   // A string or list the 16-bit counts cannot describe would be cut short silently: refuse it
   // before anything is written.
-  if (!FitsEncoding(record)) return false;
-  bool ok = WriteU8(f, kVersion);
-  ok = ok && WriteStrings(record.SourcePaths, f);
-  ok = ok && WriteU8(f, record.StoreDirNames);
-  ok = ok && WriteU8(f, record.MaxCompression);
-  for (const std::string* s : StringsBeforeTerminates(record)) ok = ok && WriteString(*s, f);
-  ok = ok && WriteU8(f, record.Terminates);
-  ok = ok && WriteString(record.DialogTitle, f);
-  ok = ok && WriteU8(f, record.TargetEditable);
-  ok = ok && WriteU8(f, record.CleanUp);
-  return ok;
+  if (!FitsSettingsBlock(record)) return false;
+  if (!WriteU8(f, kSettingsBlockVersion)) return false;
+  FieldWriter writer{f};
+  return VisitSettingsFields(record, writer);
 }
 
 bool ReadInstallInf(TInstallInf& record, std::FILE* f) {
   if (f == nullptr) return false;
   uint8_t version = 0;
-  if (!ReadU8(f, version) || version != kVersion) return false;
-  // Each field is read while the file still holds it; a field beyond the end keeps its value.
-  if (!MoreToRead(f) || !ReadStrings(record.SourcePaths, f)) return false;
-  if (!ReadU8(f, record.StoreDirNames)) return false;
-  if (!ReadU8(f, record.MaxCompression)) return false;
-  std::string* strings[8] = {&record.TargetDir,      &record.SfxName,      &record.Command,
-                             &record.SecondCommand,  &record.IconFile,     &record.DialogText,
-                             &record.InfoTextBefore, &record.InfoTextAfter};
-  for (std::string* s : strings) {
-    // A string cut by the end of the file keeps the bytes that were there.
-    if (!MoreToRead(f) || !ReadString(*s, f)) return false;
-  }
-  if (!ReadU8(f, record.Terminates)) return false;
-  if (!MoreToRead(f) || !ReadString(record.DialogTitle, f)) return false;
-  if (!ReadU8(f, record.TargetEditable)) return false;
-  if (!ReadU8(f, record.CleanUp)) return false;
-  return true;
+  if (!ReadU8(f, version) || version != kSettingsBlockVersion) return false;
+  TolerantFieldReader reader{f};
+  return VisitSettingsFields(record, reader);
 }
 
 std::string SettingsFilePath() { return TUtilVarMan().ProgramDir + "tambrix.dat"; }

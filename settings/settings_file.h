@@ -7,11 +7,13 @@
 
 #include "settings/install_inf.h"
 
-// Writes version byte 1 and the record's fields in their fixed order. False on a short write.
+// Writes the version byte and the record's fields in the order of settings/settings_block.h.
+// False, with nothing written, when the record does not fit the block's 16-bit counts; false on a
+// short write.
 bool WriteInstallInf(const TInstallInf& record, std::FILE* f);
-// Reads a version byte; if it is 1, reads the fields in order into record, each field that the
-// file still holds (a flag beyond the end keeps its value). False when the version is not 1 or
-// the data ended early.
+// Reads a version byte; if it is kSettingsBlockVersion, reads the fields in order into record,
+// each field that the file still holds (a field beyond the end keeps its value). False when the
+// version differs or the data ended early.
 bool ReadInstallInf(TInstallInf& record, std::FILE* f);
 
 // ProgramDir + "tambrix.dat".

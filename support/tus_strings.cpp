@@ -99,7 +99,7 @@ bool ReadStrings(TUSStrings& list, std::FILE* f) {
   list.Clear();
   uint16_t raw = 0;
   if (!ReadU16(f, raw)) return false;
-  const int count = static_cast<int16_t>(raw);  // signed, as the writer's loop counts
+  const int count = ListCountOf(raw);
   for (int i = 0; i < count; ++i) {
     std::string s;
     if (!ReadString(s, f)) return false;  // the file cannot hold the stated count: stop here

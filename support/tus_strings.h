@@ -7,6 +7,7 @@
 // still holds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,6 +40,11 @@ class TUSStrings {
 
 // The most strings a list encoding can carry (its count is read as signed 16-bit).
 constexpr int kMaxEncodedStrings = 32767;
+// The longest string the u16 byte count can describe.
+constexpr size_t kMaxEncodedLength = 0xFFFF;
+// The number of strings a list's stored count stands for: the count is signed 16-bit, as the
+// writer counts, so 0x8000 and above stand for a negative count that holds no string.
+inline int ListCountOf(uint16_t raw) { return static_cast<int16_t>(raw); }
 
 // Writes the u16 length (low 16 bits) and then the first length bytes of s. False on a short write.
 bool WriteString(const std::string& s, std::FILE* f);
