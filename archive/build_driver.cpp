@@ -6,6 +6,8 @@
 #include "archive/archive_layout.h"
 #include "archive/compressor.h"
 #include "archive/file_helpers.h"
+#include "archive/source_names.h"
+#include "archive/stored_name.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "support/dir_scanner.h"
@@ -66,13 +68,29 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
     return BuildResult::NoName;
   }
 
+  ui.BeginWait();
+
+  // The whole tree is listed and its names judged by the extractor's rules before anything is
+  // written or removed: a tree the extractor would refuse gives no archive at all.
+  const std::string sourceDir = ui.SourceDirText();
+  TDirList list;
+  list.Masks.push_back("*.*");
+  list.Recursive = true;
+  list.Sorted = false;
+  list.Scan(sourceDir, false);
+  std::string namesRefused;
+  if (!CheckSourceNames(list.Files, sourceDir, os.Separator(), Settings.StoreDirNames != 0,
+                        namesRefused)) {
+    Report(ui, namesRefused.c_str(), kBatchAbort);
+    ui.EndWait();
+    return BuildResult::NamesRefused;
+  }
+
   // An older program file of that name goes first; if it cannot be deleted, creating the new
   // one below decides.
   if (FileExists(sfxName)) os.Remove(sfxName);
 
   const std::string dataName = MakeTempName("zal");
-
-  ui.BeginWait();
 
   const bool maxCompression = ui.MaxCompressionChecked();
   BuildResult result = BuildResult::Success;
@@ -90,12 +108,6 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
 
   bool success = true;
   {
-    const std::string sourceDir = ui.SourceDirText();
-    TDirList list;
-    list.Masks.push_back("*.*");
-    list.Recursive = true;
-    list.Sorted = false;
-    list.Scan(sourceDir, false);
     compressor.FileCount = static_cast<int32_t>(list.Files.size());
     compressor.TotalSize = list.TotalSize;
     compressor.TrueTotalSize = list.TrueTotalSize;

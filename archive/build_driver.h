@@ -42,6 +42,7 @@ enum class BuildResult {
   StubCopyFailed, // "Fehler bei Lesen aus Datei tambrix.resx!"
   DataCopyFailed, // "Fehler bei Lesen aus der Datendatei!"
   FileFailed,     // "Fehler bei der Erstellung des Archivs!"
+  NamesRefused,   // names the extractor could not create; nothing was written
 };
 
 // Builds one archive as the "Archiv erzeugen" button does. Messages go to the front end, or to

@@ -15,8 +15,6 @@ constexpr int64_t kCopyChunk = 65534;
 // Last index tried for c:\temp\ZAL<n>.tmp.
 constexpr int kLastFallbackNumber = 32766;
 
-bool IsSeparator(char c, char sep) { return c == '\\' || c == sep; }
-
 }  // namespace
 
 bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count) {
@@ -79,39 +77,4 @@ std::string MakeTempName(const std::string& prefix) {
   }
 
   return os.RuntimeTempName();
-}
-
-std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep) {
-  // Cut at the second separator, or at the only one.
-  std::string::size_type first = std::string::npos;
-  std::string::size_type second = std::string::npos;
-  for (std::string::size_type i = 0; i < fullPath.size(); ++i) {
-    if (!IsSeparator(fullPath[i], sep)) continue;
-    if (first == std::string::npos) {
-      first = i;
-    } else {
-      second = i;
-      break;
-    }
-  }
-  if (first == std::string::npos) return std::string();
-  std::string::size_type cut = second != std::string::npos ? second : first;
-
-  // The scanner names each file as the source directory less one trailing separator, a
-  // separator and the relative path. A cut beyond that joining separator would drop directory
-  // levels of the relative path (a drive root or "/" as the source), and files of different
-  // subdirectories would collide: keep the whole relative path there.
-  std::string base = sourceDir;
-  if (!base.empty() && IsSeparator(base.back(), sep)) base.pop_back();
-  const std::string::size_type join = base.size();
-  if (cut > join && fullPath.size() > join && fullPath.compare(0, join, base) == 0 &&
-      IsSeparator(fullPath[join], sep)) {
-    cut = join;
-  }
-
-  std::string name = fullPath.substr(cut);
-  for (char& c : name) {
-    if (c == sep) c = '\\';
-  }
-  return name;
 }

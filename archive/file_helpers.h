@@ -15,9 +15,3 @@ bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count);
 // CD-ROM drive, c:\temp\ZAL<n>.tmp (Windows only); last, a runtime temporary name. "" when no
 // name could be had at all.
 std::string MakeTempName(const std::string& prefix);
-
-// The stored name of fullPath (the scanner's Name) for the source directory sourceDir: fullPath
-// cut to begin at its second separator ('\\' or sep), or at its only one, with backslashes in the
-// result. Where that cut would fall below sourceDir (a drive root or "/" as the source), the whole
-// relative path below sourceDir is kept instead, so no two files collide.
-std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep);

@@ -1,35 +1,34 @@
-// Unpacking an archive below a target directory. Nothing is trusted: every name must pass the
-// name rules, no directory on the way may be a link, and a file appears under its own name only
-// once it has decoded completely.
-#include <map>
+// Unpacking an archive below a target directory, by the same plan as the extractor stub: every
+// name must pass the shared name rules and the whole plan must hold before anything is written,
+// flat when the archive says so; no directory on the way may be a link; a file appears under its
+// own name only once it has decoded completely; and a run that fails removes again every file and
+// directory it created.
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
+#include "archive/stored_name.h"
+#include "archive/file_byte_source.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
+#include "platform/name_case.h"
 #include "platform/platform.h"
 
 namespace {
 
 void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
 
-// Case folding as Windows file names compare (ASCII and the accented letters of code page 1252).
-std::string Folded(const std::string& s) {
-  std::string out = s;
-  for (char& ch : out) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-      ch = static_cast<char>(c + 0x20);
-    }
+bool SameName(const std::string& a, const std::string& b, bool caseInsensitive) {
+  if (!caseInsensitive) return a == b;
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (platform::FoldCase1252(static_cast<unsigned char>(a[i])) !=
+        platform::FoldCase1252(static_cast<unsigned char>(b[i])))
+      return false;
   }
-  return out;
-}
-
-// Where names can collide on this file system: on Windows regardless of case.
-std::string CollisionKey(const std::string& name, bool caseInsensitive) {
-  return caseInsensitive ? Folded(name) : name;
+  return true;
 }
 
 // Checks what lies at dir/name: 0 nothing, 1 a real directory, 2 something else (a file, a link
@@ -38,8 +37,7 @@ int Probe(platform::Os& os, const std::string& dir, const std::string& name, boo
   std::vector<platform::DirEntry> found;
   if (!os.ListDirectory(dir, name, found)) return 2;
   for (const platform::DirEntry& e : found) {
-    const bool same = caseInsensitive ? Folded(e.name) == Folded(name) : e.name == name;
-    if (!same) continue;
+    if (!SameName(e.name, name, caseInsensitive)) continue;
     if (e.special || (e.attributes & platform::kAttrReparsePoint) ||
         !(e.attributes & platform::kAttrDirectory)) {
       return 2;
@@ -48,6 +46,27 @@ int Probe(platform::Os& os, const std::string& dir, const std::string& name, boo
   }
   return 0;
 }
+
+// What this run created, so that a failed run can take it back: files newest first, then
+// directories deepest first (only when empty). Files that existed before were replaced only by
+// complete ones and stay.
+class CreatedItems {
+ public:
+  explicit CreatedItems(platform::Os& os) : os_(os) {}
+  void File(const std::string& path) { files_.push_back(path); }
+  void Directory(const std::string& path) { dirs_.push_back(path); }
+  void RemoveAll() {
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) os_.Remove(*it);
+    for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) os_.RemoveDirectory(*it);
+    files_.clear();
+    dirs_.clear();
+  }
+
+ private:
+  platform::Os& os_;
+  std::vector<std::string> files_;
+  std::vector<std::string> dirs_;
+};
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
@@ -85,45 +104,36 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
   }
 
   // Every name is checked before anything is written: one bad name refuses the whole archive.
-  std::vector<std::vector<std::string>> parts(info.entries.size());
-  std::set<std::string> files;
-  std::set<std::string> dirs;
-  bool refused = false;
-  for (size_t i = 0; i < info.entries.size(); ++i) {
-    const std::string& name = info.entries[i].name;
-    if (!IsSafeStoredName(name, &parts[i])) {
-      Error(err, "Unsicherer Dateiname im Archiv: " + name);
-      refused = true;
-      continue;
-    }
-    std::string prefix;
-    for (size_t k = 0; k + 1 < parts[i].size(); ++k) {
-      prefix += "\\" + parts[i][k];
-      dirs.insert(CollisionKey(prefix, caseInsensitive));
-    }
-    if (!files.insert(CollisionKey(name, caseInsensitive)).second) {
-      Error(err, "Der Dateiname kommt im Archiv mehrfach vor: " + name);
-      refused = true;
-    }
-  }
-  for (const std::string& f : files) {
-    if (dirs.count(f)) {
-      Error(err, "Ein Name im Archiv ist zugleich Datei und Verzeichnis: " + f);
-      refused = true;
-    }
-  }
-  if (refused) {
+  const bool keepFolders = info.settings.StoreDirNames != 0;
+  const auto nameAt = [&info](size_t i) -> const std::string& { return info.entries[i].name; };
+  const std::vector<PlanProblem> problems = PlanUnpack(info.entries.size(), nameAt, keepFolders);
+  if (!problems.empty()) {
+    for (const PlanProblem& p : problems) Error(err, DescribeProblem(p, nameAt));
     Error(err, "Das Archiv wird nicht entpackt.");
     return kExitFailed;
+  }
+  std::vector<std::vector<std::string>> parts(info.entries.size());
+  for (size_t i = 0; i < info.entries.size(); ++i) {
+    IsSafeStoredName(info.entries[i].name, &parts[i]);
+    if (!keepFolders) parts[i].erase(parts[i].begin(), parts[i].end() - 1);
   }
 
   std::string root = targetDir;
   while (root.size() > 1 && (root.back() == sep || root.back() == '/')) root.pop_back();
   if (root.empty()) root = ".";
-  if (!os.IsDirectory(root) && !os.MakeDirectory(root)) {
-    Error(err, "Kann das Verzeichnis " + root + " nicht anlegen!");
-    return kExitFailed;
+  CreatedItems created(os);
+  if (!os.IsDirectory(root)) {
+    if (!os.MakeDirectory(root)) {
+      Error(err, "Kann das Verzeichnis " + root + " nicht anlegen!");
+      return kExitFailed;
+    }
+    created.Directory(root);
   }
+  // Every failure below takes back what this run created.
+  const auto failed = [&created]() {
+    created.RemoveAll();
+    return kExitFailed;
+  };
 
   std::set<std::string> checkedDirs;  // directories below root known to be real directories
   size_t done = 0;
@@ -136,11 +146,14 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
         const int found = Probe(os, dir, parts[i][k], caseInsensitive);
         if (found == 2) {
           Error(err, next + " ist kein Verzeichnis (oder ein Verweis); es wird nicht benutzt.");
-          return kExitFailed;
+          return failed();
         }
-        if (found == 0 && !os.MakeDirectory(next)) {
-          Error(err, "Kann das Verzeichnis " + next + " nicht anlegen!");
-          return kExitFailed;
+        if (found == 0) {
+          if (!os.MakeDirectory(next)) {
+            Error(err, "Kann das Verzeichnis " + next + " nicht anlegen!");
+            return failed();
+          }
+          created.Directory(next);
         }
         checkedDirs.insert(next);
       }
@@ -151,7 +164,7 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     std::string temp;
     if (!os.CreateUniqueTempFile(dir, "tbx", temp)) {
       Error(err, "Kann im Verzeichnis " + dir + " keine Datei anlegen!");
-      return kExitFailed;
+      return failed();
     }
     std::FILE* f = os.Open(temp, "wb");
     DecodeStatus decoded = DecodeStatus::SinkFailed;
@@ -170,15 +183,16 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
                              ? "das Archiv kann nicht gelesen werden"
                              : "die Datei kann nicht geschrieben werden";
       Error(err, "Fehler beim Entpacken von " + entry.name + ": " + what + ".");
-      Error(err, std::to_string(done) + " von " + std::to_string(info.entries.size()) +
-                     " Dateien wurden entpackt.");
-      return kExitFailed;
+      Error(err, "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.");
+      return failed();
     }
+    const bool existed = os.Exists(target);
     if (!os.Replace(temp, target)) {
       os.Remove(temp);
       Error(err, "Kann die Datei " + target + " nicht anlegen!");
-      return kExitFailed;
+      return failed();
     }
+    if (!existed) created.File(target);
     if (!os.SetLastWriteDosTime(target, entry.time)) {
       Error(err, "Hinweis: Das Datum von " + target + " konnte nicht gesetzt werden.");
     }

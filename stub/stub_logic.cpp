@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cwchar>
-#include <string_view>
+
+#include "archive/stored_name.h"
 
 namespace {
 
@@ -22,16 +22,6 @@ wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? wchar_t(c - 32
 std::wstring AsciiUpper(std::wstring s) {
   for (wchar_t& c : s) c = AsciiUpper(c);
   return s;
-}
-
-// Upper case as Windows compares names (the invariant locale's simple mapping).
-std::wstring NameKey(const std::wstring& s) {
-  if (s.empty()) return s;
-  std::wstring out(s.size(), L'\0');
-  int n = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, s.data(), static_cast<int>(s.size()),
-                       &out[0], static_cast<int>(out.size()));
-  if (n != static_cast<int>(s.size())) return AsciiUpper(s);
-  return out;
 }
 
 bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
@@ -88,85 +78,19 @@ StubOptions ParseOptions(const wchar_t* commandLine) {
   return o;
 }
 
-bool IsCreatableElement(const std::wstring& e) {
-  if (e.empty() || e == L"." || e == L"..") return false;
-  for (wchar_t c : e) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
-    if (wcschr(L"<>:\"/\\|?*", c)) return false;
-  }
-  if (e.back() == L'.' || e.back() == L' ') return false;
-  // Windows reserves device names whatever the extension (and blanks before it).
-  std::wstring stem = e.substr(0, e.find(L'.'));
-  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-  stem = AsciiUpper(stem);
-  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
-      stem == L"CONOUT$")
-    return false;
-  if (stem.size() == 4 && (StartsWith(stem, L"COM") || StartsWith(stem, L"LPT"))) {
-    wchar_t d = stem[3];
-    if ((d >= L'0' && d <= L'9') || d == 0xB9 || d == 0xB2 || d == 0xB3) return false;
-  }
-  return true;
-}
-
 std::wstring RelativePath(const std::string& stored, bool keepFolders) {
-  std::vector<std::string> parts;
-  if (!IsSafeStoredName(stored, &parts) || parts.empty()) return std::wstring();
-  std::wstring rel;
-  for (size_t k = 0; k < parts.size(); ++k) {
-    const std::wstring element = Widen(parts[k]);
-    if (!IsCreatableElement(element)) return std::wstring();
-    if (!keepFolders) {
-      rel = element;
-    } else {
-      if (k) rel += L'\\';
-      rel += element;
-    }
-  }
-  return rel;
+  return Widen(UnpackPath(stored, keepFolders));
 }
 
-Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders,
-                    std::vector<std::wstring>& relative) {
-  relative.clear();
-  relative.reserve(entries.size());
-  // The comparison keys live in one pool: thousands of short-lived strings would leave the heap
-  // fragmented for the decoders that come next.
-  struct Key {
-    size_t offset;
-    size_t length;
-    size_t entry;
-    bool folder;
-  };
-  std::wstring pool;
-  std::vector<Key> keys;
-  keys.reserve(entries.size() * 2);
-  auto addKey = [&](const std::wstring& path, size_t entry, bool folder) {
-    std::wstring key = NameKey(path);
-    keys.push_back({pool.size(), key.size(), entry, folder});
-    pool += key;
-  };
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const std::wstring rel = RelativePath(entries[i].name, keepFolders);
-    if (rel.empty()) return Fail(kExitUnpackFailed, Msg::UnsafeName, Widen(entries[i].name));
-    for (size_t cut = rel.find(L'\\'); keepFolders && cut != std::wstring::npos;
-         cut = rel.find(L'\\', cut + 1))
-      addKey(rel.substr(0, cut), i, true);
-    addKey(rel, i, false);
-    relative.push_back(rel);
-  }
-  auto view = [&pool](const Key& k) { return std::wstring_view(pool).substr(k.offset, k.length); };
-  std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
-    const int c = view(a).compare(view(b));
-    if (c != 0) return c < 0;
-    return a.folder < b.folder;  // files first within a group
-  });
-  for (size_t i = 0; i + 1 < keys.size(); ++i) {
-    // Folders may be shared; a file may not share its name with anything.
-    if (!keys[i].folder && view(keys[i]) == view(keys[i + 1]))
-      return Fail(kExitUnpackFailed, Msg::DuplicateName, relative[keys[i].entry]);
-  }
-  return Outcome();
+Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders) {
+  const std::vector<PlanProblem> problems = PlanUnpack(
+      entries.size(), [&](size_t i) -> const std::string& { return entries[i].name; }, keepFolders);
+  if (problems.empty()) return Outcome();
+  const PlanProblem& first = problems.front();
+  const std::string& name = entries[first.entry].name;
+  if (first.kind == NameConflict::Unsafe)
+    return Fail(kExitUnpackFailed, Msg::UnsafeName, Widen(name));
+  return Fail(kExitUnpackFailed, Msg::DuplicateName, RelativePath(name, keepFolders));
 }
 
 std::wstring FullPath(const std::wstring& path) {

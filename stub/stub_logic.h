@@ -25,21 +25,15 @@ std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
 // Switches are case-insensitive; unknown arguments are ignored.
 StubOptions ParseOptions(const wchar_t* commandLine);
 
-// True when one path element may be created on Windows: none of < > : " / \ | ? * or control
-// characters, no trailing dot or blank, not "." or "..", no device name (CON, PRN, AUX, NUL,
-// COM0-9, LPT0-9 and their superscript forms, CONIN$, CONOUT$), with or without an extension.
-bool IsCreatableElement(const std::wstring& element);
-
-// The path an entry gets below the target (backslashes, no leading one): the stored path, or
-// with flat unpacking its last element. Empty when the stored name is not safe to create.
+// The path an entry gets below the target (backslashes, no leading one), from the shared unpack
+// plan: the stored path, or with flat unpacking its last element. Empty when the stored name is
+// not safe to create.
 std::wstring RelativePath(const std::string& stored, bool keepFolders);
 
-// Maps every entry to the path it gets below the target (backslashes, no leading one): the stored
-// path, or with flat unpacking its last element. Refuses the whole archive (exit 3) when a name is
-// unsafe, or when two entries would land on the same file, or a file on a folder another entry
-// needs (compared without case, as Windows does).
-Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders,
-                    std::vector<std::wstring>& relative);
+// Refuses the whole archive (exit 3) when the shared unpack plan finds a name that cannot be
+// created, two entries that would land on the same file, or a file where another entry needs a
+// folder; reports the first such entry.
+Outcome PlanEntries(const std::vector<ArchiveEntry>& entries, bool keepFolders);
 
 // The absolute form of a path (GetFullPathNameW), without a trailing backslash except at a root.
 // Empty on failure.

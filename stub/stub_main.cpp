@@ -165,8 +165,7 @@ Outcome Extractor::OpenArchive() {
   // while unpacking: thousands of strings kept alive between the planner's freed temporaries
   // left the heap so fragmented that every entry's decoder state was decommitted and
   // recommitted (three times the unpacking time under Wine).
-  std::vector<std::wstring> planned;
-  return PlanEntries(info_.entries, KeepFolders(), planned);
+  return PlanEntries(info_.entries, KeepFolders());
 }
 
 Outcome Extractor::Decode(Unpacker* out) {

@@ -26,7 +26,7 @@ void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
   std::string path = startPath;
   const char sep = platform::Current().Separator();
   if (!path.empty() && path.back() == sep) path.pop_back();
-  ScanDirectory(path, directoriesOnly);
+  ScanDirectory(path, directoriesOnly, false);
   CalcTotalSize();
 }
 
@@ -41,18 +41,19 @@ void TDirList::CalcTotalSize() {
   TrueTotalSize = trueSum;
 }
 
-void TDirList::AddEntry(const std::string& name, uint64_t size) {
+void TDirList::AddEntry(const std::string& name, uint64_t size, bool foreignName) {
   if (!Sorted) {
-    Files.emplace_back(name, size);
+    Files.emplace_back(name, size, foreignName);
     return;
   }
   // Insert behind every entry that is not greater, so equal names keep their arrival order.
   auto pos = SortedFiles.end();
   while (pos != SortedFiles.begin() && (pos - 1)->Name > name) --pos;
-  SortedFiles.insert(pos, TFileInfo(name, size));
+  SortedFiles.insert(pos, TFileInfo(name, size, foreignName));
 }
 
-void TDirList::ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly) {
+void TDirList::ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
+                       bool foreignPath) {
   platform::Os& os = platform::Current();
   std::vector<platform::DirEntry> entries;
   if (!os.ListDirectory(dir, mask, entries)) return;
@@ -60,18 +61,18 @@ void TDirList::ListOne(const std::string& dir, const std::string& mask, bool dir
   for (const platform::DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
     if (directoriesOnly) {
-      if (IsDescendable(e)) AddEntry(prefix + e.name, 0);
+      if (IsDescendable(e)) AddEntry(prefix + e.name, 0, foreignPath || e.foreignName);
     } else if (!IsDirectoryEntry(e) && !e.special) {
-      AddEntry(prefix + e.name, e.size);
+      AddEntry(prefix + e.name, e.size, foreignPath || e.foreignName);
     }
   }
 }
 
-void TDirList::ScanDirectory(std::string& path, bool directoriesOnly) {
+void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, bool foreignPath) {
   ++CallCount;
   platform::Os& os = platform::Current();
   if (CallCount == 1) {
-    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly);
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, foreignPath);
   }
   if (!Recursive) return;
   std::vector<platform::DirEntry> subdirs;
@@ -81,8 +82,9 @@ void TDirList::ScanDirectory(std::string& path, bool directoriesOnly) {
     if (!IsDescendable(e)) continue;
     path += os.Separator();
     path += e.name;
-    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly);
-    ScanDirectory(path, directoriesOnly);
+    const bool foreign = foreignPath || e.foreignName;
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, foreign);
+    ScanDirectory(path, directoriesOnly, foreign);
     path.resize(oldLength);
   }
 }

@@ -14,11 +14,15 @@
 
 // One listed file.
 struct TFileInfo {
-  TFileInfo(const std::string& name, uint64_t trueSize)
-      : Name(name), Size(static_cast<int32_t>(static_cast<uint32_t>(trueSize))), TrueSize(trueSize) {}
+  TFileInfo(const std::string& name, uint64_t trueSize, bool foreignName = false)
+      : Name(name),
+        Size(static_cast<int32_t>(static_cast<uint32_t>(trueSize))),
+        TrueSize(trueSize),
+        ForeignName(foreignName) {}
   std::string Name;   // full path: start path (less one trailing separator), separator, relative path
   int32_t Size;       // low 32 bits of the size, as the format's 32-bit fields carry it
   uint64_t TrueSize;  // the real size; the builder refuses files the format cannot describe
+  bool ForeignName;   // the name (or a folder's on its path) has characters code page 1252 lacks
 };
 
 class TDirList {
@@ -41,7 +45,8 @@ class TDirList {
   bool Recursive = false;
 
  private:
-  void ScanDirectory(std::string& path, bool directoriesOnly);
-  void ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly);
-  void AddEntry(const std::string& name, uint64_t size);
+  void ScanDirectory(std::string& path, bool directoriesOnly, bool foreignPath);
+  void ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
+               bool foreignPath);
+  void AddEntry(const std::string& name, uint64_t size, bool foreignName);
 };

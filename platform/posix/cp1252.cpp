@@ -108,23 +108,6 @@ std::string Utf8ToCp1252OrRaw(const std::string& text) {
   return out;
 }
 
-unsigned char FoldCase1252(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 0x20);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 0x20);
-  switch (c) {
-    case 0x8A:
-      return 0x9A;  // S caron
-    case 0x8C:
-      return 0x9C;  // OE
-    case 0x8E:
-      return 0x9E;  // Z caron
-    case 0x9F:
-      return 0xFF;  // Y diaeresis
-    default:
-      return c;
-  }
-}
-
 namespace {
 
 bool Match(const unsigned char* n, size_t nlen, const unsigned char* m, size_t mlen) {

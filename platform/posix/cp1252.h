@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/name_case.h"
+
 namespace platform {
 namespace posix {
 
@@ -27,8 +29,6 @@ bool Utf8ToCp1252(const std::string& text, std::string& out);
 // Convenience form: the converted text, or text itself when it cannot be converted.
 std::string Utf8ToCp1252OrRaw(const std::string& text);
 
-// The lower-case form of a code page 1252 character (ASCII and the accented letters).
-unsigned char FoldCase1252(unsigned char c);
 // True when name matches mask case-insensitively; '*' matches any run of characters, '?' exactly
 // one. As on Windows, "*" and "*.*" match every name and a mask ending in ".*" also matches the
 // name without that ending ("readme.*" matches "readme").

@@ -61,7 +61,7 @@ entry() {  # entry NAME CONTENT
   entry '\..\evil.txt' 'overwritten'
   le32 6
 } >evil.exe
-expect_rc 0 run verify evil.exe   # well-formed: the name is refused only on unpacking
+expect_rc 1 run verify evil.exe   # well-formed, but no extractor creates that name
 mkdir -p victim
 printf 'sentinel' >victim/evil.txt
 expect_rc 1 run extract evil.exe victim/target

@@ -260,45 +260,4 @@ TEST(MakeTempName, LastFallbackIsTheRuntimeName) {
   }
 }
 
-// --- StoredNameOf ---------------------------------------------------------------------------
-
-TEST(StoredNameOf, DropsDriveAndFirstDirectoryLevel) {
-  struct Case {
-    const char* full;
-    const char* source;
-    const char* stored;
-  };
-  const Case cases[] = {
-      {"C:\\Daten\\sub\\a.txt", "C:\\Daten", "\\sub\\a.txt"},
-      {"C:\\Daten\\a.txt", "C:\\Daten\\", "\\a.txt"},
-      {"C:\\Daten\\Projekt\\a.txt", "C:\\Daten\\Projekt", "\\Projekt\\a.txt"},
-      {"C:\\Daten\\Projekt\\x\\y\\a.txt", "C:\\Daten\\Projekt", "\\Projekt\\x\\y\\a.txt"},
-      // UNC: everything after the first backslash, server name included.
-      {"\\\\server\\share\\dir\\a.txt", "\\\\server\\share\\dir", "\\server\\share\\dir\\a.txt"},
-      // A drive root keeps the whole relative path, so \a.txt and \sub\b.txt stay apart.
-      {"C:\\a.txt", "C:\\", "\\a.txt"},
-      {"C:\\sub\\b.txt", "C:\\", "\\sub\\b.txt"},
-      {"C:\\sub\\deeper\\b.txt", "C:\\", "\\sub\\deeper\\b.txt"},
-      // A relative source without separators keeps its relative path too.
-      {"Daten\\a.txt", "Daten", "\\a.txt"},
-      {"Daten\\sub\\a.txt", "Daten", "\\sub\\a.txt"},
-      {"a.txt", "", ""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(StoredNameOf(c.full, c.source, '\\'), c.stored) << c.full << " from " << c.source;
-  }
-}
-
-TEST(StoredNameOf, PosixPathsGiveBackslashNames) {
-  EXPECT_EQ(StoredNameOf("/home/u/data/sub/a.txt", "/home/u/data", '/'), "\\u\\data\\sub\\a.txt");
-  EXPECT_EQ(StoredNameOf("/data/a.txt", "/data", '/'), "\\a.txt");
-  EXPECT_EQ(StoredNameOf("/data/x/a.txt", "/data/", '/'), "\\x\\a.txt");
-  // "/" as the source: the whole relative path below it.
-  EXPECT_EQ(StoredNameOf("/a.txt", "/", '/'), "\\a.txt");
-  EXPECT_EQ(StoredNameOf("/sub/b.txt", "/", '/'), "\\sub\\b.txt");
-  EXPECT_EQ(StoredNameOf("./sub/b.txt", ".", '/'), "\\sub\\b.txt");
-  // A backslash inside a POSIX name still counts as a separator, as the rule reads backslashes.
-  EXPECT_EQ(StoredNameOf("/data/a\\b.txt", "/data", '/'), "\\a\\b.txt");
-}
-
 }  // namespace

@@ -1,0 +1,140 @@
+// The builder refuses, before it writes or removes anything, a Linux tree whose archive the
+// extractor would refuse on Windows: names that collide there, names Windows cannot hold, names
+// code page 1252 cannot write. The tree is made with POSIX names (UTF-8 on disk).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/build_driver.h"
+#include "archive/source_names.h"
+#include "archive/stored_name.h"
+#include "tests/unit/fake_front_end.h"
+#include "tests/unit/test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testfe::FakeFrontEnd;
+using testfe::OsGuard;
+using testfe::RecordingOs;
+
+class SourceNamesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings = TInstallInf();
+    BatchReport.Clear();
+    BatchRunning = 0;
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"), "MZ bzip2 stub"));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), "MZ gzip stub"));
+    ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src")));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/ok.txt"), "harmlos"));
+    ui_.fields.SfxName = dir_.Join("out.exe");
+    ui_.SetSource(dir_.Join("src"));
+  }
+  void TearDown() override { BatchRunning = 0; }
+
+  void Add(const std::string& utf8Rel) {
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/" + utf8Rel), "x")) << utf8Rel;
+  }
+  BuildResult Build() {
+    OsGuard guard(&os_);
+    return BuildArchive(ui_, dir_.Join("prog"));
+  }
+  // The build was refused with one message naming every given part, and wrote nothing.
+  void ExpectRefused(const std::vector<std::string>& named) {
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("out.exe"), "older program"));
+    EXPECT_EQ(Build(), BuildResult::NamesRefused);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    const std::string& m = ui_.messages[0];
+    for (const std::string& part : named) EXPECT_NE(m.find(part), std::string::npos) << m;
+    EXPECT_NE(m.find(kMsgNamesRefused), std::string::npos) << m;
+    // Nothing was written and nothing was removed: no data file, the older program untouched.
+    EXPECT_TRUE(os_.tempFiles.empty());
+    EXPECT_EQ(testutil::ReadFile(dir_.Join("out.exe")), "older program");
+    EXPECT_EQ(ui_.beginWait, ui_.endWait);
+  }
+
+  testutil::TempDir dir_;
+  FakeFrontEnd ui_;
+  RecordingOs os_;
+};
+
+TEST_F(SourceNamesTest, NamesThatDifferOnlyInCaseAreRefusedAsAPair) {
+  Add("Liesmich.txt");
+  Add("liesmich.txt");
+  ExpectRefused({"src/Liesmich.txt\"", "src/liesmich.txt\"", "\" und \""});
+}
+
+TEST_F(SourceNamesTest, CaseTwinsBeyondAsciiAreRefused) {
+  Add("\xC5\x92.txt");  // the OE ligature, and below it its small letter
+  Add("\xC5\x93.txt");
+  ExpectRefused({"src/\x8C.txt", "src/\x9C.txt"});
+}
+
+TEST_F(SourceNamesTest, FoldersThatDifferOnlyInCaseMeetAndAFileMayNotStandForAFolder) {
+  Add("Daten/a.txt");
+  Add("DATEN/b.txt");
+  EXPECT_EQ(Build(), BuildResult::Success) << (ui_.messages.empty() ? "" : ui_.messages[0]);
+  ui_.messages.clear();
+  os_.tempFiles.clear();
+  Add("d");
+  Add("D/x.txt");
+  ExpectRefused({"src/d\"", "src/D/x.txt\""});
+}
+
+TEST_F(SourceNamesTest, NamesWindowsCannotHoldAreRefusedByName) {
+  for (const char* bad : {"nul.txt", "Com1", "trail.", "blank ", "x:y", "ctl\x01.txt", "st*r",
+                          "a\\..\\..\\evil.txt", "sub\\x.txt"}) {
+    SCOPED_TRACE(bad);
+    fs::remove_all(dir_.Join("src"));
+    ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src")));
+    Add(bad);
+    ui_.messages.clear();
+    os_.tempFiles.clear();
+    ExpectRefused({std::string("src/") + bad});
+  }
+}
+
+TEST_F(SourceNamesTest, NamesOutsideTheCodePageAreRefused) {
+  Add("\xE6\x97\xA5\xE6\x9C\xAC.txt");  // two CJK characters
+  ExpectRefused({"Codepage 1252"});
+  fs::remove_all(dir_.Join("src"));
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src/\xCE\xB1")));  // a Greek folder
+  Add("\xCE\xB1/a.txt");
+  ui_.messages.clear();
+  ExpectRefused({"Codepage 1252"});
+}
+
+TEST_F(SourceNamesTest, StoredNamesBeyond259BytesAreRefused) {
+  const std::string folder(120, 'v');
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src/" + folder)));
+  Add(folder + "/" + std::string(140, 'f'));
+  ExpectRefused({"259"});
+}
+
+TEST_F(SourceNamesTest, FlatUnpackingRefusesTheSameLeafInTwoFolders) {
+  Add("x/r.txt");
+  Add("y/R.TXT");
+  ui_.fields.StoreDirNames = 1;
+  EXPECT_EQ(Build(), BuildResult::Success);
+  ui_.messages.clear();
+  os_.tempFiles.clear();
+  ui_.fields.StoreDirNames = 0;
+  ExpectRefused({"src/x/r.txt", "src/y/R.TXT", "ohne Verzeichnisnamen"});
+}
+
+TEST(SourceNames, ManyProblemsAreCountedBeyondTheTenShown) {
+  std::vector<TFileInfo> files;
+  for (int i = 0; i < 25; ++i) files.emplace_back("/s/d/nul." + std::to_string(i), 1);
+  std::string message;
+  ASSERT_FALSE(CheckSourceNames(files, "/s/d", '/', true, message));
+  EXPECT_NE(message.find("... und 15 weitere."), std::string::npos) << message;
+  files.clear();
+  files.emplace_back("/s/d/a.txt", 1);
+  files.emplace_back("/s/d/b/a.txt", 1);
+  EXPECT_TRUE(CheckSourceNames(files, "/s/d", '/', true, message));
+}
+
+}  // namespace
