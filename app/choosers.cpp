@@ -77,8 +77,7 @@ bool BrowseForDirectory(HWND owner, char* path) {
   return true;
 }
 
-bool ChooseFile(HWND owner, char* path, bool open, const char* filter, const char* defaultExt,
-                DWORD flags, char* customFilter, const char* initialDir) {
+bool ChooseFile(HWND owner, char* path, bool open, const char* filter, DWORD flags) {
   // "|" separates the parts; the dialog wants NUL separators and a double NUL at the end.
   std::string windowsFilter = filter != nullptr ? filter : "";
   for (char& c : windowsFilter) {
@@ -95,15 +94,15 @@ bool ChooseFile(HWND owner, char* path, bool open, const char* filter, const cha
   data.lStructSize = sizeof(data);
   data.hwndOwner = owner;
   data.lpstrFilter = windowsFilter.c_str();
-  data.lpstrCustomFilter = customFilter;
-  data.nMaxCustFilter = customFilter != nullptr ? kPathBufferSize : 0;
+  data.lpstrCustomFilter = nullptr;
+  data.nMaxCustFilter = 0;
   data.nFilterIndex = 0;
   data.lpstrFile = name;
   data.nMaxFile = kPathBufferSize;
-  data.lpstrInitialDir = initialDir;
+  data.lpstrInitialDir = nullptr;
   data.lpstrTitle = nullptr;
   data.Flags = flags | OFN_EXPLORER;
-  data.lpstrDefExt = defaultExt != nullptr ? defaultExt : "*";
+  data.lpstrDefExt = "*";
 
   BOOL ok = open ? GetOpenFileNameA(&data) : GetSaveFileNameA(&data);
   if (!ok && CommDlgExtendedError() != 0) {
@@ -125,16 +124,15 @@ void ChooseSourceDirectory(HWND dialog) {
 void ChooseSfxName(HWND dialog) {
   char name[kPathBufferSize];
   CopyToPathBuffer(Settings.SfxName, name);
-  if (ChooseFile(dialog, name, false, kSfxFilter, nullptr,
-                 OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_CREATEPROMPT, nullptr, nullptr)) {
+  if (ChooseFile(dialog, name, false, kSfxFilter,
+                 OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_CREATEPROMPT)) {
     Settings.SfxName = name;
     SetWindowTextString(Settings.SfxName, GetDlgItem(dialog, IDC_SFX_NAME));
   }
 }
 
 void ChooseTextFile(HWND dialog, int targetId) {
-  if (ChooseFile(dialog, lastTextFile, true, kTextFilter, nullptr,
-                 OFN_HIDEREADONLY | OFN_FILEMUSTEXIST, nullptr, nullptr)) {
+  if (ChooseFile(dialog, lastTextFile, true, kTextFilter, OFN_HIDEREADONLY | OFN_FILEMUSTEXIST)) {
     std::string text;
     ReadTextFile(lastTextFile, text);
     SetWindowTextString(text, GetDlgItem(dialog, targetId));

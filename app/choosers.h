@@ -12,11 +12,10 @@ constexpr int kPathBufferSize = MAX_PATH;
 bool BrowseForDirectory(HWND owner, char* path);
 
 // Shows the Open (open true) or Save dialog. path (260 bytes) holds the initial file name and
-// receives the chosen path. filter uses "|" between and after its parts. defaultExt nullptr means
-// "*". When the dialog refuses to start (for example because of the initial name) it is shown once
-// more with an empty name. True when a file was chosen; false leaves path unchanged.
-bool ChooseFile(HWND owner, char* path, bool open, const char* filter, const char* defaultExt,
-                DWORD flags, char* customFilter, const char* initialDir);
+// receives the chosen path. filter uses "|" between and after its parts; the default extension
+// is "*". When the dialog refuses to start (for example because of the initial name) it is shown
+// once more with an empty name. True when a file was chosen; false leaves path unchanged.
+bool ChooseFile(HWND owner, char* path, bool open, const char* filter, DWORD flags);
 
 // "Pfad...": lets the user pick the source directory; the browser starts at the directory chosen
 // last in this run. The choice goes into field 101 of dialog.

@@ -23,7 +23,7 @@ TWaitCursor::~TWaitCursor() {
 const char TSDIDecFrame::kClassName[] = "TambrixMainFrame";
 
 TSDIDecFrame::TSDIDecFrame(HWND parent, const char* title,
-                           std::unique_ptr<TTambrixDlgClient> client, bool /*trackMenuSelection*/)
+                           std::unique_ptr<TTambrixDlgClient> client)
     : parent_(parent), title_(title != nullptr ? title : ""), client_(std::move(client)) {
   if (!client_) client_ = std::make_unique<TTambrixDlgClient>(IDD_TAMBRIX);
 }
@@ -167,7 +167,7 @@ TTambrixApp::~TTambrixApp() = default;
 
 void TTambrixApp::InitMainWindow() {
   showCommand_ = NormaliseShowCommand(showCommand_);
-  mainWindow_ = std::make_unique<TSDIDecFrame>(nullptr, name_.c_str(), nullptr, false);
+  mainWindow_ = std::make_unique<TSDIDecFrame>(nullptr, name_.c_str(), nullptr);
   mainWindow_->SetShrinkToClient(true);
   mainWindow_->ClearStyle(WS_THICKFRAME | WS_MAXIMIZEBOX);
   mainWindow_->SetIconResource(IDI_TAMBRIX);

@@ -34,8 +34,7 @@ inline int NormaliseShowCommand(int showCommand) {
 class TSDIDecFrame {
  public:
   // client nullptr: the frame makes its own TTambrixDlgClient on template 2000.
-  TSDIDecFrame(HWND parent, const char* title, std::unique_ptr<TTambrixDlgClient> client,
-               bool trackMenuSelection);
+  TSDIDecFrame(HWND parent, const char* title, std::unique_ptr<TTambrixDlgClient> client);
   ~TSDIDecFrame();
   TSDIDecFrame(const TSDIDecFrame&) = delete;
   TSDIDecFrame& operator=(const TSDIDecFrame&) = delete;

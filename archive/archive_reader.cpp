@@ -5,26 +5,6 @@
 #include "archive/archive_layout.h"
 #include "settings/settings_block.h"
 
-// ---- byte sources ---------------------------------------------------------------------------
-
-FileByteSource::FileByteSource(std::FILE* f) : f_(f) {
-  const int64_t size = f ? platform::StreamSize(f) : -1;
-  size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
-}
-
-bool FileByteSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
-  if (!f_ || offset > size_ || n > size_ - offset) return false;
-  if (n == 0) return true;
-  if (!platform::Seek64(f_, static_cast<int64_t>(offset), SEEK_SET)) return false;
-  return std::fread(buffer, 1, n, f_) == n;
-}
-
-bool MemoryByteSource::ReadAt(uint64_t offset, void* buffer, size_t n) {
-  if (offset > size_ || n > size_ - offset) return false;
-  if (n) std::memcpy(buffer, data_ + offset, n);
-  return true;
-}
-
 namespace {
 
 // Reason texts (code page 1252).
@@ -289,20 +269,6 @@ std::vector<uint64_t> CandidateEnds(ByteSource& src, uint64_t* tableSize) {
 }
 
 }  // namespace
-
-uint64_t PayloadEnd(ByteSource& src, uint64_t* signatureSize) {
-  const std::vector<uint64_t> ends = CandidateEnds(src, nullptr);
-  uint64_t end = ends.front();
-  for (uint64_t candidate : ends) {
-    ArchiveInfo probe;
-    if (ParseWithEnd(src, candidate, probe, nullptr) == ReadStatus::Ok) {
-      end = candidate;
-      break;
-    }
-  }
-  if (signatureSize) *signatureSize = src.Size() - end;
-  return end;
-}
 
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
   const std::vector<uint64_t> ends = CandidateEnds(src, nullptr);

@@ -4,48 +4,17 @@
 // size before it is used; nothing here trusts the file. Shared by tambrixc and the extractor stub.
 //
 // This part needs no compression library; each decoder lives in its own file (entry_decoder.h) so
-// the stub links only the one it uses.
+// the stub links only the one it uses. Nor does it need the platform layer (of platform.h only the
+// DosTime type): it reads through a ByteSource.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "archive/byte_source.h"
 #include "platform/platform.h"
 #include "settings/install_inf.h"
-
-// Random-access bytes: a file, or memory in tests.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual uint64_t Size() const = 0;
-  // Reads exactly n bytes at offset; false when they are not all there.
-  virtual bool ReadAt(uint64_t offset, void* buffer, size_t n) = 0;
-};
-
-// A ByteSource over an open stream (not owned).
-class FileByteSource : public ByteSource {
- public:
-  explicit FileByteSource(std::FILE* f);
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, size_t n) override;
-
- private:
-  std::FILE* f_;
-  uint64_t size_ = 0;
-};
-
-// A ByteSource over memory (not owned).
-class MemoryByteSource : public ByteSource {
- public:
-  MemoryByteSource(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, size_t n) override;
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-};
 
 struct ArchiveEntry {
   std::string name;            // stored name as in the archive (code page 1252, backslashes)
@@ -79,11 +48,6 @@ enum class ReadStatus {
 // Parses the whole archive structure (not the compressed data). On anything but Ok, why says what
 // was wrong in German, for messages.
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why = nullptr);
-
-// The end of the appended payload: the file size, or the start of an Authenticode certificate
-// table (less the signer's zero padding to 8 bytes) when the PE security directory names one that
-// ends at the end of the file.
-uint64_t PayloadEnd(ByteSource& src, uint64_t* signatureSize = nullptr);
 
 // The name rules for unpacking: true when stored name is safe to create below a target: no ".."
 // element, no absolute, drive or UNC path, no ':' (streams), no device names (CON, PRN, AUX, NUL,

@@ -7,6 +7,7 @@
 #include "archive/batch_run.h"
 #include "archive/build_driver.h"
 #include "archive/entry_decoder.h"
+#include "archive/file_byte_source.h"
 #include "cli/console_front_end.h"
 #include "cli/console_text.h"
 #include "platform/platform.h"

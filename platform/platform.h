@@ -120,10 +120,6 @@ class Os {
   virtual bool LastWriteDosTime(const std::string& path, DosTime& out) = 0;
   // Sets a file's last-write time from a local DOS date and time.
   virtual bool SetLastWriteDosTime(const std::string& path, const DosTime& time) = 0;
-
-  // Has the shell open path with its default verb, owned by the window owner (an HWND or
-  // nullptr). On POSIX: runs xdg-open, or nothing. False when the request failed.
-  virtual bool ShellOpen(const std::string& path, void* owner) = 0;
 };
 
 // The Os in force: the real one unless a test installed another.
@@ -184,7 +180,6 @@ class ForwardingOs : public Os {
   bool SetLastWriteDosTime(const std::string& p, const DosTime& t) override {
     return inner_.SetLastWriteDosTime(p, t);
   }
-  bool ShellOpen(const std::string& p, void* o) override { return inner_.ShellOpen(p, o); }
 
  protected:
   Os& inner_;

@@ -111,7 +111,6 @@ bool CommandRunner::Launch(const std::wstring& program, const std::wstring& args
   ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
   Track(pi.hProcess, true);
-  ++started_;
   return true;
 }
 
@@ -125,7 +124,6 @@ bool CommandRunner::ShellOpen(const std::wstring& file, const std::wstring& args
   sei.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&sei)) return false;
   Track(sei.hProcess, false);
-  ++started_;
   return true;
 }
 

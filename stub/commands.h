@@ -30,7 +30,6 @@ class CommandRunner {
   // Waits until every started process and all their children have ended. False when some
   // command left nothing to wait for (a document opened in a program that was already running).
   bool WaitForAll();
-  size_t StartedCount() const { return started_; }
 
  private:
   std::wstring FindInTarget(const std::wstring& program) const;
@@ -44,7 +43,6 @@ class CommandRunner {
   HANDLE job_ = nullptr;
   bool jobHoldsAll_ = false;
   std::vector<HANDLE> processes_;
-  size_t started_ = 0;
   size_t untracked_ = 0;
   HANDLE last_ = nullptr;
 };

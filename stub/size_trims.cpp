@@ -6,13 +6,7 @@
 //    the program at once with the exit code of a failed unpacking, like a failed write would.
 //    Nothing can throw, so the entry points that the shared libraries' cleanup code names are
 //    never reached; they are defined so that the linker needs nothing more.
-// 2. The archive reader's FileByteSource needs two stream helpers of the platform layer; the
-//    extractor reads through HandleByteSource, and defining the helpers here keeps the builder's
-//    whole platform layer (profile files, drive types, screen metrics) out of the program.
 #include <windows.h>
-
-#include <cstdint>
-#include <cstdio>
 
 namespace {
 [[noreturn]] void Stop() { ExitProcess(3); }
@@ -48,24 +42,7 @@ int __gxx_personality_v0(int, int, unsigned long long, void*, void*) { Stop(); }
 #endif
 }
 
-namespace platform {
-
-bool Seek64(std::FILE* f, int64_t offset, int whence) {
-  return f && _fseeki64(f, offset, whence) == 0;
-}
-
-int64_t StreamSize(std::FILE* f) {
-  if (!f) return -1;
-  const int64_t here = _ftelli64(f);
-  if (here < 0 || _fseeki64(f, 0, SEEK_END) != 0) return -1;
-  const int64_t size = _ftelli64(f);
-  if (_fseeki64(f, here, SEEK_SET) != 0) return -1;
-  return size;
-}
-
-}  // namespace platform
-
-// 3. The strings' member functions are instantiated here, function by function, so that only the
+// 2. The strings' member functions are instantiated here, function by function, so that only the
 //    ones in use are linked instead of the runtime's whole precompiled string modules.
 #include <string>
 template class std::basic_string<char>;

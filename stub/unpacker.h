@@ -44,7 +44,6 @@ class Unpacker {
   void RemoveCreated();
 
   DWORD LastError() const { return lastError_; }
-  size_t CreatedFileCount() const { return createdFileEnds_.size(); }
 
  private:
   Outcome EnsureFolder(const std::wstring& relativeFolder);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -307,74 +306,11 @@ class PosixOs : public Os {
     return utimensat(AT_FDCWD, ToOsPath(path).c_str(), times, 0) == 0;
   }
 
-  bool ShellOpen(const std::string& path, void* /*owner*/) override {
-    const std::string opener = FindOnPath("xdg-open");
-    if (opener.empty() || path.empty()) return false;
-    const std::string target = ToOsPath(path);
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    const pid_t child = fork();
-    if (child < 0) {
-      close(fds[0]);
-      close(fds[1]);
-      return false;
-    }
-    if (child == 0) {
-      // Detach twice so the opener is never our child to wait for, then exec it. The pipe closes
-      // on a successful exec; a failure writes errno into it.
-      close(fds[0]);
-      const pid_t grandchild = fork();
-      if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
-      setsid();
-      const int devnull = open("/dev/null", O_RDWR);
-      if (devnull >= 0) {
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-      }
-      char* const argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(target.c_str()),
-                            nullptr};
-      execv(opener.c_str(), argv);
-      const int err = errno;
-      (void)!write(fds[1], &err, sizeof err);
-      _exit(127);
-    }
-    close(fds[1]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int err = 0;
-    ssize_t got;
-    while ((got = read(fds[0], &err, sizeof err)) < 0 && errno == EINTR) {
-    }
-    close(fds[0]);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
-  }
-
  private:
   static uint64_t Random() {
     static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32) ^
                                static_cast<uint64_t>(std::time(nullptr)));
     return rng();
-  }
-
-  static std::string FindOnPath(const std::string& program) {
-    const char* env = std::getenv("PATH");
-    const std::string paths = env ? env : "/usr/bin:/bin";
-    size_t pos = 0;
-    for (;;) {
-      size_t colon = paths.find(':', pos);
-      if (colon == std::string::npos) colon = paths.size();
-      std::string dir = paths.substr(pos, colon - pos);
-      if (dir.empty()) dir = ".";
-      const std::string candidate = dir + "/" + program;
-      struct stat st;
-      if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-          access(candidate.c_str(), X_OK) == 0) {
-        return candidate;
-      }
-      if (colon >= paths.size()) return std::string();
-      pos = colon + 1;
-    }
   }
 
   std::string IniText(const std::string& file) {

@@ -1,8 +1,6 @@
 // The platform layer on Windows: the ANSI Win32 APIs, called as they are, so the program behaves
 // exactly as the system's own functions do (code page 1252 strings pass straight through).
 #include <windows.h>
-// shellapi.h needs windows.h first.
-#include <shellapi.h>
 // windows.h maps RemoveDirectory to RemoveDirectoryA; our member of that name must keep it.
 #undef RemoveDirectory
 
@@ -231,12 +229,6 @@ class Win32Os : public Os {
     const BOOL ok = SetFileTime(h, nullptr, nullptr, &utc);
     CloseHandle(h);
     return ok != 0;
-  }
-
-  bool ShellOpen(const std::string& path, void* owner) override {
-    const HINSTANCE r = ShellExecuteA(static_cast<HWND>(owner), nullptr, path.c_str(), nullptr,
-                                      nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<INT_PTR>(r) > 32;
   }
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/file_byte_source.h"
 #include "cli/commands.h"
 #include "cli/console_front_end.h"
 #include "platform/platform.h"

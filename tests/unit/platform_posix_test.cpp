@@ -1,5 +1,5 @@
 // The POSIX platform layer's own concerns: UTF-8 names behind code page 1252 strings, FIFOs,
-// sockets and symbolic links, the ini reader's details and the shell opener.
+// sockets and symbolic links and the ini reader's details.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -7,10 +7,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <map>
-#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/cp1252.h"
@@ -293,32 +291,6 @@ TEST(PosixSystem, DosTimesKeepOddSecondsAsHalves) {
   EXPECT_EQ(d.hour, 5u);
   EXPECT_EQ(d.minute, 6u);
   EXPECT_EQ(d.seconds2, 29u);
-}
-
-TEST(PosixSystem, ShellOpenRunsXdgOpenDetachedOrReportsItsAbsence) {
-  TempDir tmp;
-  EnvGuard guard("PATH");
-  setenv("PATH", (tmp.path() + "/empty").c_str(), 1);
-  EXPECT_FALSE(Os().ShellOpen(tmp.path() + "/doc.txt", nullptr));
-
-  // A stand-in xdg-open that records its argument.
-  const std::string bin = tmp.path() + "/bin";
-  const std::string record = tmp.path() + "/opened";
-  ASSERT_TRUE(WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record +
-                                               ".part\" && mv \"" + record + ".part\" \"" + record +
-                                               "\"\n"));
-  ASSERT_EQ(chmod((bin + "/xdg-open").c_str(), 0755), 0);
-  setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
-  EXPECT_TRUE(Os().ShellOpen(tmp.path() + "/doc \xE4.txt", nullptr));
-  // The opener runs detached; wait (bounded) for its record.
-  bool ok = false;
-  std::string seen;
-  for (int i = 0; i < 500 && !ok; ++i) {
-    seen = ReadFile(record, &ok);
-    if (!ok) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(ok) << "xdg-open never ran";
-  EXPECT_EQ(seen, tmp.path() + "/doc \xC3\xA4.txt");  // handed over as a UTF-8 name
 }
 
 // --- ini reader details ----------------------------------------------------------------------
