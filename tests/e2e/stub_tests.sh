@@ -4,8 +4,9 @@
 #   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
 # STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe and stub_marker.exe. TAMBRIXC is
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
-# given separated by colons, the first that exists is used. Groups: example big test
-# damage names layout signed commands gui (default: all). Without DISPLAY an Xvfb and a
+# given separated by colons, the first that exists is used; a tambrixc.exe among them also
+# takes part in the verdicts group. Groups: example big test
+# damage names verdicts layout signed commands gui (default: all). Without DISPLAY an Xvfb and a
 # wineserver of our own are started and stopped by pid.
 set -u
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -17,9 +18,11 @@ TREE="$(cd "$3" && pwd)"
 TAMBRIXC=""
 IFS=: read -r -a candidates <<<"$4"
 for c in "${candidates[@]}"; do [ -f "$c" ] && { TAMBRIXC="$(readlink -f "$c")"; break; }; done
+WIN_TAMBRIXC=""
+for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names layout signed commands gui}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands gui}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -101,6 +104,8 @@ sys.exit(1 if bad else 0)
 PY
 }
 absent() { [ ! -e "$1" ]; }
+# expect_refused COMMAND...: the command fails with exit code 1 (not a crash, not a usage error).
+expect_refused() { "$@" >/dev/null 2>&1; [ $? -eq 1 ]; }
 # A command the stub started without waiting may still be running: give it up to 60 s (a start
 # under Wine on a loaded machine takes seconds); the wait ends as soon as the file is there.
 wait_for() { for _ in $(seq 1 600); do [ -e "$1" ] && return 0; sleep 0.1; done; return 1; }
@@ -127,8 +132,13 @@ group_big() {
   # Windows folder cannot hold: such an archive is refused whole, before anything is written.
   # One such pair is added, so that the check never depends on what this machine has installed.
   printf 'gross' >include/Tbx_Twin.h && printf 'klein' >include/tbx_twin.h
-  check "tambrixc builds /usr/include with case twins" tambrixc build --source include \
-    --sfx twins.exe --stub-dir "$STUB_DIR" >/dev/null
+  # The builder refuses such a tree before it writes anything; an archive made by hand with the
+  # pair is refused by the stub in the same way.
+  check "tambrixc refuses /usr/include with case twins" \
+    expect_refused tambrixc build --source include --sfx twins.exe --stub-dir "$STUB_DIR"
+  check "a refused build leaves no program file" absent twins.exe
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out twins.exe '\\Tbx_Twin.h=:gross' \
+    '\\tbx_twin.h=:klein'
   run_stub 3 "$WORK/big/twins.exe" /S "/D=$(winpath .)\\twins" /N
   check "case twins write nothing" absent twins
   rm -f twins.exe
@@ -276,6 +286,104 @@ group_names() {
     check "dup$n writes nothing" [ "$before" = "$(listing box)" ]
   done
   run_stub 3 "$WORK/names/bad1.exe" /S /T
+}
+
+# ---- one verdict: builder, tambrixc (native and Windows) and the stub judge names alike ------
+# verdict_of CMD...: "ja" when the command succeeds, "nein" when it refuses with exit code 1 or 3,
+# anything else (a crash, a usage error) as its exit code.
+verdict_of() {
+  "$@" >/dev/null 2>&1
+  local rc=$?
+  case $rc in 0) echo ja ;; 1 | 3) echo nein ;; *) echo "exit$rc" ;; esac
+}
+wintambrixc() {  # tambrixc.exe under Wine, paths as Z: paths
+  local args=() a
+  for a in "$@"; do [ -e "$a" ] && a="$(winpath "$a")"; args+=("$a"); done
+  "$WINERUN" "$WIN_TAMBRIXC" "${args[@]}"
+}
+stub_unpacks() {  # stub_unpacks ARCHIVE TARGET
+  (cd "$(dirname "$1")" && TAMBRIX_WINE_TIMEOUT=120 "$WINERUN" "./$(basename "$1")" /S \
+    "/D=$(winpath "$(dirname "$2")")\\$(basename "$2")" /N)
+}
+none_exist() { local p; for p in "$@"; do [ -e "$p" ] && return 1; done; return 0; }
+stub_tests() { (cd "$(dirname "$1")" && TAMBRIX_WINE_TIMEOUT=120 "$WINERUN" "./$(basename "$1")" /S /T); }
+
+group_verdicts() {
+  mkdir -p "$WORK/verdicts" && cd "$WORK/verdicts"
+  # NAME EXPECTED [--store-dir-names 0] STORED-NAME...: a hand-made archive of those names.
+  local cases=(
+    "ok ja \\\\a\\\\b.txt \\\\c.txt"
+    "twins nein \\\\Liesmich.txt \\\\liesmich.txt"
+    "oe nein \\\\\\x8c.txt \\\\\\x9c.txt"
+    "yuml nein \\\\\\x9f \\\\\\xff"
+    "accents nein \\\\\\xc4rger \\\\\\xe4rger"
+    "sharps ja \\\\\\xdf \\\\ss \\\\\\xb5"
+    "filefolder nein \\\\d \\\\D\\\\x.txt"
+    "flat nein --store-dir-names 0 \\\\x\\\\r.txt \\\\y\\\\R.TXT"
+    "flatok ja --store-dir-names 0 \\\\x\\\\r.txt \\\\y\\\\s.txt"
+    "device nein \\\\nul.txt"
+    "undefined nein \\\\x\\x81y"
+  )
+  local line name want rest args n got a
+  for line in "${cases[@]}"; do
+    read -r name want rest <<<"$line"
+    args=()
+    n=0
+    for a in $rest; do
+      if [[ "$a" == --* || "$a" == 0 ]]; then args+=("$a"); continue; fi
+      n=$((n + 1)); args+=("$a=:$n")
+    done
+    "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out "$name.exe" "${args[@]}"
+    got="verify:$(verdict_of tambrixc verify "$name.exe")"
+    got+=" list:$(verdict_of tambrixc list "$name.exe")"
+    got+=" extract:$(verdict_of tambrixc extract "$name.exe" "x-$name")"
+    if [ -n "$WIN_TAMBRIXC" ] && [ "$WIN_TAMBRIXC" != "$TAMBRIXC" ]; then
+      got+=" exe-verify:$(verdict_of wintambrixc verify "$name.exe")"
+      got+=" exe-extract:$(verdict_of wintambrixc extract "$name.exe" "w-$name")"
+    fi
+    got+=" stub-test:$(verdict_of stub_tests "$WORK/verdicts/$name.exe")"
+    got+=" stub:$(verdict_of stub_unpacks "$WORK/verdicts/$name.exe" "$WORK/verdicts/s-$name")"
+    local expected
+    expected="$(sed -E "s/:[a-z]+/:$want/g" <<<"$got")"
+    check "$name: every reader says $want ($got)" [ "$got" = "$expected" ]
+    if [ "$want" = nein ]; then
+      check "$name: no reader wrote anything" none_exist "x-$name" "w-$name" "s-$name"
+    fi
+  done
+
+  # The builders judge a Linux tree as the readers judge its archive. (Flat unpacking is not
+  # offered on the command line; the unit tests cover it.)
+  local trees=(
+    "ok ja a/b.txt c.txt"
+    "twins nein Liesmich.txt liesmich.txt"
+    "oe nein \xc5\x92.txt \xc5\x93.txt"
+    "accents nein \xc3\x84rger \xc3\xa4rger"
+    "sharps ja \xc3\x9f ss \xc2\xb5"
+    "filefolder nein d D/x.txt"
+    "device nein nul.txt"
+  )
+  local f
+  for line in "${trees[@]}"; do
+    read -r name want rest <<<"$line"
+    mkdir -p "t-$name"
+    for f in $rest; do
+      f="$(printf "$f")"
+      mkdir -p "t-$name/$(dirname "$f")" && printf x >"t-$name/$f"
+    done
+    got="build:$(verdict_of tambrixc build --source "t-$name" --sfx "b-$name.exe" --stub-dir "$STUB_DIR")"
+    if [ -n "$WIN_TAMBRIXC" ] && [ "$WIN_TAMBRIXC" != "$TAMBRIXC" ]; then
+      got+=" exe-build:$(verdict_of wintambrixc build --source "t-$name" --sfx "w-$name.exe" \
+        --stub-dir "$STUB_DIR")"
+    fi
+    expected="$(sed -E "s/:[a-z]+/:$want/g" <<<"$got")"
+    check "tree $name: every builder says $want ($got)" [ "$got" = "$expected" ]
+    if [ "$want" = nein ]; then
+      check "tree $name: no program file" none_exist "b-$name.exe" "w-$name.exe"
+    else
+      run_stub 0 "$WORK/verdicts/b-$name.exe" /S "/D=$(winpath .)\\u-$name" /N
+      check "tree $name round trip" same_tree "t-$name" "u-$name"
+    fi
+  done
 }
 
 # ---- layout: flat unpacking, long paths, replacing files, an empty archive -------------------
