@@ -48,10 +48,3 @@ enum class ReadStatus {
 // Parses the whole archive structure (not the compressed data). On anything but Ok, why says what
 // was wrong in German, for messages.
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why = nullptr);
-
-// The name rules for unpacking: true when stored name is safe to create below a target: no ".."
-// element, no absolute, drive or UNC path, no ':' (streams), no device names (CON, PRN, AUX, NUL,
-// COM1-9, LPT1-9, with or without extension), no element ending in '.' or ' ', no control
-// characters, no empty element in the middle, at most 259 bytes. On true, parts holds the path
-// elements (without the leading backslash).
-bool IsSafeStoredName(const std::string& name, std::vector<std::string>* parts = nullptr);

@@ -4,6 +4,7 @@
 
 #include "archive/archive_layout.h"
 #include "archive/archive_reader.h"
+#include "archive/stored_name.h"
 #include "archive/batch_run.h"
 #include "archive/build_driver.h"
 #include "archive/entry_decoder.h"
@@ -381,6 +382,17 @@ bool OneArchiveArg(const std::vector<std::string>& args, const char* command, st
 }
 }  // namespace
 
+namespace {
+// True, after saying why on err, when the extractor would refuse the archive's names.
+bool ReportUnusable(const ArchiveInfo& info, const std::string& path, std::FILE* err) {
+  std::string why;
+  if (IsUnpackable(info, &why)) return false;
+  Error(err, why);
+  Error(err, "Das Archiv " + path + " kann so nicht entpackt werden.");
+  return true;
+}
+}  // namespace
+
 int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string path;
   int code = kExitOk;
@@ -435,7 +447,7 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
                    Number(info.fileCount) + " Dateien vorhanden.");
     return kExitFailed;
   }
-  return kExitOk;
+  return ReportUnusable(info, path, err) ? kExitFailed : kExitOk;
 }
 
 // ---- verify -----------------------------------------------------------------------------------
@@ -479,6 +491,8 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
                    "digt.");
     return kExitFailed;
   }
+  // Whole data is not enough: an archive no extractor will unpack is no usable archive.
+  if (ReportUnusable(info, path, err)) return kExitFailed;
   console::Write(out, "Alle " + Number(info.entries.size()) + " Dateien sind in Ordnung.\n");
   return kExitOk;
 }

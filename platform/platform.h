@@ -35,6 +35,9 @@ struct DirEntry {
   uint32_t attributes = 0;  // kAttr* bits
   uint64_t size = 0;        // true size in bytes (0 for directories)
   bool special = false;     // POSIX FIFO, socket or device: never opened, never archived
+  // The file system's name has characters code page 1252 cannot write; name is then only a
+  // stand-in (the POSIX bytes unchanged, or Windows' '?' replacements) for messages.
+  bool foreignName = false;
 };
 
 // Kinds of drive, as GetDriveTypeA reports them.

@@ -20,6 +20,7 @@ namespace platform {
 namespace {
 
 using posix::Cp1252ToUtf8;
+using posix::Utf8ToCp1252;
 using posix::Utf8ToCp1252OrRaw;
 
 bool HasHighBytes(const std::string& s) {
@@ -116,12 +117,14 @@ class PosixOs : public Os {
     while (const dirent* ent = readdir(d)) {
       const std::string raw = ent->d_name;
       if (raw == "." || raw == "..") continue;
-      const std::string name = Utf8ToCp1252OrRaw(raw);
+      std::string name;
+      const bool foreign = !Utf8ToCp1252(raw, name);
       if (!posix::MatchMask(name, mask)) continue;
       struct stat st;
       if (fstatat(fd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
       DirEntry e;
       e.name = name;
+      e.foreignName = foreign;
       if (S_ISLNK(st.st_mode)) {
         if (fstatat(fd, raw.c_str(), &st, 0) != 0) continue;  // dangling link: nothing to read
         if (S_ISDIR(st.st_mode)) e.attributes |= kAttrDirectory | kAttrReparsePoint;

@@ -55,6 +55,8 @@ class Win32Os : public Os {
       if (name == "." || name == "..") continue;
       DirEntry e;
       e.name = name;
+      // Windows puts '?' for every character the ANSI code page lacks; no real name holds one.
+      e.foreignName = name.find('?') != std::string::npos;
       e.attributes = fd.dwFileAttributes;
       e.size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
       out.push_back(e);

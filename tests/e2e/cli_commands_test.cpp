@@ -83,14 +83,15 @@ void Put32(std::string& b, uint32_t v) {
 }
 
 // A gzip archive with the given stored names, assembled by hand (any name, safe or not).
-std::string HandMadeArchive(const std::vector<std::pair<std::string, std::string>>& files) {
+std::string HandMadeArchive(const std::vector<std::pair<std::string, std::string>>& files,
+                            bool storeDirNames = true) {
   const std::string stub = "MZ hand-made stub";
   std::string b = stub;
   b += '\x01';
   Put16(b, 1);
   Put16(b, 1);
   b += 'x';
-  b += '\x01';
+  b += storeDirNames ? '\x01' : '\x00';
   b += '\x00';
   for (int i = 0; i < 8; ++i) Put16(b, 0);
   b += '\x00';
@@ -321,8 +322,12 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
     EXPECT_EQ(testutil::ReadFile(dir_.Join("evil.txt")), "sentinel");
     EXPECT_FALSE(fs::exists(dir_.Join("out"))) << bad;
   }
-  // verify reads such an archive without complaint: the names are only refused on unpacking.
-  EXPECT_EQ(Run({"verify", "evil.exe"}).code, kExitOk);
+  // Whole data with a name no extractor creates is no usable archive for verify and list either.
+  for (const char* command : {"verify", "list"}) {
+    const RunResult r = Run({command, "evil.exe"});
+    EXPECT_EQ(r.code, kExitFailed) << command;
+    EXPECT_NE(r.err.find("Unsicherer Dateiname"), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(CliTest, ExtractRefusesCollidingNames) {
@@ -335,20 +340,52 @@ TEST_F(CliTest, ExtractRefusesCollidingNames) {
   EXPECT_FALSE(fs::exists(dir_.Join("out")));
 }
 
-TEST_F(CliTest, NamesDifferingInCaseCollideOnlyOnWindows) {
-  ASSERT_TRUE(testutil::WriteFile(
-      dir_.Join("case.exe"),
-      HandMadeArchive({{"\\Liesmich.txt", "eins"}, {"\\liesmich.txt", "zwei"}})));
-  const RunResult r = Run({"extract", "case.exe", "out"});
-  if (OnWindows()) {
-    // One would silently replace the other.
-    EXPECT_EQ(r.code, kExitFailed);
+// The extractor compares names as Windows does, so every reader refuses what it refuses, on
+// Linux too: one of the two files would silently replace the other on the user's machine.
+TEST_F(CliTest, NamesDifferingOnlyInCaseAreOneFileForEveryReader) {
+  const std::vector<std::vector<std::pair<std::string, std::string>>> archives = {
+      {{"\\Liesmich.txt", "eins"}, {"\\liesmich.txt", "zwei"}},
+      {{"\\\x8C.txt", "eins"}, {"\\\x9C.txt", "zwei"}},  // the OE ligature in both cases
+      {{"\\Daten\\\xC4.txt", "eins"}, {"\\DATEN\\\xE4.txt", "zwei"}},
+      {{"\\d", "datei"}, {"\\D\\x.txt", "darunter"}},  // a file where a folder must go
+  };
+  const RunResult named = [&] {
+    EXPECT_TRUE(testutil::WriteFile(dir_.Join("case.exe"), HandMadeArchive(archives[0])));
+    return Run({"extract", "case.exe", "out"});
+  }();
+  EXPECT_NE(named.err.find("\\Liesmich.txt und \\liesmich.txt"), std::string::npos) << named.err;
+  for (const auto& files : archives) {
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("case.exe"), HandMadeArchive(files)));
+    for (const char* command : {"verify", "list"}) {
+      EXPECT_EQ(Run({command, "case.exe"}).code, kExitFailed) << command << " " << files[0].first;
+    }
+    const RunResult r = Run({"extract", "case.exe", "out"});
+    EXPECT_EQ(r.code, kExitFailed) << files[0].first;
+    EXPECT_NE(r.err.find("Das Archiv wird nicht entpackt."), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir_.Join("out")));
-  } else {
-    EXPECT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_EQ(testutil::ReadFile(dir_.Join("out/Liesmich.txt")), "eins");
-    EXPECT_EQ(testutil::ReadFile(dir_.Join("out/liesmich.txt")), "zwei");
   }
+}
+
+TEST_F(CliTest, WithoutFolderNamesEveryFileLandsInTheTargetAndLeavesMustDiffer) {
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("flat.exe"),
+      HandMadeArchive({{"\\x\\eins.txt", "1"}, {"\\y\\z\\zwei.txt", "2"}}, false)));
+  ASSERT_EQ(Run({"verify", "flat.exe"}).code, kExitOk);
+  ASSERT_EQ(Run({"extract", "flat.exe", "out"}).code, kExitOk);
+  const std::map<std::string, std::string> expected{{"eins.txt", "1"}, {"zwei.txt", "2"}};
+  EXPECT_EQ(TreeOf(dir_.Join("out")), expected);
+
+  // The same leaf in two folders: one file would replace the other.
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("clash.exe"),
+      HandMadeArchive({{"\\x\\r.txt", "1"}, {"\\y\\R.TXT", "2"}}, false)));
+  EXPECT_EQ(Run({"verify", "clash.exe"}).code, kExitFailed);
+  EXPECT_EQ(Run({"extract", "clash.exe", "out2"}).code, kExitFailed);
+  EXPECT_FALSE(fs::exists(dir_.Join("out2")));
+  // Kept in their folders, they do not meet.
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("kept.exe"), HandMadeArchive({{"\\x\\r.txt", "1"}, {"\\y\\R.TXT", "2"}})));
+  EXPECT_EQ(Run({"extract", "kept.exe", "out3"}).code, kExitOk);
 }
 
 TEST_F(CliTest, ExtractDoesNotFollowALinkedDirectory) {
@@ -374,11 +411,19 @@ TEST_F(CliTest, DamagedEntryLeavesNoPartialFile) {
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("zwei.bin"), std::string::npos) << r.err;
 
+  // A target this run created goes again whole.
   r = Run({"extract", "bad.exe", "out"});
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("zwei.bin"), std::string::npos) << r.err;
-  std::map<std::string, std::string> expected{{"eins.txt", "erste Datei"}};
-  EXPECT_EQ(TreeOf(dir_.Join("out")), expected);  // no partial file, no temporary file left
+  EXPECT_FALSE(fs::exists(dir_.Join("out")));
+
+  // In a target that was there, only what was there stays: no partial, temporary or first file.
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("had")));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("had/alt.txt"), "vorher"));
+  r = Run({"extract", "bad.exe", "had"});
+  EXPECT_EQ(r.code, kExitFailed);
+  const std::map<std::string, std::string> expected{{"alt.txt", "vorher"}};
+  EXPECT_EQ(TreeOf(dir_.Join("had")), expected);
 }
 
 TEST_F(CliTest, VerifyAndListReportIncompleteAndForeignFiles) {
