@@ -1131,6 +1131,29 @@ TEST_F(GuiTest, MissingStubIsReportedAndNoArchiveIsLeft) {
   EXPECT_FALSE(Exists(sfx));
 }
 
+// A name the extractor could never create ends the build before anything is written: the message
+// names the file, and the older program of that name stays as it was.
+TEST_F(GuiTest, NameTheCodePageCannotWriteIsRefusedAndNothingIsWritten) {
+  std::string src = MakeSourceTree();
+  std::string sfx = work_ + "\\old.exe";
+  ASSERT_TRUE(WriteBytes(sfx, "an older file"));
+  const int n = MultiByteToWideChar(CP_ACP, 0, src.c_str(), -1, nullptr, 0);
+  std::wstring folder(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, src.c_str(), -1, &folder[0], n);
+  folder.resize(n - 1);
+  HANDLE h = CreateFileW((folder + L"\\\u65E5\u672C.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  StartForBuild(src, sfx);
+  program_.PostClick(kBuild);
+  const std::string message = program_.AnswerMessageBox();
+  EXPECT_NE(message.find("Codepage 1252"), std::string::npos) << message;
+  EXPECT_NE(message.find(src), std::string::npos) << message;
+  EXPECT_NE(message.find("Das Archiv wurde nicht erstellt"), std::string::npos) << message;
+  EXPECT_EQ(ReadBytes(sfx), "an older file");
+}
+
 TEST_F(GuiTest, UnreadableStubIsReported) {
   std::string src = MakeSourceTree();
   std::string sfx = work_ + "\\x.exe";

@@ -46,6 +46,26 @@ class AttributeReset {
   std::vector<std::string> paths_;
 };
 
+TEST(Win32Listing, NamesTheCodePageCannotWriteAreMarked) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFile(dir.Join("\xC4rger.txt"), "x"));  // A-umlaut: in the code page
+  // Two CJK characters exist only as UTF-16 names.
+  int n = MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, nullptr, 0);
+  std::wstring folder(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, &folder[0], n);
+  folder.resize(n - 1);
+  HANDLE h = CreateFileW((folder + L"\\\u65E5\u672C.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(Os().ListDirectory(dir.path(), "*.*", entries));
+  ASSERT_EQ(entries.size(), 2u);
+  for (const DirEntry& e : entries) {
+    EXPECT_EQ(e.foreignName, e.name != "\xC4rger.txt") << e.name;
+  }
+}
+
 }  // namespace
 
 TEST(Win32Listing, HiddenReadOnlyAndSystemBitsComeAsTheFileSearchDeliversThem) {
