@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/batch_run.h"
 #include "archive/build_driver.h"
 #include "archive/source_names.h"
 #include "archive/stored_name.h"
@@ -123,6 +124,27 @@ TEST_F(SourceNamesTest, FlatUnpackingRefusesTheSameLeafInTwoFolders) {
   os_.tempFiles.clear();
   ui_.fields.StoreDirNames = 0;
   ExpectRefused({"src/x/r.txt", "src/y/R.TXT", "ohne Verzeichnisnamen"});
+}
+
+TEST_F(SourceNamesTest, ABatchRunReportsTheRefusalAndBuildsTheOtherArchives) {
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("twins")));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("twins/a.txt"), "1"));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("twins/A.txt"), "2"));
+  const std::string ini = "[SFX_GLOBAL]\r\nNUM_SFX=2\r\n[SFX1]\r\nSOURCEPATH=" + dir_.Join("twins") +
+                          "\r\nSFX_NAME=" + dir_.Join("t.exe") + "\r\n[SFX2]\r\nSOURCEPATH=" +
+                          dir_.Join("src") + "\r\nSFX_NAME=" + dir_.Join("s.exe") + "\r\n";
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("tambbatch.ini"), ini));
+  OsGuard guard(&os_);
+  const BatchSummary summary = RunBatch(ui_, dir_.Join("tambbatch.ini"), dir_.Join("prog"));
+  EXPECT_EQ(summary.built, 1);
+  EXPECT_EQ(summary.failed, 1);
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  const std::string& report = ui_.reports[0];
+  EXPECT_NE(report.find("Abbruch: "), std::string::npos) << report;
+  EXPECT_NE(report.find("twins/a.txt"), std::string::npos) << report;
+  EXPECT_NE(report.find("twins/A.txt"), std::string::npos) << report;
+  EXPECT_FALSE(fs::exists(dir_.Join("t.exe")));
+  EXPECT_TRUE(fs::exists(dir_.Join("s.exe")));
 }
 
 TEST(SourceNames, ManyProblemsAreCountedBeyondTheTenShown) {
