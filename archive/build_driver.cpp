@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "archive/archive_layout.h"
+#include "archive/archive_writer.h"
 #include "archive/compressor.h"
 #include "archive/file_helpers.h"
 #include "archive/source_names.h"
 #include "archive/stored_name.h"
 #include "platform/platform.h"
-#include "settings/settings_file.h"
 #include "support/dir_scanner.h"
 #include "support/file_access.h"
 #include "support/tus_strings.h"
@@ -139,30 +139,22 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
 
     stub = os.Open(stubPath, "rb");
     program = os.Open(sfxName, "wb");
-    const int64_t stubLength = stub != nullptr ? platform::StreamSize(stub) : -1;
-    // The settings offset is a 32-bit field: a stub that long could not be pointed past.
-    if (stub == nullptr || program == nullptr || stubLength > int64_t{0xFFFFFFFF} ||
-        !CopyHandleBytes(stub, program, stubLength)) {
+    const ArchiveWriteStatus status = WriteArchive(program, stub, Settings, [&]() {
+      data = os.Open(dataName, "rb");
+      return data;
+    });
+    if (status == ArchiveWriteStatus::StubFailed) {
       Report(ui, kMsgStubCopy, kBatchAbort);
       result = BuildResult::StubCopyFailed;
       break;
     }
-
-    const int64_t offset = platform::Tell64(program);
-
-    Settings.TrimTexts();
-    bool written = offset >= 0 && WriteInstallInf(Settings, program);
-
-    data = os.Open(dataName, "rb");
-    if (data == nullptr || !CopyHandleBytes(data, program, platform::StreamSize(data))) {
+    if (status == ArchiveWriteStatus::PartFailed) {
       Report(ui, kMsgDataCopy, kBatchAbort);
       result = BuildResult::DataCopyFailed;
       break;
     }
 
-    written = WriteU32(program, static_cast<uint32_t>(offset)) && written;
-    // A program file that did not reach the disk whole is no success, whatever was added.
-    written = std::fflush(program) == 0 && written;
+    const bool written = status == ArchiveWriteStatus::Ok;
     if (!written) {
       success = false;
       ui.FileFailed(sfxName, kErrProgramWrite);
