@@ -164,12 +164,6 @@ void TTambrixDlgClient::ApplyCleanUpRule() {
   }
 }
 
-std::string TTambrixDlgClient::SfxNameText() {
-  std::string text;
-  GetWindowTextString(text, Item(IDC_SFX_NAME));
-  return text;
-}
-
 std::string TTambrixDlgClient::SourceDirText() {
   // Read through a path buffer: at most 259 characters.
   char buffer[MAX_PATH] = "";
@@ -177,9 +171,11 @@ std::string TTambrixDlgClient::SourceDirText() {
   return buffer;
 }
 
-bool TTambrixDlgClient::MaxCompressionChecked() { return Checked(IDC_MAX_COMPRESSION); }
-
-bool TTambrixDlgClient::StartAfterwardsChecked() { return Checked(IDC_START_AFTERWARDS); }
+BuildOptions TTambrixDlgClient::Options() {
+  BuildOptions options;
+  options.startAfterwards = Checked(IDC_START_AFTERWARDS);
+  return options;
+}
 
 void TTambrixDlgClient::ShowProgress(const std::string& text) {
   HWND status = Item(IDC_STATUS);
@@ -223,8 +219,12 @@ void TTambrixDlgClient::CmChooseDialogText() { ChooseTextFile(hwnd_, IDC_DIALOG_
 void TTambrixDlgClient::CmChooseInfoBefore() { ChooseTextFile(hwnd_, IDC_INFO_BEFORE); }
 void TTambrixDlgClient::CmChooseInfoAfter() { ChooseTextFile(hwnd_, IDC_INFO_AFTER); }
 void TTambrixDlgClient::CmChooseIcon() {}  // the icon file cannot be chosen in this version
-void TTambrixDlgClient::CmBuildArchive() { BuildArchive(*this); }
-void TTambrixDlgClient::CmRunBatch() { RunBatch(*this); }
+void TTambrixDlgClient::CmBuildArchive() {
+  // The build reads the record only: the fields go into it first.
+  TakeSettings(Settings);
+  BuildArchive(*this, Options());
+}
+void TTambrixDlgClient::CmRunBatch() { RunBatch(*this, std::string(), Options()); }
 void TTambrixDlgClient::CmEditControlFile() { OpenProgramFile("tambbatch.ini"); }
 void TTambrixDlgClient::CmShowHelp() { OpenProgramFile("tambrix.hlp"); }
 void TTambrixDlgClient::CmCleanUp() { ApplyCleanUpRule(); }

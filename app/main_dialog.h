@@ -30,10 +30,6 @@ class TTambrixDlgClient : public BatchFrontEnd {
   void ApplyCleanUpRule();
 
   // The rest of the build driver's front end.
-  std::string SfxNameText() override;
-  std::string SourceDirText() override;
-  bool MaxCompressionChecked() override;
-  bool StartAfterwardsChecked() override;
   void ShowProgress(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void FocusSfxName() override;
@@ -63,6 +59,10 @@ class TTambrixDlgClient : public BatchFrontEnd {
   bool Checked(int id) const { return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
   void SetChecked(int id, bool on) { CheckDlgButton(hwnd_, id, on ? BST_CHECKED : BST_UNCHECKED); }
   void OpenProgramFile(const char* name);
+  // The source directory field's text, at most 259 characters.
+  std::string SourceDirText();
+  // A build's options as the dialog sets them ("Anschliessend starten").
+  BuildOptions Options();
 
   // Command handlers.
   void CmChooseSourceDirectory();

@@ -47,7 +47,7 @@ std::string JoinedBatchReport() {
   return report;
 }
 
-BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::string& stubDir) {
+BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const BuildOptions& build) {
   platform::Os& os = platform::Current();
   BatchSummary summary;
   TInstallInf saved;
@@ -122,7 +122,8 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const std::
     ui.Repaint();
     {
       BatchFlag running;
-      if (BuildArchive(ui, stubDir) == BuildResult::Success) {
+      ui.TakeSettings(Settings);
+      if (BuildArchive(ui, build) == BuildResult::Success) {
         ++summary.built;
       } else {
         ++summary.failed;

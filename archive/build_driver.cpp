@@ -53,11 +53,10 @@ void CloseFile(std::FILE*& f) {
 
 }  // namespace
 
-BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
+BuildResult BuildArchive(BuildFrontEnd& ui, const BuildOptions& options) {
   platform::Os& os = platform::Current();
 
-  ui.TakeSettings(Settings);
-  Settings.SfxName = TrimBlanks(ui.SfxNameText());
+  Settings.SfxName = TrimBlanks(Settings.SfxName);
   const std::string sfxName = Settings.SfxName;
 
   if (BatchRunning) BatchReport.Add("\nArchivName: " + sfxName);
@@ -72,7 +71,8 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
 
   // The whole tree is listed and its names judged by the extractor's rules before anything is
   // written or removed: a tree the extractor would refuse gives no archive at all.
-  const std::string sourceDir = ui.SourceDirText();
+  const std::string sourceDir =
+      Settings.SourcePaths.Count() > 0 ? Settings.SourcePaths.At(0) : std::string();
   TDirList list;
   list.Masks.push_back("*.*");
   list.Recursive = true;
@@ -92,7 +92,7 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
 
   const std::string dataName = MakeTempName("zal");
 
-  const bool maxCompression = ui.MaxCompressionChecked();
+  const bool maxCompression = Settings.MaxCompression != 0;
   BuildResult result = BuildResult::Success;
   std::FILE* stub = nullptr;
   std::FILE* program = nullptr;
@@ -126,7 +126,7 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
   ui.ShowProgress("");
 
   do {
-    std::string stubPath = stubDir.empty() ? TUtilVarMan().ProgramDir : stubDir;
+    std::string stubPath = options.stubDir.empty() ? TUtilVarMan().ProgramDir : options.stubDir;
     if (!stubPath.empty() && !EndsWithSeparator(stubPath, os.Separator())) {
       stubPath += os.Separator();
     }
@@ -171,7 +171,7 @@ BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir) {
     CloseFile(program);
     // A failed file still leaves a whole program that can run; one cut short by a failed write
     // is not started.
-    if (written && ui.StartAfterwardsChecked()) ui.StartProgram(sfxName);
+    if (written && options.startAfterwards) ui.StartProgram(sfxName);
   } while (false);
 
   CloseFile(stub);

@@ -1,24 +1,17 @@
 // The archive build: turns Settings and a source tree into one self-extracting program file.
-// It knows nothing of windows; its front end (dialog, console builder, tests) implements
-// BuildFrontEnd.
+// Every value of a build comes from the record Settings, which the caller fills first, and from
+// BuildOptions; the front end (dialog, console builder, tests) only shows what the build reports.
+// It knows nothing of windows.
 #pragma once
 
 #include <string>
 
 #include "settings/install_inf.h"
 
+// What a build shows and does outside the archive.
 class BuildFrontEnd {
  public:
   virtual ~BuildFrontEnd() = default;
-  // Copies the front end's fields into Settings (the dialog's TakeSettings; no-op elsewhere).
-  virtual void TakeSettings(TInstallInf& settings) = 0;
-  // The current text of the SFX-name field, untrimmed (Settings.SfxName where there is no field).
-  virtual std::string SfxNameText() = 0;
-  // The source directory text, at most 259 characters from the dialog.
-  virtual std::string SourceDirText() = 0;
-  // State of "Maximale Kompression" and of "Anschliessend starten".
-  virtual bool MaxCompressionChecked() = 0;
-  virtual bool StartAfterwardsChecked() = 0;
   // Progress text for the status line; "" empties it. Shown at once.
   virtual void ShowProgress(const std::string& text) = 0;
   // A message box (interactive builds only; batch lines go to BatchReport).
@@ -45,10 +38,18 @@ enum class BuildResult {
   NamesRefused,   // names the extractor could not create; nothing was written
 };
 
-// Builds one archive as the "Archiv erzeugen" button does. Messages go to the front end, or to
-// BatchReport while BatchRunning is set. stubDir overrides the folder of the stub files (""
-// means the program's own directory).
-BuildResult BuildArchive(BuildFrontEnd& ui, const std::string& stubDir = std::string());
+// What one build takes besides Settings.
+struct BuildOptions {
+  // "Anschliessend starten": the finished program is run once it is complete and closed.
+  bool startAfterwards = false;
+  // The folder of the stub files; "" means the program's own directory.
+  std::string stubDir;
+};
+
+// Builds one archive from Settings as the "Archiv erzeugen" button does: the SFX name is trimmed
+// in Settings, the first source path is the source directory and MaxCompression chooses the
+// method. Messages go to the front end, or to BatchReport while BatchRunning is set.
+BuildResult BuildArchive(BuildFrontEnd& ui, const BuildOptions& options = BuildOptions());
 
 // The German message texts.
 extern const char* const kMsgNoName;

@@ -60,11 +60,6 @@ Measure InChild(const std::function<bool()>& body) {
 // The front end of an unattended build: no progress, messages kept for the verdict.
 class QuietFrontEnd : public BuildFrontEnd {
  public:
-  void TakeSettings(TInstallInf&) override {}
-  std::string SfxNameText() override { return Settings.SfxName; }
-  std::string SourceDirText() override { return Settings.SourcePaths.At(0); }
-  bool MaxCompressionChecked() override { return Settings.MaxCompression != 0; }
-  bool StartAfterwardsChecked() override { return false; }
   void ShowProgress(const std::string&) override {}
   void ShowMessage(const std::string& text) override { last = text; }
   void FocusSfxName() override {}
@@ -82,7 +77,9 @@ bool Build(const std::string& source, const std::string& sfx, const std::string&
   Settings.SfxName = sfx;
   Settings.MaxCompression = bzip2 ? 1 : 0;
   QuietFrontEnd ui;
-  return BuildArchive(ui, stubDir) == BuildResult::Success;
+  BuildOptions options;
+  options.stubDir = stubDir;
+  return BuildArchive(ui, options) == BuildResult::Success;
 }
 
 constexpr size_t kChunk = 64000;  // the builder's read buffer

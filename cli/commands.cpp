@@ -322,7 +322,9 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
 
   Settings = record;
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
-  const BuildResult result = BuildArchive(ui, stubDir);
+  BuildOptions build;
+  build.stubDir = stubDir;
+  const BuildResult result = BuildArchive(ui, build);
   return result == BuildResult::Success ? kExitOk : kExitFailed;
 }
 
@@ -351,7 +353,9 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
     }
   }
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
-  const BatchSummary summary = RunBatch(ui, iniPath, stubDir);
+  BuildOptions build;
+  build.stubDir = stubDir;
+  const BatchSummary summary = RunBatch(ui, iniPath, build);
   return summary.fileFound && summary.failed == 0 ? kExitOk : kExitFailed;
 }
 

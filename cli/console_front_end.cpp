@@ -14,14 +14,6 @@ void ConsoleFrontEnd::TakeSettings(TInstallInf& /*settings*/) {
   // There are no fields: the caller has filled Settings itself.
 }
 
-std::string ConsoleFrontEnd::SfxNameText() { return Settings.SfxName; }
-
-std::string ConsoleFrontEnd::SourceDirText() {
-  return Settings.SourcePaths.Count() > 0 ? Settings.SourcePaths.At(0) : std::string();
-}
-
-bool ConsoleFrontEnd::MaxCompressionChecked() { return Settings.MaxCompression != 0; }
-
 void ConsoleFrontEnd::ClearProgress() {
   if (progressWidth_ == 0) return;
   console::Write(err_, "\r" + std::string(progressWidth_, ' ') + "\r");

@@ -15,14 +15,10 @@ class ConsoleFrontEnd : public BatchFrontEnd {
   ConsoleFrontEnd(std::FILE* out, std::FILE* err, bool showProgress);
 
   void TakeSettings(TInstallInf& settings) override;
-  std::string SfxNameText() override;
-  std::string SourceDirText() override;
-  bool MaxCompressionChecked() override;
-  // The console builder never starts the produced program.
-  bool StartAfterwardsChecked() override { return false; }
   void ShowProgress(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void FocusSfxName() override {}
+  // The console builder never starts the produced program.
   void StartProgram(const std::string& /*path*/) override {}
   void FileFailed(const std::string& path, const std::string& reason) override;
   void ShowSettings(const TInstallInf& /*settings*/) override {}

@@ -39,6 +39,7 @@ class BatchRunTest : public ::testing::Test {
     src_ = dir_.Join("src");
     ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/a.txt"), "Inhalt"));
     ini_ = dir_.Join("tambbatch.ini");
+    build_.stubDir = stubDir_;
   }
   void TearDown() override {
     Settings = TInstallInf();
@@ -53,7 +54,7 @@ class BatchRunTest : public ::testing::Test {
     }
     ASSERT_TRUE(testutil::WriteFile(ini_, crlf));
   }
-  BatchSummary Run() { return RunBatch(ui_, ini_, stubDir_); }
+  BatchSummary Run() { return RunBatch(ui_, ini_, build_); }
   // The summary counts each archive once, by its build's result.
   static void ExpectSummary(const BatchSummary& s, bool found, int built, int failed) {
     EXPECT_EQ(s.fileFound, found);
@@ -78,6 +79,7 @@ class BatchRunTest : public ::testing::Test {
   TempDir dir_;
   std::string stubDir_, src_, ini_;
   TInstallInf before_;
+  BuildOptions build_;
   FakeFrontEnd ui_;
 };
 
@@ -115,6 +117,7 @@ TEST_F(BatchRunTest, TwoArchivesFromGlobalDefaultsWithOneOverride) {
                                 "\nArchivName: " + b + "\n" + kSuccessLine + "\n");
   EXPECT_TRUE(ui_.messages.empty()) << "no message box during the run";
   EXPECT_EQ(ui_.flagAtTake, (std::vector<uint8_t>{1, 1})) << "BatchRunning set for each build";
+  EXPECT_TRUE(ui_.started.empty()) << "nothing is started unless asked";
   EXPECT_GE(ui_.repaints, 4);
   ExpectRestored();
 }
@@ -242,6 +245,41 @@ TEST_F(BatchRunTest, ArchivesLeftIncompleteCountAsFailed) {
                                 "\nAbbruch: Kann Datei tambrix.resx nicht \xF6"
                                 "ffnen!\n");
   ExpectRestored();
+}
+
+// "Anschliessend starten" holds for every build of the run; an archive that was not built is not
+// started.
+TEST_F(BatchRunTest, EveryArchiveBuiltIsStartedWhenAsked) {
+  const std::string a = dir_.Join("a.exe");
+  const std::string b = dir_.Join("b.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + src_ + "\n[SFX1]\nSFX_NAME=" + a +
+           "\n[SFX3]\nSFX_NAME=" + b + "\n");
+  build_.startAfterwards = true;
+  ExpectSummary(Run(), true, 2, 1);
+  EXPECT_EQ(ui_.started, (std::vector<std::string>{a, b}));
+  ExpectRestored();
+}
+
+// A front end whose check boxes hold only on and off, as the dialog's do.
+class CheckBoxFrontEnd : public FakeFrontEnd {
+ public:
+  void TakeSettings(TInstallInf& settings) override {
+    FakeFrontEnd::TakeSettings(settings);
+    settings.Terminates = settings.Terminates != 0 ? 1 : 0;
+  }
+};
+
+// Each archive's values pass through the front end's fields before its build, so their limits
+// apply to batch values too; a front end without fields hands them on unchanged.
+TEST_F(BatchRunTest, EachArchiveIsBuiltFromWhatTheFieldsGiveBack) {
+  const std::string out = dir_.Join("t.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=1\nSOURCEPATH=" + src_ + "\nTERMINATION=2\nSFX_NAME=" + out +
+           "\n");
+  CheckBoxFrontEnd boxes;
+  ExpectSummary(RunBatch(boxes, ini_, build_), true, 1, 0);
+  EXPECT_EQ(Archive(out).settings.terminates, 1) << "a check box holds on, not 2";
+  ExpectSummary(Run(), true, 1, 0);
+  EXPECT_EQ(Archive(out).settings.terminates, 2);
 }
 
 TEST_F(BatchRunTest, TheDefaultFileLiesBesideTheProgram) {

@@ -72,7 +72,7 @@ class BuildDriverTest : public ::testing::Test {
 
   BuildResult Build() {
     OsGuard guard(&os_);
-    return BuildArchive(ui_, stubDir_);
+    return testfe::BuildFromFields(ui_, stubDir_);
   }
   sfxtest::Archive Parsed() {
     sfxtest::Archive a;
@@ -162,6 +162,33 @@ TEST_F(BuildDriverTest, Bzip2ArchiveIsLaidOutByteForByte) {
   EXPECT_EQ(ui_.started, std::vector<std::string>{sfx_});
   ASSERT_EQ(ui_.startedSize.size(), 1u);
   EXPECT_EQ(ui_.startedSize[0], static_cast<int64_t>(program_.size()));
+}
+
+// The build takes every value from Settings and its options; the front end is only told.
+TEST_F(BuildDriverTest, TheRecordAloneDrivesTheBuild) {
+  AddSource("a.txt", "a");
+  ui_.fields = TInstallInf();  // fields that would give no name, no source and gzip
+  Settings = TInstallInf();
+  Settings.SourcePaths.Add(src_);
+  Settings.SfxName = " " + sfx_ + "  ";
+  Settings.MaxCompression = 1;
+  BuildOptions options;
+  options.stubDir = stubDir_;
+  options.startAfterwards = true;
+  {
+    OsGuard guard(&os_);
+    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::Success);
+  }
+  EXPECT_EQ(ui_.takes, 0) << "the build never reads the front end's fields";
+  EXPECT_EQ(Settings.SfxName, sfx_) << "trimmed in the record";
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{kSuccess});
+  const sfxtest::Archive a = Parsed();
+  EXPECT_EQ(program_.substr(0, stub1_.size()), stub1_) << "MaxCompression chose tambrix.res1";
+  EXPECT_EQ(a.method, 0);
+  EXPECT_EQ(a.settings.sources, std::vector<std::string>{src_});
+  ASSERT_EQ(a.entries.size(), 1u);
+  EXPECT_EQ(a.entries[0].name, Stored(dir_.Join("src/a.txt")));
+  EXPECT_EQ(ui_.started, std::vector<std::string>{sfx_}) << "started because the options say so";
 }
 
 TEST_F(BuildDriverTest, GzipArchiveUsesTheSecondStubAndInflates) {
@@ -285,7 +312,7 @@ TEST_F(BuildDriverTest, StubsAreFoundBesideTheProgramByDefault) {
   AddSource("a.txt", "a");
   os_.programPath = dir_.Join("prog/tambrix.exe");
   OsGuard guard(&os_);
-  EXPECT_EQ(BuildArchive(ui_), BuildResult::Success);
+  EXPECT_EQ(testfe::BuildFromFields(ui_), BuildResult::Success);
   EXPECT_EQ(testutil::ReadFile(sfx_).substr(0, stub2_.size()), stub2_);
 }
 
@@ -406,7 +433,7 @@ TEST_F(BuildDriverTest, ProgramFileThatCannotBeWrittenIsNoSuccess) {
   ui_.startAfterwards = true;
   FullDiskOs os(sfx_);
   OsGuard guard(&os);
-  EXPECT_EQ(BuildArchive(ui_, stubDir_), BuildResult::FileFailed);
+  EXPECT_EQ(testfe::BuildFromFields(ui_, stubDir_), BuildResult::FileFailed);
   EXPECT_EQ(ui_.messages, std::vector<std::string>{kFailed});
   ASSERT_EQ(ui_.failed.size(), 1u);
   EXPECT_EQ(ui_.failed[0].first, sfx_);

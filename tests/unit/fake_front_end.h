@@ -1,6 +1,6 @@
 // A front end for driving builds and batch runs in tests: its "fields" behave like the dialog's
 // controls (ShowSettings fills them, TakeSettings reads them back), and everything the driver
-// asks of it is recorded.
+// reports to it is recorded. BuildFromFields builds as the dialog's button does.
 #pragma once
 
 #include <cstdio>
@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
 #include "archive/batch_run.h"
+#include "archive/build_driver.h"
+#include "platform/platform.h"
 #include "tests/unit/sfx_test_parser.h"
 
 namespace testfe {
@@ -19,17 +20,12 @@ class FakeFrontEnd : public BatchFrontEnd {
   void TakeSettings(TInstallInf& settings) override {
     ++takes;
     flagAtTake.push_back(BatchRunning);
-    const std::string source = SourceDirText();
+    const std::string source =
+        fields.SourcePaths.Count() > 0 ? fields.SourcePaths.At(0) : std::string();
     settings = fields;
     settings.SourcePaths.Clear();
     settings.SourcePaths.Add(source);
   }
-  std::string SfxNameText() override { return fields.SfxName; }
-  std::string SourceDirText() override {
-    return fields.SourcePaths.Count() > 0 ? fields.SourcePaths.At(0) : std::string();
-  }
-  bool MaxCompressionChecked() override { return fields.MaxCompression != 0; }
-  bool StartAfterwardsChecked() override { return startAfterwards; }
   void ShowProgress(const std::string& text) override { progress.push_back(text); }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void FocusSfxName() override { ++focus; }
@@ -59,7 +55,7 @@ class FakeFrontEnd : public BatchFrontEnd {
   }
 
   TInstallInf fields;
-  bool startAfterwards = false;
+  bool startAfterwards = false;  // the box "Anschliessend starten"
   int takes = 0, focus = 0, beginWait = 0, endWait = 0, repaints = 0;
   std::vector<uint8_t> flagAtTake;
   std::vector<std::string> progress, messages, started, reports;
@@ -67,6 +63,16 @@ class FakeFrontEnd : public BatchFrontEnd {
   std::vector<std::pair<std::string, std::string>> failed;
   std::vector<TInstallInf> shown;
 };
+
+// What the dialog's "Archiv erzeugen" does: the fields into Settings, then the build, with the
+// box "Anschliessend starten" and the given stub folder as its options.
+inline BuildResult BuildFromFields(FakeFrontEnd& ui, const std::string& stubDir = std::string()) {
+  ui.TakeSettings(Settings);
+  BuildOptions options;
+  options.startAfterwards = ui.startAfterwards;
+  options.stubDir = stubDir;
+  return BuildArchive(ui, options);
+}
 
 // Installs an Os for one test and restores the real one afterwards.
 struct OsGuard {

@@ -41,7 +41,7 @@ class SourceNamesTest : public ::testing::Test {
   }
   BuildResult Build() {
     OsGuard guard(&os_);
-    return BuildArchive(ui_, dir_.Join("prog"));
+    return testfe::BuildFromFields(ui_, dir_.Join("prog"));
   }
   // The build was refused with one message naming every given part, and wrote nothing.
   void ExpectRefused(const std::vector<std::string>& named) {
@@ -135,7 +135,9 @@ TEST_F(SourceNamesTest, ABatchRunReportsTheRefusalAndBuildsTheOtherArchives) {
                           dir_.Join("src") + "\r\nSFX_NAME=" + dir_.Join("s.exe") + "\r\n";
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("tambbatch.ini"), ini));
   OsGuard guard(&os_);
-  const BatchSummary summary = RunBatch(ui_, dir_.Join("tambbatch.ini"), dir_.Join("prog"));
+  BuildOptions build;
+  build.stubDir = dir_.Join("prog");
+  const BatchSummary summary = RunBatch(ui_, dir_.Join("tambbatch.ini"), build);
   EXPECT_EQ(summary.built, 1);
   EXPECT_EQ(summary.failed, 1);
   ASSERT_EQ(ui_.reports.size(), 1u);
