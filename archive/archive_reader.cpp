@@ -206,7 +206,7 @@ ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::s
 
 // Where an Authenticode certificate table starts, when the PE security directory names one that
 // ends exactly at the end of the file. 0 when there is none.
-uint64_t CertificateTableStart(ByteSource& src, uint64_t* tableSize) {
+uint64_t CertificateTableStart(ByteSource& src) {
   const uint64_t size = src.Size();
   uint8_t dos[64];
   if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
@@ -247,17 +247,14 @@ uint64_t CertificateTableStart(ByteSource& src, uint64_t* tableSize) {
   if (length == 0 || start <= opt + optionalSize || start >= size || start + length != size) {
     return 0;
   }
-  if (tableSize) *tableSize = length;
   return start;
 }
 
 // The ends the unsigned payload may have had: a signer pads the file with up to 7 zero bytes to a
 // multiple of 8 before the table, and the original length is not recorded anywhere, so each end
 // from the table start downwards over zero bytes is a candidate.
-std::vector<uint64_t> CandidateEnds(ByteSource& src, uint64_t* tableSize) {
-  uint64_t length = 0;
-  const uint64_t table = CertificateTableStart(src, &length);
-  if (tableSize) *tableSize = length;
+std::vector<uint64_t> CandidateEnds(ByteSource& src) {
+  const uint64_t table = CertificateTableStart(src);
   if (table == 0) return {src.Size()};
   std::vector<uint64_t> ends{table};
   uint8_t tail[7] = {};
@@ -271,7 +268,7 @@ std::vector<uint64_t> CandidateEnds(ByteSource& src, uint64_t* tableSize) {
 }  // namespace
 
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
-  const std::vector<uint64_t> ends = CandidateEnds(src, nullptr);
+  const std::vector<uint64_t> ends = CandidateEnds(src);
   std::string firstWhy;
   ReadStatus firstStatus = ReadStatus::Ok;
   for (size_t i = 0; i < ends.size(); ++i) {
