@@ -34,6 +34,13 @@ struct EncodedSize {
   uint64_t out = 0;
 };
 
+// The loop both encoders share: hands every chunk of source to compress, counts it into size.in
+// and reports done; at the end of the input calls finish. Stops at the first failure (a negative
+// source is SourceFailed) and returns it.
+using ChunkCompressor = std::function<EncodeStatus(const uint8_t* data, size_t n)>;
+EncodeStatus FeedChunks(const ChunkSource& source, const ChunkDone& done, EncodedSize& size,
+                        const ChunkCompressor& compress, const std::function<EncodeStatus()>& finish);
+
 // Method 0: one bzip2 stream at block size 900k (bzip2 -9), work factor 0
 // (entry_encoder_bzip2.cpp, links libbz2). A library that cannot start is CompressFailed.
 EncodeStatus EncodeBzip2Entry(const ChunkSource& source, const ByteSink& sink,

@@ -33,25 +33,14 @@ EncodeStatus EncodeBzip2Entry(const ChunkSource& source, const ByteSink& sink,
   size = EncodedSize();
   bz_stream strm{};
   if (BZ2_bzCompressInit(&strm, 9, 0, 0) != BZ_OK) return EncodeStatus::CompressFailed;
-  EncodeStatus status = EncodeStatus::Ok;
-  for (;;) {
-    const uint8_t* data = nullptr;
-    const int64_t n = source(data);
-    if (n < 0) {
-      status = EncodeStatus::SourceFailed;
-      break;
-    }
-    if (n == 0) {
-      status = Pump(strm, BZ_FINISH, sink, size);
-      break;
-    }
-    strm.next_in = const_cast<char*>(reinterpret_cast<const char*>(data));
-    strm.avail_in = static_cast<unsigned int>(n);
-    status = Pump(strm, BZ_RUN, sink, size);
-    if (status != EncodeStatus::Ok) break;
-    size.in += static_cast<uint64_t>(n);
-    if (done) done();
-  }
+  const EncodeStatus status = FeedChunks(
+      source, done, size,
+      [&](const uint8_t* data, size_t n) {
+        strm.next_in = const_cast<char*>(reinterpret_cast<const char*>(data));
+        strm.avail_in = static_cast<unsigned int>(n);
+        return Pump(strm, BZ_RUN, sink, size);
+      },
+      [&] { return Pump(strm, BZ_FINISH, sink, size); });
   BZ2_bzCompressEnd(&strm);
   return status;
 }

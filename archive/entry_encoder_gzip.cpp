@@ -35,27 +35,18 @@ EncodeStatus EncodeGzipEntry(const ChunkSource& source, const ByteSink& sink, co
   if (deflateInit2(&zs, 9, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     return EncodeStatus::NoMemory;
   }
-  EncodeStatus status = EncodeStatus::Ok;
-  for (;;) {
-    const uint8_t* data = nullptr;
-    const int64_t n = source(data);
-    if (n < 0) {
-      status = EncodeStatus::SourceFailed;
-      break;
-    }
-    if (n == 0) {
-      zs.next_in = nullptr;
-      zs.avail_in = 0;
-      status = Pump(zs, Z_FINISH, sink, size);
-      break;
-    }
-    zs.next_in = const_cast<Bytef*>(data);
-    zs.avail_in = static_cast<uInt>(n);
-    status = Pump(zs, Z_NO_FLUSH, sink, size);
-    if (status != EncodeStatus::Ok) break;
-    size.in += static_cast<uint64_t>(n);
-    if (done) done();
-  }
+  const EncodeStatus status = FeedChunks(
+      source, done, size,
+      [&](const uint8_t* data, size_t n) {
+        zs.next_in = const_cast<Bytef*>(data);
+        zs.avail_in = static_cast<uInt>(n);
+        return Pump(zs, Z_NO_FLUSH, sink, size);
+      },
+      [&] {
+        zs.next_in = nullptr;
+        zs.avail_in = 0;
+        return Pump(zs, Z_FINISH, sink, size);
+      });
   deflateEnd(&zs);
   return status;
 }

@@ -91,6 +91,13 @@ void AppendFolded(std::string& out, std::string_view s) {
   for (char c : s) out += static_cast<char>(platform::FoldCase1252(static_cast<unsigned char>(c)));
 }
 
+// The part of a safe stored name that lands below the target: all of it less the leading
+// backslash, or with flat unpacking its last element.
+std::string_view PathBelowTarget(const std::string& stored, bool keepFolders) {
+  const std::string_view name(stored);
+  return keepFolders ? name.substr(1) : name.substr(name.rfind('\\') + 1);
+}
+
 const char kWhyUnsafe[] = "Unsicherer Dateiname im Archiv: ";
 const char kWhySameFile[] = "Zwei Eintr\xE4ge ergeben beim Entpacken dieselbe Datei: ";
 const char kWhyFileIsFolder[] = "Ein Name im Archiv ist zugleich Datei und Verzeichnis: ";
@@ -144,7 +151,7 @@ bool IsSafeStoredName(const std::string& name, std::vector<std::string>* parts) 
 
 std::string UnpackPath(const std::string& stored, bool keepFolders) {
   if (!IsSafeStoredName(stored)) return std::string();
-  return keepFolders ? stored.substr(1) : stored.substr(stored.rfind('\\') + 1);
+  return std::string(PathBelowTarget(stored, keepFolders));
 }
 
 std::vector<PlanProblem> PlanUnpack(size_t count,
@@ -172,8 +179,7 @@ std::vector<PlanProblem> PlanUnpack(size_t count,
       problems.push_back({NameConflict::Unsafe, i, i});
       continue;
     }
-    const std::string_view rel = keepFolders ? std::string_view(stored).substr(1)
-                                             : std::string_view(stored).substr(stored.rfind('\\') + 1);
+    const std::string_view rel = PathBelowTarget(stored, keepFolders);
     for (size_t cut = rel.find('\\'); keepFolders && cut != std::string_view::npos;
          cut = rel.find('\\', cut + 1)) {
       addKey(rel.substr(0, cut), i, true);

@@ -1,0 +1,16 @@
+#include "archive/entry_encoder.h"
+
+EncodeStatus FeedChunks(const ChunkSource& source, const ChunkDone& done, EncodedSize& size,
+                        const ChunkCompressor& compress,
+                        const std::function<EncodeStatus()>& finish) {
+  for (;;) {
+    const uint8_t* data = nullptr;
+    const int64_t n = source(data);
+    if (n < 0) return EncodeStatus::SourceFailed;
+    if (n == 0) return finish();
+    const EncodeStatus status = compress(data, static_cast<size_t>(n));
+    if (status != EncodeStatus::Ok) return status;
+    size.in += static_cast<uint64_t>(n);
+    if (done) done();
+  }
+}
