@@ -174,6 +174,8 @@ std::string TTambrixDlgClient::SourceDirText() {
 BuildOptions TTambrixDlgClient::Options() {
   BuildOptions options;
   options.startAfterwards = Checked(IDC_START_AFTERWARDS);
+  // The dialog names what it cannot read in one message and builds without it.
+  options.skipUnreadable = true;
   return options;
 }
 

@@ -4,31 +4,51 @@
 
 #include "archive/file_helpers.h"
 #include "platform/platform.h"
+#include "settings/settings_block.h"
 #include "settings/settings_file.h"
 #include "support/tus_strings.h"
 
+namespace {
+
+// The status of a failed copy: whose side failed.
+ArchiveWriteStatus CopyFailure(bool writeFailed, ArchiveWriteStatus readFailure) {
+  return writeFailed ? ArchiveWriteStatus::WriteFailed : readFailure;
+}
+
+}  // namespace
+
 ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
                                 const PartOpener& openPart) {
-  if (program == nullptr || stub == nullptr) return ArchiveWriteStatus::StubFailed;
+  if (program == nullptr) return ArchiveWriteStatus::WriteFailed;
+  if (stub == nullptr) return ArchiveWriteStatus::StubFailed;
+  {
+    TInstallInf trimmed = settings;
+    trimmed.TrimTexts();
+    if (!FitsSettingsBlock(trimmed)) return ArchiveWriteStatus::SettingsTooLarge;
+  }
+
   const int64_t stubLength = platform::StreamSize(stub);
   // The settings offset is a 32-bit field: a stub that long could not be pointed past.
-  if (stubLength > int64_t{0xFFFFFFFF} || !CopyHandleBytes(stub, program, stubLength)) {
-    return ArchiveWriteStatus::StubFailed;
+  if (stubLength < 0 || stubLength > int64_t{0xFFFFFFFF}) return ArchiveWriteStatus::StubFailed;
+  bool writeFailed = false;
+  if (!CopyHandleBytes(stub, program, stubLength, &writeFailed)) {
+    return CopyFailure(writeFailed, ArchiveWriteStatus::StubFailed);
   }
 
-  // A failed settings block or offset does not stop the copy: the file is finished as far as it
-  // can be and reported as not whole.
-  const int64_t offset = platform::Tell64(program);
   settings.TrimTexts();
-  bool whole = offset >= 0 && WriteInstallInf(settings, program);
+  const int64_t offset = platform::Tell64(program);
+  if (offset < 0 || !WriteInstallInf(settings, program)) return ArchiveWriteStatus::WriteFailed;
 
   std::FILE* part = openPart();
-  if (part == nullptr || !CopyHandleBytes(part, program, platform::StreamSize(part))) {
-    return ArchiveWriteStatus::PartFailed;
+  const int64_t partLength = part != nullptr ? platform::StreamSize(part) : -1;
+  if (partLength < 0) return ArchiveWriteStatus::PartFailed;
+  if (!CopyHandleBytes(part, program, partLength, &writeFailed)) {
+    return CopyFailure(writeFailed, ArchiveWriteStatus::PartFailed);
   }
 
-  whole = WriteU32(program, static_cast<uint32_t>(offset)) && whole;
   // A program file that did not reach the disk whole is no success, whatever was added.
-  whole = std::fflush(program) == 0 && whole;
-  return whole ? ArchiveWriteStatus::Ok : ArchiveWriteStatus::Incomplete;
+  if (!WriteU32(program, static_cast<uint32_t>(offset)) || std::fflush(program) != 0) {
+    return ArchiveWriteStatus::WriteFailed;
+  }
+  return ArchiveWriteStatus::Ok;
 }

@@ -52,6 +52,9 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const Build
   BatchSummary summary;
   TInstallInf saved;
   TInstallInf defaults;
+  // What the user typed since the last build comes back after the run: the fields go into the
+  // record before it is kept.
+  ui.TakeSettings(Settings);
   saved = Settings;
 
   const std::string file = iniPath.empty() ? BatchFilePath() : iniPath;

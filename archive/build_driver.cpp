@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <random>
+#include <vector>
 
 #include "archive/archive_layout.h"
 #include "archive/archive_writer.h"
@@ -9,6 +11,7 @@
 #include "archive/file_helpers.h"
 #include "archive/source_names.h"
 #include "archive/stored_name.h"
+#include "settings/settings_block.h"
 #include "platform/platform.h"
 #include "support/dir_scanner.h"
 #include "support/file_access.h"
@@ -28,11 +31,10 @@ namespace {
 
 const char* const kBatchAbort = "Abbruch: ";
 const char* const kBatchSuccess = "Erfolg: ";
-const char* const kErrProgramWrite =
-    "Die Programmdatei kann nicht vollst\xE4ndig geschrieben werden";
+const char* const kBatchWarning = "Warnung: ";
 
 // A message box in an interactive build, a line of BatchReport during a batch run.
-void Report(BuildFrontEnd& ui, const char* text, const char* batchPrefix) {
+void Report(BuildFrontEnd& ui, const std::string& text, const char* batchPrefix) {
   if (BatchRunning) {
     BatchReport.Add(std::string(batchPrefix) + text);
   } else {
@@ -40,8 +42,29 @@ void Report(BuildFrontEnd& ui, const char* text, const char* batchPrefix) {
   }
 }
 
+bool IsSeparator(char c, char sep) { return c == sep || (sep == '\\' && (c == '/' || c == ':')); }
+
 bool EndsWithSeparator(const std::string& s, char sep) {
   return !s.empty() && (s.back() == sep || s.back() == '\\' || s.back() == '/');
+}
+
+// The folder part of path with its trailing separator ("C:" for a drive-relative name), or ""
+// for a bare name in the current directory.
+std::string FolderOf(const std::string& path, char sep) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1], sep)) return path.substr(0, i);
+  }
+  return std::string();
+}
+
+std::string UnreadableText(const std::vector<std::string>& folders, bool skipped) {
+  const std::string& first = folders.front();
+  if (folders.size() == 1) {
+    return "Der Ordner " + first + " kann nicht gelesen werden" +
+           (skipped ? " und fehlt im Archiv!" : "!");
+  }
+  return "Der Ordner " + first + " und " + std::to_string(folders.size() - 1) +
+         " weitere k\xF6nnen nicht gelesen werden" + (skipped ? " und fehlen im Archiv!" : "!");
 }
 
 void CloseFile(std::FILE*& f) {
@@ -51,134 +74,264 @@ void CloseFile(std::FILE*& f) {
   }
 }
 
+// One run of the build. It owns everything the run makes (open files, the data file, the program
+// file under its temporary name); whatever is still held when it ends is closed and removed.
+class BuildRun {
+ public:
+  BuildRun(BuildFrontEnd& ui, const BuildOptions& options)
+      : ui_(ui), options_(options), os_(platform::Current()), sfxName_(Settings.SfxName) {}
+  ~BuildRun() {
+    CloseFile(stub_);
+    CloseFile(program_);
+    CloseFile(data_);
+    compressor_.Close();
+    if (!programTemp_.empty()) os_.Remove(programTemp_);
+    if (!dataName_.empty() && FileExists(dataName_)) os_.Remove(dataName_);
+  }
+  BuildRun(const BuildRun&) = delete;
+  BuildRun& operator=(const BuildRun&) = delete;
+
+  BuildResult Run();
+
+ private:
+  BuildResult Fail(BuildResult result, const std::string& text) {
+    Report(ui_, text, kBatchAbort);
+    return result;
+  }
+  bool CheckSource(BuildResult& result);
+  bool CheckOutput(BuildResult& result);
+  bool CreateProgramFile(BuildResult& result);
+
+  BuildFrontEnd& ui_;
+  const BuildOptions& options_;
+  platform::Os& os_;
+  const std::string sfxName_;
+  std::string sourceDir_;
+  std::string stubPath_;
+  std::string programTemp_;  // the program file until it takes its place
+  std::string dataName_;
+  std::FILE* stub_ = nullptr;
+  std::FILE* program_ = nullptr;
+  std::FILE* data_ = nullptr;
+  TCompressor compressor_;
+};
+
+bool BuildRun::CheckSource(BuildResult& result) {
+  sourceDir_ = Settings.SourcePaths.Count() > 0 ? Settings.SourcePaths.At(0) : std::string();
+  if (os_.IsDirectory(sourceDir_)) return true;
+  if (sourceDir_.empty()) {
+    result = Fail(BuildResult::SourceMissing, "Es wurde noch kein Quellverzeichnis angegeben!");
+  } else if (os_.Exists(sourceDir_)) {
+    result = Fail(BuildResult::SourceMissing,
+                  "Das Quellverzeichnis " + sourceDir_ + " ist kein Verzeichnis!");
+  } else {
+    result = Fail(BuildResult::SourceMissing,
+                  "Das Quellverzeichnis " + sourceDir_ + " existiert nicht!");
+  }
+  return false;
+}
+
+// The SFX name may not be a directory, nor one of the files the builder itself runs on: a build
+// would put an archive in place of the stub every later build copies, or of the running program.
+bool BuildRun::CheckOutput(BuildResult& result) {
+  if (os_.IsDirectory(sfxName_)) {
+    result = Fail(BuildResult::OutputRefused,
+                  "Der Archivname " + sfxName_ + " bezeichnet ein Verzeichnis!");
+    return false;
+  }
+  platform::FileId output;
+  if (!os_.Identity(sfxName_, output)) return true;  // no such file yet
+  std::string stubDir = options_.stubDir.empty() ? TUtilVarMan().ProgramDir : options_.stubDir;
+  if (!stubDir.empty() && !EndsWithSeparator(stubDir, os_.Separator())) {
+    stubDir += os_.Separator();
+  }
+  const std::string own[] = {stubDir + layout::kStubBzip2, stubDir + layout::kStubGzip,
+                             os_.ProgramPath()};
+  for (const std::string& path : own) {
+    platform::FileId id;
+    if (!path.empty() && os_.Identity(path, id) && id == output) {
+      result = Fail(BuildResult::OutputRefused,
+                    "Der Archivname " + sfxName_ + " bezeichnet die Programmdatei " + path +
+                        "; sie wird nicht \xFC"
+                        "berschrieben!");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Creates the program file new under a temporary name in the folder of the SFX name, so that
+// renaming it into place later never crosses a volume.
+bool BuildRun::CreateProgramFile(BuildResult& result) {
+  const std::string folder = FolderOf(sfxName_, os_.Separator());
+  if (!folder.empty() && !os_.IsDirectory(folder)) {
+    result = Fail(BuildResult::ProgramCreateFailed,
+                  "Das Verzeichnis " + folder + " f\xFCr das Archiv existiert nicht!");
+    return false;
+  }
+  std::random_device seed;
+  std::minstd_rand numbers(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04x", static_cast<unsigned>(numbers() & 0xFFFF));
+    const std::string candidate = folder + "tbx" + digits + ".tmp";
+    program_ = os_.Open(candidate, "wbx");
+    if (program_ != nullptr) {
+      programTemp_ = candidate;
+      return true;
+    }
+    if (!os_.Exists(candidate)) break;  // not a name taken: the folder cannot be written
+  }
+  result = Fail(BuildResult::ProgramCreateFailed,
+                "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
+  return false;
+}
+
+BuildResult BuildRun::Run() {
+  BuildResult result = BuildResult::Success;
+  if (!CheckSource(result) || !CheckOutput(result)) return result;
+  {
+    TInstallInf trimmed = Settings;
+    trimmed.TrimTexts();
+    if (!FitsSettingsBlock(trimmed)) {
+      return Fail(BuildResult::SettingsTooLarge,
+                  "Die Einstellungen passen nicht in das Archiv: ein Text oder eine Liste ist zu "
+                  "lang!");
+    }
+  }
+
+  // The whole tree is listed and its names judged by the extractor's rules before anything is
+  // written: a tree the extractor would refuse gives no archive at all. An older program file
+  // of the SFX name inside the tree is not packed into its successor.
+  TDirList list;
+  list.Masks.push_back("*.*");
+  list.Recursive = true;
+  list.Sorted = false;
+  platform::FileId output;
+  if (os_.Identity(sfxName_, output)) list.Skip.push_back(output);
+  list.Scan(sourceDir_, false);
+  std::string namesRefused;
+  if (!CheckSourceNames(list.Files, sourceDir_, os_.Separator(), Settings.StoreDirNames != 0,
+                        namesRefused)) {
+    return Fail(BuildResult::NamesRefused, namesRefused);
+  }
+  if (!list.Unreadable.empty()) {
+    for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
+    if (!options_.skipUnreadable) {
+      return Fail(BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
+    }
+    Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
+  }
+
+  const bool maxCompression = Settings.MaxCompression != 0;
+  stubPath_ = options_.stubDir.empty() ? TUtilVarMan().ProgramDir : options_.stubDir;
+  if (!stubPath_.empty() && !EndsWithSeparator(stubPath_, os_.Separator())) {
+    stubPath_ += os_.Separator();
+  }
+  stubPath_ += maxCompression ? layout::kStubBzip2 : layout::kStubGzip;
+  stub_ = FileExists(stubPath_) ? os_.Open(stubPath_, "rb") : nullptr;
+  if (stub_ == nullptr) return Fail(BuildResult::StubMissing, kMsgStubMissing);
+
+  if (!CreateProgramFile(result)) return result;
+
+  dataName_ = MakeTempName("zal");
+  if (dataName_.empty()) {
+    return Fail(BuildResult::DataWriteFailed, "Die Datendatei kann nicht angelegt werden!");
+  }
+  const std::string dataWriteFailed = "Fehler beim Schreiben der Datendatei " + dataName_ + "!";
+
+  compressor_.Method = maxCompression ? layout::kMethodBzip2 : layout::kMethodGzip;
+  compressor_.BufferSize = 64000;
+  compressor_.Buffer.assign(static_cast<size_t>(compressor_.BufferSize), 0);
+  compressor_.OutputPath = dataName_;
+  compressor_.StatusWindow = [this](const std::string& text) { ui_.ShowProgress(text); };
+  compressor_.BytesDone = 0;
+  compressor_.FileCount = static_cast<int32_t>(list.Files.size());
+  compressor_.TotalSize = list.TotalSize;
+  compressor_.TrueTotalSize = list.TrueTotalSize;
+
+  // A source file that cannot be added ends the entries there, and the program file is still
+  // completed around them; a data file that cannot be written ends the build.
+  bool allAdded = true;
+  for (const TFileInfo& file : list.Files) {
+    compressor_.SourcePath = file.Name;
+    compressor_.StoredName = StoredNameOf(file.Name, sourceDir_, os_.Separator());
+    if (!compressor_.AddFile()) {
+      ui_.ShowProgress("");
+      if (compressor_.OutputFailed) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
+      allAdded = false;
+      ui_.FileFailed(file.Name, compressor_.LastError);
+      break;
+    }
+  }
+  const bool dataWhole = compressor_.Finish();
+  ui_.ShowProgress("");
+  if (!dataWhole) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
+
+  const std::string programWriteFailed =
+      "Fehler beim Schreiben der Programmdatei " + sfxName_ + "!";
+  switch (WriteArchive(program_, stub_, Settings, [this]() {
+    data_ = os_.Open(dataName_, "rb");
+    return data_;
+  })) {
+    case ArchiveWriteStatus::Ok:
+      break;
+    case ArchiveWriteStatus::StubFailed:
+      return Fail(BuildResult::StubCopyFailed, kMsgStubCopy);
+    case ArchiveWriteStatus::PartFailed:
+      return Fail(BuildResult::DataCopyFailed, kMsgDataCopy);
+    case ArchiveWriteStatus::SettingsTooLarge:
+      return Fail(BuildResult::SettingsTooLarge,
+                  "Die Einstellungen passen nicht in das Archiv: ein Text oder eine Liste ist zu "
+                  "lang!");
+    case ArchiveWriteStatus::WriteFailed:
+      return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
+  }
+  CloseFile(data_);
+  os_.Remove(dataName_);
+  dataName_.clear();
+  CloseFile(stub_);
+  const bool closed = std::fclose(program_) == 0;
+  program_ = nullptr;
+  if (!closed) return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
+
+  // The finished file takes the place of the SFX name, replacing an older one only now.
+  if (!os_.Replace(programTemp_, sfxName_)) {
+    return Fail(BuildResult::ProgramCreateFailed,
+                os_.Exists(sfxName_)
+                    ? "Die vorhandene Datei " + sfxName_ + " kann nicht ersetzt werden!"
+                    : "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
+  }
+  programTemp_.clear();
+
+  if (allAdded) {
+    Report(ui_, kMsgSuccess, kBatchSuccess);
+  } else {
+    Report(ui_, kMsgFileFailed, "");
+    result = BuildResult::FileFailed;
+  }
+  if (options_.startAfterwards) ui_.StartProgram(sfxName_);
+  return result;
+}
+
 }  // namespace
 
 BuildResult BuildArchive(BuildFrontEnd& ui, const BuildOptions& options) {
-  platform::Os& os = platform::Current();
-
   Settings.SfxName = TrimBlanks(Settings.SfxName);
-  const std::string sfxName = Settings.SfxName;
+  if (BatchRunning) BatchReport.Add("\nArchivName: " + Settings.SfxName);
 
-  if (BatchRunning) BatchReport.Add("\nArchivName: " + sfxName);
-
-  if (sfxName.empty()) {
+  if (Settings.SfxName.empty()) {
     Report(ui, kMsgNoName, kBatchAbort);
     ui.FocusSfxName();
     return BuildResult::NoName;
   }
 
   ui.BeginWait();
-
-  // The whole tree is listed and its names judged by the extractor's rules before anything is
-  // written or removed: a tree the extractor would refuse gives no archive at all.
-  const std::string sourceDir =
-      Settings.SourcePaths.Count() > 0 ? Settings.SourcePaths.At(0) : std::string();
-  TDirList list;
-  list.Masks.push_back("*.*");
-  list.Recursive = true;
-  list.Sorted = false;
-  list.Scan(sourceDir, false);
-  std::string namesRefused;
-  if (!CheckSourceNames(list.Files, sourceDir, os.Separator(), Settings.StoreDirNames != 0,
-                        namesRefused)) {
-    Report(ui, namesRefused.c_str(), kBatchAbort);
-    ui.EndWait();
-    return BuildResult::NamesRefused;
-  }
-
-  // An older program file of that name goes first; if it cannot be deleted, creating the new
-  // one below decides.
-  if (FileExists(sfxName)) os.Remove(sfxName);
-
-  const std::string dataName = MakeTempName("zal");
-
-  const bool maxCompression = Settings.MaxCompression != 0;
-  BuildResult result = BuildResult::Success;
-  std::FILE* stub = nullptr;
-  std::FILE* program = nullptr;
-  std::FILE* data = nullptr;
-
-  TCompressor compressor;
-  compressor.Method = maxCompression ? layout::kMethodBzip2 : layout::kMethodGzip;
-  compressor.BufferSize = 64000;
-  compressor.Buffer.assign(static_cast<size_t>(compressor.BufferSize), 0);
-  compressor.OutputPath = dataName;
-  compressor.StatusWindow = [&ui](const std::string& text) { ui.ShowProgress(text); };
-  compressor.BytesDone = 0;
-
-  bool success = true;
+  BuildResult result;
   {
-    compressor.FileCount = static_cast<int32_t>(list.Files.size());
-    compressor.TotalSize = list.TotalSize;
-    compressor.TrueTotalSize = list.TrueTotalSize;
-
-    for (const TFileInfo& file : list.Files) {
-      compressor.SourcePath = file.Name;
-      compressor.StoredName = StoredNameOf(file.Name, sourceDir, os.Separator());
-      if (!compressor.AddFile()) {
-        success = false;
-        ui.FileFailed(file.Name, compressor.LastError);
-        break;
-      }
-    }
+    BuildRun run(ui, options);
+    result = run.Run();
   }
-  compressor.Close();
-  ui.ShowProgress("");
-
-  do {
-    std::string stubPath = options.stubDir.empty() ? TUtilVarMan().ProgramDir : options.stubDir;
-    if (!stubPath.empty() && !EndsWithSeparator(stubPath, os.Separator())) {
-      stubPath += os.Separator();
-    }
-    stubPath += maxCompression ? layout::kStubBzip2 : layout::kStubGzip;
-    if (!FileExists(stubPath)) {
-      Report(ui, kMsgStubMissing, kBatchAbort);
-      result = BuildResult::StubMissing;
-      break;
-    }
-
-    stub = os.Open(stubPath, "rb");
-    program = os.Open(sfxName, "wb");
-    const ArchiveWriteStatus status = WriteArchive(program, stub, Settings, [&]() {
-      data = os.Open(dataName, "rb");
-      return data;
-    });
-    if (status == ArchiveWriteStatus::StubFailed) {
-      Report(ui, kMsgStubCopy, kBatchAbort);
-      result = BuildResult::StubCopyFailed;
-      break;
-    }
-    if (status == ArchiveWriteStatus::PartFailed) {
-      Report(ui, kMsgDataCopy, kBatchAbort);
-      result = BuildResult::DataCopyFailed;
-      break;
-    }
-
-    const bool written = status == ArchiveWriteStatus::Ok;
-    if (!written) {
-      success = false;
-      ui.FileFailed(sfxName, kErrProgramWrite);
-    }
-    if (success) {
-      Report(ui, kMsgSuccess, kBatchSuccess);
-    } else {
-      Report(ui, kMsgFileFailed, "");
-      result = BuildResult::FileFailed;
-    }
-
-    CloseFile(data);
-    os.Remove(dataName);
-    CloseFile(program);
-    // A failed file still leaves a whole program that can run; one cut short by a failed write
-    // is not started.
-    if (written && options.startAfterwards) ui.StartProgram(sfxName);
-  } while (false);
-
-  CloseFile(stub);
-  CloseFile(program);
-  CloseFile(data);
-  if (!dataName.empty() && FileExists(dataName)) os.Remove(dataName);
-  compressor.Close();
   ui.EndWait();
   return result;
 }

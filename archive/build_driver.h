@@ -25,17 +25,29 @@ class BuildFrontEnd {
   virtual void EndWait() {}
   // A file could not be added: its path and the reason, for front ends that name it.
   virtual void FileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
+  // A directory of the tree could not be read, for front ends that name every one.
+  virtual void FolderUnreadable(const std::string& /*path*/) {}
 };
 
-// The outcome of one build, for front ends that need more than the message (exit codes).
+// The outcome of one build, for front ends that need more than the message (exit codes). Every
+// result but Success and FileFailed leaves no program file and no temporary file behind, and an
+// older program file of that name as it was.
 enum class BuildResult {
-  Success,        // "Das Archiv wurde ordnungsgemäß erstellt!"
-  NoName,         // "Es wurde noch kein Archivname angegeben!"
-  StubMissing,    // "Kann Datei tambrix.resx nicht öffnen!"
-  StubCopyFailed, // "Fehler bei Lesen aus Datei tambrix.resx!"
-  DataCopyFailed, // "Fehler bei Lesen aus der Datendatei!"
-  FileFailed,     // "Fehler bei der Erstellung des Archivs!"
-  NamesRefused,   // names the extractor could not create; nothing was written
+  Success,              // "Das Archiv wurde ordnungsgemäß erstellt!"
+  NoName,               // "Es wurde noch kein Archivname angegeben!"
+  StubMissing,          // "Kann Datei tambrix.resx nicht öffnen!"
+  StubCopyFailed,       // "Fehler bei Lesen aus Datei tambrix.resx!"
+  DataCopyFailed,       // "Fehler bei Lesen aus der Datendatei!"
+  FileFailed,           // "Fehler bei der Erstellung des Archivs!": a source file could not be
+                        // added; the program file holds the entries before it
+  NamesRefused,         // names the extractor could not create
+  SourceMissing,        // no source directory given, or it does not exist or is no directory
+  OutputRefused,        // the SFX name is a directory, a stub file or the running program
+  SettingsTooLarge,     // a text or list too long for the settings block
+  FoldersUnreadable,    // directories of the tree could not be read (and were not to be skipped)
+  ProgramCreateFailed,  // the program file could not be created, or not put in the old one's place
+  ProgramWriteFailed,   // a write to the program file failed (a full disk)
+  DataWriteFailed,      // the temporary data file could not be created or written
 };
 
 // What one build takes besides Settings.
@@ -44,11 +56,18 @@ struct BuildOptions {
   bool startAfterwards = false;
   // The folder of the stub files; "" means the program's own directory.
   std::string stubDir;
+  // Directories of the tree that cannot be read: false refuses the build, naming them; true warns
+  // once and builds without them.
+  bool skipUnreadable = false;
 };
 
 // Builds one archive from Settings as the "Archiv erzeugen" button does: the SFX name is trimmed
 // in Settings, the first source path is the source directory and MaxCompression chooses the
 // method. Messages go to the front end, or to BatchReport while BatchRunning is set.
+//
+// The program file is written under a temporary name beside its final place and takes that place
+// only when every byte is written and the file closed: an older file of the name is replaced
+// then, never deleted before. Nothing of a failed build stays behind.
 BuildResult BuildArchive(BuildFrontEnd& ui, const BuildOptions& options = BuildOptions());
 
 // The German message texts.

@@ -128,7 +128,27 @@ void TCompressor::Close() {
   std::vector<unsigned char>().swap(Buffer);
 }
 
+bool TCompressor::Finish() {
+  if (InFile != nullptr) {
+    std::fclose(InFile);
+    InFile = nullptr;
+  }
+  bool ok = !OutputFailed;
+  if (OutFile != nullptr) {
+    ok = std::fclose(OutFile) == 0 && ok;
+    OutFile = nullptr;
+  }
+  std::vector<unsigned char>().swap(Buffer);
+  return ok;
+}
+
 bool TCompressor::AddFile() {
+  const bool ok = AddOneFile();
+  OutputFailed = !ok && (LastError == kErrNoDataFile || LastError == kErrDataWrite);
+  return ok;
+}
+
+bool TCompressor::AddOneFile() {
   LastError.clear();
   if (SourcePath.empty() || OutputPath.empty() || StoredName.empty()) {
     LastError = OutputPath.empty() ? kErrNoDataFile : kErrNoName;

@@ -18,6 +18,9 @@ class TCompressor {
   // Adds the file SourcePath as StoredName; the first call creates OutputPath and writes the
   // archive header. False on any failure (the data file keeps what was written).
   bool AddFile();
+  // Closes the source and the data file, and tells whether every byte written reached the data
+  // file (false also when a write failed before). No file added: nothing to lose, true.
+  bool Finish();
   // Writes one entry: header with zero date and sizes, compressed data, header again filled in.
   bool WriteEntry(const std::string& sourcePath, const std::string& storedName, uint8_t method);
   // Closes both streams and releases the buffer.
@@ -39,4 +42,9 @@ class TCompressor {
   std::function<void(const std::string&)> StatusWindow;
   // Why the last AddFile failed, in German, for front ends that name it (e.g. file too large).
   std::string LastError;
+  // The last AddFile failed on the data file (not created, a write failed), not on the source.
+  bool OutputFailed = false;
+
+ private:
+  bool AddOneFile();
 };

@@ -17,11 +17,15 @@ constexpr int kLastFallbackNumber = 32766;
 
 }  // namespace
 
-bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count) {
+bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count, bool* writeFailed) {
+  if (writeFailed != nullptr) *writeFailed = false;
   if (count < 0) return false;
   if (count == 0) return true;
   // A handle that is not open fails the first transfer.
-  if (src == nullptr || dst == nullptr) return false;
+  if (src == nullptr || dst == nullptr) {
+    if (writeFailed != nullptr) *writeFailed = dst == nullptr;
+    return false;
+  }
 
   std::vector<unsigned char> buffer;
   try {
@@ -36,7 +40,10 @@ bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count) {
     if (remaining < chunk) chunk = remaining;
     const size_t n = static_cast<size_t>(chunk);
     if (std::fread(buffer.data(), 1, n, src) != n) return false;
-    if (std::fwrite(buffer.data(), 1, n, dst) != n) return false;
+    if (std::fwrite(buffer.data(), 1, n, dst) != n) {
+      if (writeFailed != nullptr) *writeFailed = true;
+      return false;
+    }
     remaining -= chunk;
   }
   return true;

@@ -17,6 +17,8 @@
 
 namespace {
 
+const char kSkipUnreadableHint[] =
+    "Mit --skip-unreadable wird das Archiv ohne diese Ordner erstellt.\n";
 const char kUsageHint[] = "Aufruf: tambrixc --help zeigt alle Befehle und Optionen.\n";
 
 void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
@@ -159,8 +161,10 @@ std::string HelpText() {
          "                           --source und --sfx sind dann freigestellt\n"
          "  --stub-dir VERZ          Ort von tambrix.res1 und tambrix.res2\n"
          "                           (Vorgabe: das Verzeichnis von tambrixc)\n"
+         "  --skip-unreadable        Ordner, die nicht gelesen werden k\xF6nnen, auslassen\n"
+         "                           (sonst bricht der Bau ab und nennt sie)\n"
          "\n"
-         "tambrixc batch [DATEI] [--stub-dir VERZ]\n"
+         "tambrixc batch [DATEI] [--stub-dir VERZ] [--skip-unreadable]\n"
          "  Arbeitet die Steuerdatei ab (Vorgabe: tambbatch.ini neben tambrixc)\n"
          "  und gibt den Bericht aus.\n"
          "\n"
@@ -212,6 +216,7 @@ int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE*
 int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string settingsFile;
   std::string stubDir;
+  bool skipUnreadable = false;
   bool haveSource = false;
   bool haveSfx = false;
   // Options are applied in order after the starting record is chosen, so collect them first.
@@ -227,7 +232,7 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
         "--title",    "--text-file", "--info-before-file", "--info-after-file",
         "--settings", "--stub-dir"};
     static const char* const kFlags[] = {"--max-compression", "--terminates", "--clean-up",
-                                         "--no-target-editable"};
+                                         "--no-target-editable", "--skip-unreadable"};
     bool known = false;
     for (const char* name : kWithValue) {
       if (o.name == name) {
@@ -247,6 +252,8 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       settingsFile = console::PathArg(o.value);
     } else if (o.name == "--stub-dir") {
       stubDir = console::PathArg(o.value);
+    } else if (o.name == "--skip-unreadable") {
+      skipUnreadable = true;
     } else {
       if (o.name == "--source") haveSource = true;
       if (o.name == "--sfx") haveSfx = true;
@@ -313,18 +320,13 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
     }
   }
 
-  // A source that names no directory would silently give an archive without files.
-  const std::string source = record.SourcePaths.Count() > 0 ? record.SourcePaths.At(0) : "";
-  if (source.empty() || !platform::Current().IsDirectory(source)) {
-    Error(err, "Das Quellverzeichnis " + source + " existiert nicht.");
-    return kExitFailed;
-  }
-
   Settings = record;
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
   BuildOptions build;
   build.stubDir = stubDir;
+  build.skipUnreadable = skipUnreadable;
   const BuildResult result = BuildArchive(ui, build);
+  if (result == BuildResult::FoldersUnreadable) console::Write(err, kSkipUnreadableHint);
   return result == BuildResult::Success ? kExitOk : kExitFailed;
 }
 
@@ -333,6 +335,7 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
 int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string iniPath;
   std::string stubDir;
+  bool skipUnreadable = false;
   bool haveFile = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
@@ -343,6 +346,8 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
     if (o.name == "--stub-dir") {
       if (!TakeValue(args, i, o)) return Usage(err, "Die Option --stub-dir braucht einen Wert.");
       stubDir = console::PathArg(o.value);
+    } else if (o.name == "--skip-unreadable" && !o.hasValue) {
+      skipUnreadable = true;
     } else if (args[i].compare(0, 1, "-") == 0 && args[i] != "-") {
       return Usage(err, "Unbekannte Option: " + args[i]);
     } else if (!haveFile) {
@@ -355,6 +360,7 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
   BuildOptions build;
   build.stubDir = stubDir;
+  build.skipUnreadable = skipUnreadable;
   const BatchSummary summary = RunBatch(ui, iniPath, build);
   return summary.fileFound && summary.failed == 0 ? kExitOk : kExitFailed;
 }

@@ -49,6 +49,13 @@ void ConsoleFrontEnd::FileFailed(const std::string& path, const std::string& rea
   console::Write(err_, line + "\n");
 }
 
+void ConsoleFrontEnd::FolderUnreadable(const std::string& path) {
+  ClearProgress();
+  const std::string line = "Ordner " + path + ": kann nicht gelesen werden";
+  Messages.push_back(line);
+  console::Write(err_, line + "\n");
+}
+
 void ConsoleFrontEnd::ShowReport(const std::string& report) {
   ClearProgress();
   Report = report;

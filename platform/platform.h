@@ -40,6 +40,15 @@ struct DirEntry {
   bool foreignName = false;
 };
 
+// What makes a file the same file whatever path names it: device and inode on POSIX, volume
+// serial number and file index on Windows.
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileId& o) const { return volume == o.volume && index == o.index; }
+  bool operator!=(const FileId& o) const { return !(*this == o); }
+};
+
 // Kinds of drive, as GetDriveTypeA reports them.
 enum class DriveKind { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
 
@@ -78,12 +87,16 @@ class Os {
   virtual bool ListDirectory(const std::string& dir, const std::string& mask,
                              std::vector<DirEntry>& out) = 0;
 
-  // Opens a file like fopen (binary modes only: "rb", "wb", "r+b", "ab"). nullptr on failure.
+  // Opens a file like fopen (binary modes only: "rb", "wb", "r+b", "ab", and "wbx", which
+  // creates a new file and fails when one of that name exists). nullptr on failure.
   virtual std::FILE* Open(const std::string& path, const char* mode) = 0;
   // Deletes a file. False when it could not be deleted.
   virtual bool Remove(const std::string& path) = 0;
   // Renames from to to, replacing an existing to. False on failure; then both stay as they were.
   virtual bool Replace(const std::string& from, const std::string& to) = 0;
+  // The identity of the file or directory path names (links followed). False when there is
+  // none to be had (no such file, no rights).
+  virtual bool Identity(const std::string& path, FileId& out) = 0;
   // Creates one directory. False on failure (also when it exists).
   virtual bool MakeDirectory(const std::string& path) = 0;
   // Removes one empty directory.
@@ -152,6 +165,7 @@ class ForwardingOs : public Os {
   std::FILE* Open(const std::string& p, const char* m) override { return inner_.Open(p, m); }
   bool Remove(const std::string& p) override { return inner_.Remove(p); }
   bool Replace(const std::string& f, const std::string& t) override { return inner_.Replace(f, t); }
+  bool Identity(const std::string& p, FileId& o) override { return inner_.Identity(p, o); }
   bool MakeDirectory(const std::string& p) override { return inner_.MakeDirectory(p); }
   bool RemoveDirectory(const std::string& p) override { return inner_.RemoveDirectory(p); }
   std::string TempDirectory() override { return inner_.TempDirectory(); }

@@ -18,6 +18,7 @@ bool IsDescendable(const platform::DirEntry& e) {
 
 void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
   CallCount = 0;
+  Unreadable.clear();
   // No start path lists nothing: on Windows the empty pattern would search the drive's root.
   if (startPath.empty()) {
     CalcTotalSize();
@@ -52,17 +53,35 @@ void TDirList::AddEntry(const std::string& name, uint64_t size, bool foreignName
   SortedFiles.insert(pos, TFileInfo(name, size, foreignName));
 }
 
+bool TDirList::Skipped(const std::string& name) {
+  if (Skip.empty()) return false;
+  platform::FileId id;
+  if (!platform::Current().Identity(name, id)) return false;
+  for (const platform::FileId& skip : Skip) {
+    if (skip == id) return true;
+  }
+  return false;
+}
+
+void TDirList::NoteUnreadable(const std::string& dir) {
+  // A directory is asked for its files and for its subdirectories: one entry for both failures.
+  if (Unreadable.empty() || Unreadable.back() != dir) Unreadable.push_back(dir);
+}
+
 void TDirList::ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
                        bool foreignPath) {
   platform::Os& os = platform::Current();
   std::vector<platform::DirEntry> entries;
-  if (!os.ListDirectory(dir, mask, entries)) return;
+  if (!os.ListDirectory(dir, mask, entries)) {
+    NoteUnreadable(dir);
+    return;
+  }
   const std::string prefix = dir + os.Separator();
   for (const platform::DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
     if (directoriesOnly) {
       if (IsDescendable(e)) AddEntry(prefix + e.name, 0, foreignPath || e.foreignName);
-    } else if (!IsDirectoryEntry(e) && !e.special) {
+    } else if (!IsDirectoryEntry(e) && !e.special && !Skipped(prefix + e.name)) {
       AddEntry(prefix + e.name, e.size, foreignPath || e.foreignName);
     }
   }
@@ -76,7 +95,10 @@ void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, bool forei
   }
   if (!Recursive) return;
   std::vector<platform::DirEntry> subdirs;
-  if (!os.ListDirectory(path, "*.*", subdirs)) return;
+  if (!os.ListDirectory(path, "*.*", subdirs)) {
+    NoteUnreadable(path);
+    return;
+  }
   const std::string::size_type oldLength = path.size();
   for (const platform::DirEntry& e : subdirs) {
     if (!IsDescendable(e)) continue;

@@ -5,12 +5,16 @@
 // system, compressed, ...). Reparse points (junctions, symbolic links to directories) are never
 // descended, so a link cannot make the walk loop. A directory is never listed as a file; POSIX
 // FIFOs, sockets and devices are skipped (opening one would hang a build). A symbolic link to a
-// regular file is listed as that file. What cannot be read is skipped; Scan reports nothing.
+// regular file is listed as that file. A directory that cannot be read is skipped and its path
+// collected in Unreadable, so that the caller can say what is missing. Files whose identity is in
+// Skip (the build's own output) are never listed.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 // One listed file.
 struct TFileInfo {
@@ -38,6 +42,8 @@ class TDirList {
   std::vector<std::string> Masks;       // masks matched in every directory
   std::vector<TFileInfo> Files;         // result in listing order
   std::vector<TFileInfo> SortedFiles;   // result ordered by Name (byte-wise), when Sorted
+  std::vector<platform::FileId> Skip;   // files never listed, whatever path leads to them
+  std::vector<std::string> Unreadable;  // directories that could not be listed, in walk order
   int32_t CallCount = 0;                // directory-listing calls since Scan began
   int32_t TotalSize = 0;                // wrapping 32-bit sum of Size
   uint64_t TrueTotalSize = 0;           // exact sum of TrueSize, for 64-bit percentages
@@ -49,4 +55,6 @@ class TDirList {
   void ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
                bool foreignPath);
   void AddEntry(const std::string& name, uint64_t size, bool foreignName);
+  bool Skipped(const std::string& name);
+  void NoteUnreadable(const std::string& dir);
 };

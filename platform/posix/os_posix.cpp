@@ -83,6 +83,7 @@ bool FlagsOfMode(const char* mode, int& flags) {
       break;
     case 'w':
       flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+      if (std::string(mode).find('x') != std::string::npos) flags |= O_EXCL;
       break;
     case 'a':
       flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
@@ -158,7 +159,10 @@ class PosixOs : public Os {
     }
     const int fl = fcntl(fd, F_GETFL);
     if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    std::FILE* f = fdopen(fd, mode);
+    std::string streamMode = mode;
+    const size_t x = streamMode.find('x');  // exclusive creation is done; fdopen knows no 'x'
+    if (x != std::string::npos) streamMode.erase(x, 1);
+    std::FILE* f = fdopen(fd, streamMode.c_str());
     if (!f) close(fd);
     return f;
   }
@@ -170,6 +174,14 @@ class PosixOs : public Os {
   bool Replace(const std::string& from, const std::string& to) override {
     return !from.empty() && !to.empty() &&
            rename(ToOsPath(from).c_str(), ToOsPath(to).c_str()) == 0;
+  }
+
+  bool Identity(const std::string& path, FileId& out) override {
+    struct stat st;
+    if (path.empty() || stat(ToOsPath(path).c_str(), &st) != 0) return false;
+    out.volume = static_cast<uint64_t>(st.st_dev);
+    out.index = static_cast<uint64_t>(st.st_ino);
+    return true;
   }
 
   bool MakeDirectory(const std::string& path) override {

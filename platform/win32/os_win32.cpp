@@ -4,6 +4,10 @@
 // windows.h maps RemoveDirectory to RemoveDirectoryA; our member of that name must keep it.
 #undef RemoveDirectory
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,6 +71,21 @@ class Win32Os : public Os {
 
   std::FILE* Open(const std::string& path, const char* mode) override {
     if (path.empty()) return nullptr;
+    if (std::string(mode) == "wbx") {
+      // The runtime's fopen knows no exclusive creation: the file is created new by the system
+      // and the stream made on its handle.
+      HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h == INVALID_HANDLE_VALUE) return nullptr;
+      const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
+      if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+      }
+      std::FILE* f = _fdopen(fd, "wb");
+      if (f == nullptr) _close(fd);
+      return f;
+    }
     return std::fopen(path.c_str(), mode);
   }
 
@@ -76,6 +95,23 @@ class Win32Os : public Os {
 
   bool Replace(const std::string& from, const std::string& to) override {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+
+  bool Identity(const std::string& path, FileId& out) override {
+    if (path.empty()) return false;
+    // Attribute access only, shared every way: a file open elsewhere, even for writing, and a
+    // directory (backup semantics) can be asked too.
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return false;
+    out.volume = info.dwVolumeSerialNumber;
+    out.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
   }
 
   bool MakeDirectory(const std::string& path) override {

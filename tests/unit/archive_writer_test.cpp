@@ -110,7 +110,7 @@ TEST_F(ArchiveWriterTest, StubThatCannotBeCopiedStopsBeforeTheBlock) {
 
   {
     std::FILE* stub = OpenStub();
-    EXPECT_EQ(WriteArchive(nullptr, stub, settings_, OpenPart()), ArchiveWriteStatus::StubFailed);
+    EXPECT_EQ(WriteArchive(nullptr, stub, settings_, OpenPart()), ArchiveWriteStatus::WriteFailed);
     std::fclose(stub);
   }
   EXPECT_EQ(opens_, 0);
@@ -139,13 +139,12 @@ TEST_F(ArchiveWriterTest, PartThatCannotBeCopiedLeavesStubAndBlock) {
   EXPECT_EQ(opens_, 2);
 }
 
-// A record the block's counts cannot describe gets no block; the file is finished without it and
-// reported as not whole.
-TEST_F(ArchiveWriterTest, BlockThatCannotBeWrittenMakesTheFileIncomplete) {
+// A record the block's counts cannot describe is refused before a byte is written.
+TEST_F(ArchiveWriterTest, RecordTooLargeForTheBlockWritesNothing) {
   settings_.DialogText = std::string(70000, 'x');
-  EXPECT_EQ(Write(), ArchiveWriteStatus::Incomplete);
-  EXPECT_TRUE(program_ == stub_ + part_ + sfxtest::LE32(uint32_t(stub_.size())));
-  EXPECT_EQ(opens_, 1);
+  EXPECT_EQ(Write(), ArchiveWriteStatus::SettingsTooLarge);
+  EXPECT_EQ(program_, "");
+  EXPECT_EQ(opens_, 0);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ class BatchRunTest : public ::testing::Test {
     Settings.CleanUp = 1;
     Settings.StoreDirNames = 0;
     before_ = Settings;
+    ui_.fields = before_;  // the fields show the record in force
 
     stubDir_ = dir_.Join("prog");
     ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"), "STUB-ONE"));
@@ -116,7 +117,8 @@ TEST_F(BatchRunTest, TwoArchivesFromGlobalDefaultsWithOneOverride) {
   EXPECT_EQ(ui_.reports[0], "\nArchivName: " + a + "\n" + kSuccessLine + "\n" +
                                 "\nArchivName: " + b + "\n" + kSuccessLine + "\n");
   EXPECT_TRUE(ui_.messages.empty()) << "no message box during the run";
-  EXPECT_EQ(ui_.flagAtTake, (std::vector<uint8_t>{1, 1})) << "BatchRunning set for each build";
+  EXPECT_EQ(ui_.flagAtTake, (std::vector<uint8_t>{0, 1, 1}))
+      << "the fields are taken once before the run, then with BatchRunning set for each build";
   EXPECT_TRUE(ui_.started.empty()) << "nothing is started unless asked";
   EXPECT_GE(ui_.repaints, 4);
   ExpectRestored();
@@ -200,8 +202,23 @@ TEST_F(BatchRunTest, NoArchivesGiveAnEmptyReport) {
   WriteIni("[SFX_GLOBAL]\nSOURCEPATH=" + src_ + "\n");
   ExpectSummary(Run(), true, 0, 0);
   EXPECT_EQ(ui_.reports, std::vector<std::string>{""});
-  EXPECT_EQ(ui_.takes, 0);
+  EXPECT_EQ(ui_.takes, 1) << "only the fields as they were before the run";
   ExpectRestored();
+}
+
+// What the user typed since the last build is in the fields only; the run takes it into the
+// record before keeping the record, so it is shown again afterwards.
+TEST_F(BatchRunTest, EditsNotYetBuiltComeBackAfterTheRun) {
+  ui_.fields.SfxName = "getippt.exe";
+  ui_.fields.Command = "neu.bat";
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=1\nSOURCEPATH=" + src_ + "\nSFX_NAME=" + dir_.Join("b.exe") +
+           "\n");
+  ExpectSummary(Run(), true, 1, 0);
+  EXPECT_EQ(Settings.SfxName, "getippt.exe");
+  EXPECT_EQ(Settings.Command, "neu.bat");
+  ASSERT_FALSE(ui_.shown.empty());
+  EXPECT_EQ(ui_.shown.back().SfxName, "getippt.exe");
+  EXPECT_EQ(ui_.shown.back().Command, "neu.bat");
 }
 
 TEST_F(BatchRunTest, AFailingArchiveDoesNotStopTheRun) {

@@ -81,10 +81,14 @@ class BuildDriverTest : public ::testing::Test {
     EXPECT_TRUE(sfxtest::Parse(program_, a, &why)) << why;
     return a;
   }
-  // Every temporary data file of the build is gone.
-  void ExpectDataFileDeleted() {
-    ASSERT_EQ(os_.tempFiles.size(), 1u);
-    EXPECT_FALSE(platform::Real().Exists(os_.tempFiles[0]));
+  // Every temporary file of the build is gone: the data files it made, and any program file
+  // under its temporary name beside the SFX name.
+  void ExpectDataFileDeleted() { ExpectNoTemporaryFiles(); }
+  void ExpectNoTemporaryFiles() {
+    for (const std::string& t : os_.tempFiles) EXPECT_FALSE(platform::Real().Exists(t)) << t;
+    std::vector<platform::DirEntry> left;
+    ASSERT_TRUE(platform::Real().ListDirectory(dir_.path(), "tbx*.tmp", left));
+    EXPECT_TRUE(left.empty()) << left.front().name;
   }
 
   TempDir dir_;
@@ -251,13 +255,31 @@ TEST_F(BuildDriverTest, SettingsBlockWithEmptyStringsTakes28PlusNBytes) {
   EXPECT_EQ(ui_.messages, std::vector<std::string>{kSuccess});
 }
 
-TEST_F(BuildDriverTest, MissingSourceDirectoryGivesAnEmptyArchiveAndSuccess) {
-  ui_.SetSource(dir_.Join("does-not-exist"));
-  EXPECT_EQ(Build(), BuildResult::Success);
-  const sfxtest::Archive a = Parsed();
-  EXPECT_FALSE(a.hasHeader);
-  EXPECT_EQ(a.compressedPart, "");
-  ExpectDataFileDeleted();
+// A source directory that is not there is a failed build naming it, not an empty archive; an
+// older program file stays as it was.
+TEST_F(BuildDriverTest, SourceThatIsNoDirectoryFailsTheBuildAndKeepsTheOldFile) {
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("a-file"), "x"));
+  const std::string missing = dir_.Join("does-not-exist");
+  const std::string file = dir_.Join("a-file");
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "Das Quellverzeichnis " + missing + " existiert nicht!"},
+      {file, "Das Quellverzeichnis " + file + " ist kein Verzeichnis!"},
+      {"", "Es wurde noch kein Quellverzeichnis angegeben!"},
+  };
+  for (const auto& c : cases) {
+    ui_ = FakeFrontEnd();
+    ui_.fields.SfxName = sfx_;
+    ui_.SetSource(c.first);
+    ui_.startAfterwards = true;
+    EXPECT_EQ(Build(), BuildResult::SourceMissing) << c.first;
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{c.second});
+    EXPECT_TRUE(ui_.started.empty());
+    EXPECT_EQ(ui_.endWait, 1);
+    EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+    EXPECT_TRUE(os_.tempFiles.empty()) << "no data file is made";
+    ExpectNoTemporaryFiles();
+  }
 }
 
 // The second of three files cannot be opened: the build stops there but completes the program
@@ -294,7 +316,7 @@ TEST_F(BuildDriverTest, UnreadableSecondFileFailsTheBuildButCompletesTheFile) {
   EXPECT_EQ(a.leftover, "");
 }
 
-TEST_F(BuildDriverTest, MissingStubDeletesTheOldFileAndCreatesNothing) {
+TEST_F(BuildDriverTest, MissingStubKeepsTheOldFileAndCreatesNothing) {
   AddSource("a.txt", "a");
   ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
   platform::Real().Remove(dir_.Join("prog/tambrix.res2"));
@@ -302,10 +324,10 @@ TEST_F(BuildDriverTest, MissingStubDeletesTheOldFileAndCreatesNothing) {
   EXPECT_EQ(Build(), BuildResult::StubMissing);
   EXPECT_EQ(ui_.messages, std::vector<std::string>{"Kann Datei tambrix.resx nicht \xF6"
                                                    "ffnen!"});
-  EXPECT_FALSE(platform::Real().Exists(sfx_));
+  EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
   EXPECT_TRUE(ui_.started.empty());
   EXPECT_EQ(ui_.endWait, 1);
-  ExpectDataFileDeleted();
+  ExpectNoTemporaryFiles();
 }
 
 TEST_F(BuildDriverTest, StubsAreFoundBesideTheProgramByDefault) {
@@ -329,27 +351,44 @@ TEST_F(BuildDriverTest, BlankNameAsksForANameAndTouchesNothing) {
   EXPECT_EQ(Settings.SfxName, "");
 }
 
-TEST_F(BuildDriverTest, UncreatableProgramFileIsAFailedStubCopy) {
+// Where the program file cannot go, the message says so and names the place, before anything is
+// compressed.
+TEST_F(BuildDriverTest, ProgramFileThatCannotBeCreatedIsNamed) {
   AddSource("a.txt", "a");
-  sfx_ = dir_.Join("no/such/dir/out.exe");
+  const std::string folder = dir_.Join("no/such/dir") + testutil::Sep();
+  sfx_ = folder + "out.exe";
   ui_.fields.SfxName = sfx_;
   ui_.startAfterwards = true;
-  EXPECT_EQ(Build(), BuildResult::StubCopyFailed);
-  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Fehler bei Lesen aus Datei tambrix.resx!"});
+  EXPECT_EQ(Build(), BuildResult::ProgramCreateFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Das Verzeichnis " + folder +
+                                                   " f\xFCr das Archiv existiert nicht!"});
   EXPECT_TRUE(ui_.started.empty());
-  ExpectDataFileDeleted();
+  EXPECT_TRUE(os_.tempFiles.empty()) << "nothing compressed for nothing";
+  EXPECT_FALSE(platform::Real().Exists(sfx_));
+
+  // The SFX name is a directory: refused, the directory untouched.
+  ui_ = FakeFrontEnd();
+  ui_.SetSource(src_);
+  sfx_ = dir_.Join("prog");
+  ui_.fields.SfxName = sfx_;
+  EXPECT_EQ(Build(), BuildResult::OutputRefused);
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{"Der Archivname " + sfx_ + " bezeichnet ein Verzeichnis!"});
+  EXPECT_TRUE(platform::Real().IsDirectory(sfx_));
+  EXPECT_EQ(testutil::ReadFile(dir_.Join("prog/tambrix.res2")), stub2_);
 }
 
-TEST_F(BuildDriverTest, UnreadableDataFileLeavesTheProgramFileAsWritten) {
+// The data file cannot be read back: no program file, the old one kept.
+TEST_F(BuildDriverTest, UnreadableDataFileLeavesNoProgramFile) {
   AddSource("a.txt", "a");
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
   os_.failDataRead = true;
+  ui_.startAfterwards = true;
   EXPECT_EQ(Build(), BuildResult::DataCopyFailed);
   EXPECT_EQ(ui_.messages, std::vector<std::string>{"Fehler bei Lesen aus der Datendatei!"});
-  const std::string program = testutil::ReadFile(sfx_);
-  sfxtest::SettingsBlock s;
-  ASSERT_TRUE(sfxtest::ParseSettings(program, stub2_.size(), program.size(), s));
-  EXPECT_EQ(program.size(), stub2_.size() + s.size) << "stub and settings block, nothing more";
-  ExpectDataFileDeleted();
+  EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+  EXPECT_TRUE(ui_.started.empty());
+  ExpectNoTemporaryFiles();
 }
 
 TEST_F(BuildDriverTest, BatchModeWritesReportLinesInsteadOfMessages) {
@@ -364,7 +403,7 @@ TEST_F(BuildDriverTest, BatchModeWritesReportLinesInsteadOfMessages) {
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), stub2_));
   os_.failPath = dir_.Join("src/a.txt");
   EXPECT_EQ(Build(), BuildResult::FileFailed);
-  os_.failPath = dir_.Join("prog/tambrix.res2");
+  os_.unreadablePath = dir_.Join("prog/tambrix.res2");
   EXPECT_EQ(Build(), BuildResult::StubCopyFailed);
   BatchRunning = 0;
 
@@ -406,21 +445,161 @@ TEST_F(BuildDriverTest, FileOver2GiBIsAFailedFileWithItsReason) {
   testutil::WriteFile(dir_.Join("src/huge.bin"), "");
 }
 
-// An Os whose program file swallows writes until they reach the disk, where they fail.
+// The SFX name may name a file the builder runs on by any spelling: it is refused before anything
+// is made, with the file named, and the file stays.
+TEST_F(BuildDriverTest, OutputThatIsAStubOrTheRunningProgramIsRefused) {
+  AddSource("a.txt", "a");
+  const std::string program = dir_.Join("prog/tambrix.exe");
+  ASSERT_TRUE(testutil::WriteFile(program, "MZ builder"));
+  os_.programPath = program;
+  const std::string sep = testutil::Sep();
+  const std::string stub1 = stubDir_ + sep + "tambrix.res1";
+  const std::string stub2 = stubDir_ + sep + "tambrix.res2";
+  const std::pair<std::string, std::string> cases[] = {
+      {stubDir_ + sep + "." + sep + "tambrix.res2", stub2},
+      {dir_.Join("src") + sep + ".." + sep + "prog" + sep + "tambrix.res1", stub1},
+      {stubDir_ + sep + "." + sep + "tambrix.exe", program},
+  };
+  for (const auto& c : cases) {
+    ui_.messages.clear();
+    ui_.fields.SfxName = c.first;
+    EXPECT_EQ(Build(), BuildResult::OutputRefused) << c.first;
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{"Der Archivname " + c.first +
+                                                     " bezeichnet die Programmdatei " + c.second +
+                                                     "; sie wird nicht \xFC"
+                                                     "berschrieben!"});
+  }
+  EXPECT_EQ(testutil::ReadFile(stub1), stub1_);
+  EXPECT_EQ(testutil::ReadFile(stub2), stub2_);
+  EXPECT_EQ(testutil::ReadFile(program), "MZ builder");
+  EXPECT_TRUE(os_.tempFiles.empty());
+  std::vector<platform::DirEntry> left;
+  ASSERT_TRUE(platform::Real().ListDirectory(stubDir_, "tbx*.tmp", left));
+  EXPECT_TRUE(left.empty());
+}
+
+// The program file inside the source tree is never packed into its successor, and a data file
+// in a temporary folder inside the tree is not packed either.
+TEST_F(BuildDriverTest, TheBuildsOwnFilesInsideTheSourceAreNotPacked) {
+  AddSource("a.txt", "eins");
+  AddSource("tmp/keep.txt", "zwei");
+  sfx_ = dir_.Join("src/out.exe");
+  ui_.fields.SfxName = sfx_;
+  os_.tempDirectory = dir_.Join("src/tmp") + testutil::Sep();
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(Build(), BuildResult::Success) << round;
+    const sfxtest::Archive a = Parsed();
+    std::vector<std::string> names;
+    for (const sfxtest::Entry& e : a.entries) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{Stored(dir_.Join("src/a.txt")),
+                                               Stored(dir_.Join("src/tmp/keep.txt"))}))
+        << "round " << round;
+    EXPECT_EQ(a.fileCount, 2u);
+  }
+  ExpectNoTemporaryFiles();
+  std::vector<platform::DirEntry> left;
+  ASSERT_TRUE(platform::Real().ListDirectory(dir_.Join("src"), "tbx*.tmp", left));
+  EXPECT_TRUE(left.empty());
+}
+
+// Directories that cannot be listed are never dropped in silence: refused and named, or, where
+// the options say so, named once and left out.
+TEST_F(BuildDriverTest, UnreadableFoldersAreNamed) {
+  AddSource("a.txt", "a");
+  AddSource("locked/x.txt", "x");
+  AddSource("sub/locked2/y.txt", "y");
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  const std::string locked = dir_.Join("src/locked");
+  const std::string locked2 = dir_.Join("src/sub/locked2");
+  os_.unlistable = {locked, locked2};
+
+  EXPECT_EQ(Build(), BuildResult::FoldersUnreadable);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Der Ordner " + locked +
+                                                   " und 1 weitere k\xF6nnen nicht gelesen "
+                                                   "werden!"});
+  EXPECT_EQ(ui_.unreadable, (std::vector<std::string>{locked, locked2}));
+  EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+  ExpectNoTemporaryFiles();
+
+  // Skipped: one warning, then the build as before, without them.
+  ui_.messages.clear();
+  ui_.unreadable.clear();
+  {
+    OsGuard guard(&os_);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = stubDir_;
+    options.skipUnreadable = true;
+    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::Success);
+  }
+  EXPECT_EQ(ui_.messages, (std::vector<std::string>{
+                              "Der Ordner " + locked +
+                                  " und 1 weitere k\xF6nnen nicht gelesen werden und fehlen im "
+                                  "Archiv!",
+                              kSuccess}));
+  const sfxtest::Archive a = Parsed();
+  ASSERT_EQ(a.entries.size(), 1u);
+  EXPECT_EQ(a.entries[0].name, Stored(dir_.Join("src/a.txt")));
+
+  // One folder, in a batch run: a warning line of its own.
+  os_.unlistable = {locked};
+  BatchRunning = 1;
+  {
+    OsGuard guard(&os_);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = stubDir_;
+    options.skipUnreadable = true;
+    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::Success);
+  }
+  BatchRunning = 0;
+  EXPECT_EQ(BatchReport.Strings,
+            (std::vector<std::string>{
+                "\nArchivName: " + sfx_,
+                "Warnung: Der Ordner " + locked + " kann nicht gelesen werden und fehlt im Archiv!",
+                "Erfolg: " + kSuccess}));
+}
+
+// A finished program takes the place of an older file of its name only at the end. Where the
+// system will not replace a read-only file (Windows), the build says so and the old file stays;
+// a POSIX rename replaces it as the deletion before did.
+TEST_F(BuildDriverTest, AnOlderFileIsReplacedOnlyByAFinishedOne) {
+  AddSource("a.txt", "a");
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  EXPECT_EQ(Build(), BuildResult::Success);
+  EXPECT_EQ(Parsed().entries.size(), 1u);
+  ExpectNoTemporaryFiles();
+
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  ASSERT_TRUE(testutil::MakeReadOnly(sfx_));
+  ui_.messages.clear();
+  const BuildResult result = Build();
+#ifdef _WIN32
+  EXPECT_EQ(result, BuildResult::ProgramCreateFailed);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Die vorhandene Datei " + sfx_ +
+                                                   " kann nicht ersetzt werden!"});
+  EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+#else
+  EXPECT_EQ(result, BuildResult::Success);
+  EXPECT_EQ(Parsed().entries.size(), 1u);
+#endif
+  ExpectNoTemporaryFiles();
+  testutil::MakeWritable(sfx_);
+}
+
+// An Os whose new files swallow writes until they reach the disk, where they fail: the program
+// file is created new under its temporary name.
 class FullDiskOs : public RecordingOs {
  public:
-  explicit FullDiskOs(const std::string& program) : program_(program) {}
   std::FILE* Open(const std::string& p, const char* m) override {
-    if (p == program_ && std::string(m) == "wb") return std::fopen("/dev/full", "wb");
+    if (std::string(m) == "wbx") return std::fopen("/dev/full", "wb");
     return RecordingOs::Open(p, m);
   }
-
- private:
-  std::string program_;
 };
 
-// A program file that cannot be written whole is a failed build, never a success, and is not
-// started.
+// A program file that cannot be written whole is a failed build, never a success: it is not
+// started, nothing of it is left, and the older file stays.
 TEST_F(BuildDriverTest, ProgramFileThatCannotBeWrittenIsNoSuccess) {
   {
     std::FILE* full = std::fopen("/dev/full", "wb");
@@ -429,15 +608,17 @@ TEST_F(BuildDriverTest, ProgramFileThatCannotBeWrittenIsNoSuccess) {
   }
   // Everything fits the stream's buffer, so the failure shows only when it is flushed.
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), "MZ"));
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
   AddSource("a.txt", "a");
   ui_.startAfterwards = true;
-  FullDiskOs os(sfx_);
+  FullDiskOs os;
   OsGuard guard(&os);
-  EXPECT_EQ(testfe::BuildFromFields(ui_, stubDir_), BuildResult::FileFailed);
-  EXPECT_EQ(ui_.messages, std::vector<std::string>{kFailed});
-  ASSERT_EQ(ui_.failed.size(), 1u);
-  EXPECT_EQ(ui_.failed[0].first, sfx_);
+  EXPECT_EQ(testfe::BuildFromFields(ui_, stubDir_), BuildResult::ProgramWriteFailed);
+  EXPECT_EQ(ui_.messages,
+            std::vector<std::string>{"Fehler beim Schreiben der Programmdatei " + sfx_ + "!"});
+  EXPECT_TRUE(ui_.failed.empty()) << "no source file is blamed";
   EXPECT_TRUE(ui_.started.empty());
+  EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
   ASSERT_EQ(os.tempFiles.size(), 1u);
   EXPECT_FALSE(platform::Real().Exists(os.tempFiles[0]));
 }

@@ -41,6 +41,7 @@ class FakeFrontEnd : public BatchFrontEnd {
   void FileFailed(const std::string& path, const std::string& reason) override {
     failed.emplace_back(path, reason);
   }
+  void FolderUnreadable(const std::string& path) override { unreadable.push_back(path); }
   void ShowSettings(const TInstallInf& settings) override {
     fields = settings;
     shown.push_back(settings);
@@ -61,6 +62,7 @@ class FakeFrontEnd : public BatchFrontEnd {
   std::vector<std::string> progress, messages, started, reports;
   std::vector<int64_t> startedSize;
   std::vector<std::pair<std::string, std::string>> failed;
+  std::vector<std::string> unreadable;
   std::vector<TInstallInf> shown;
 };
 
@@ -91,6 +93,8 @@ class RecordingOs : public platform::ForwardingOs {
   }
   std::FILE* Open(const std::string& p, const char* m) override {
     if (p == failPath && (failMode.empty() || failMode == m)) return nullptr;
+    // Opened, but every read fails.
+    if (p == unreadablePath && std::string(m) == "rb") return inner_.Open(p, "ab");
     if (failDataRead && !tempFiles.empty() && p == tempFiles.back() && std::string(m) == "rb") {
       return nullptr;
     }
@@ -99,11 +103,23 @@ class RecordingOs : public platform::ForwardingOs {
   std::string ProgramPath() override {
     return programPath.empty() ? inner_.ProgramPath() : programPath;
   }
+  std::string TempDirectory() override {
+    return tempDirectory.empty() ? inner_.TempDirectory() : tempDirectory;
+  }
+  bool ListDirectory(const std::string& d, const std::string& m,
+                     std::vector<platform::DirEntry>& o) override {
+    for (const std::string& u : unlistable) {
+      if (u == d) return false;
+    }
+    return inner_.ListDirectory(d, m, o);
+  }
 
   std::vector<std::string> tempFiles;
-  std::string failPath, failMode;
+  std::string failPath, failMode, unreadablePath;
   bool failDataRead = false;
   std::string programPath;
+  std::string tempDirectory;            // with a trailing separator; "" for the real one
+  std::vector<std::string> unlistable;  // directories whose listing fails
 };
 
 // The record as the tests' own settings-block encoder sees it.

@@ -47,6 +47,20 @@ bool MakeDirs(const std::string& path) {
   return !ec;
 }
 
+bool MakeReadOnly(const std::string& path) {
+  std::error_code ec;
+  fs::permissions(fs::path(path), fs::perms::owner_write | fs::perms::group_write |
+                                      fs::perms::others_write,
+                  fs::perm_options::remove, ec);
+  return !ec;
+}
+
+bool MakeWritable(const std::string& path) {
+  std::error_code ec;
+  fs::permissions(fs::path(path), fs::perms::owner_write, fs::perm_options::add, ec);
+  return !ec;
+}
+
 bool WriteFile(const std::string& path, const std::string& bytes) {
   const fs::path p(path);
   if (p.has_parent_path()) MakeDirs(p.parent_path().string());

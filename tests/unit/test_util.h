@@ -30,6 +30,9 @@ std::string ReadFile(const std::string& path, bool* ok = nullptr);
 bool MakeDirs(const std::string& path);
 // Removes a tree.
 void RemoveTree(const std::string& path);
+// Takes every write permission from a file (the read-only attribute on Windows), or gives it back.
+bool MakeReadOnly(const std::string& path);
+bool MakeWritable(const std::string& path);
 // The platform separator as a string.
 std::string Sep();
 
