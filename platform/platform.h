@@ -92,7 +92,8 @@ class Os {
   virtual std::FILE* Open(const std::string& path, const char* mode) = 0;
   // Deletes a file. False when it could not be deleted.
   virtual bool Remove(const std::string& path) = 0;
-  // Renames from to to, replacing an existing to. False on failure; then both stay as they were.
+  // Renames from to to, replacing an existing to (on Windows never a read-only one). False on
+  // failure; then both stay as they were.
   virtual bool Replace(const std::string& from, const std::string& to) = 0;
   // The identity of the file or directory path names (links followed). False when there is
   // none to be had (no such file, no rights).

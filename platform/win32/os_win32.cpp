@@ -94,6 +94,13 @@ class Win32Os : public Os {
   }
 
   bool Replace(const std::string& from, const std::string& to) override {
+    // Windows refuses to replace a read-only file; Wine's MoveFileEx does not, so the rule is
+    // kept here and the builder behaves the same on both.
+    const DWORD target = GetFileAttributesA(to.c_str());
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
 

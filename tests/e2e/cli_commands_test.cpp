@@ -280,6 +280,89 @@ TEST_F(CliTest, BuildFailuresGiveTheGermanMessageAndExitOne) {
   EXPECT_NE(r.err.find("Es wurde noch kein Archivname angegeben!"), std::string::npos) << r.err;
 }
 
+// An Os on which some directories cannot be listed, as with missing rights.
+class UnlistableOs : public platform::ForwardingOs {
+ public:
+  explicit UnlistableOs(std::vector<std::string> dirs)
+      : ForwardingOs(platform::Real()), dirs_(std::move(dirs)) {}
+  bool ListDirectory(const std::string& d, const std::string& m,
+                     std::vector<platform::DirEntry>& o) override {
+    for (const std::string& dir : dirs_) {
+      if (d == dir) return false;
+    }
+    return inner_.ListDirectory(d, m, o);
+  }
+
+ private:
+  std::vector<std::string> dirs_;
+};
+
+// A folder the scanner cannot read fails the console build, naming each one; --skip-unreadable
+// builds without them after a warning.
+TEST_F(CliTest, UnreadableFoldersFailTheBuildUnlessSkipped) {
+  MakeSourceTree();
+  const std::string sep = testutil::Sep();
+  const std::string sub = "src" + sep + "sub";
+  const std::string deep = sub + sep + "deep";
+  UnlistableOs os({deep});
+  platform::SetForTesting(&os);
+  RunResult r = Run({"build", "--source", "src", "--sfx", "x.exe", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Ordner " + deep + ": kann nicht gelesen werden"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Der Ordner " + deep + " kann nicht gelesen werden!"), std::string::npos);
+  EXPECT_NE(r.err.find("--skip-unreadable"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+
+  r = Run({"build", "--source", "src", "--sfx", "x.exe", "--stub-dir", stubs_,
+           "--skip-unreadable"});
+  platform::SetForTesting(nullptr);
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.err.find("kann nicht gelesen werden und fehlt im Archiv!"), std::string::npos)
+      << r.err;
+  const RunResult listed = Run({"list", "x.exe"});
+  EXPECT_EQ(listed.code, kExitOk);
+  EXPECT_NE(listed.out.find("b.bin"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("bersicht.txt"), std::string::npos) << listed.out;
+}
+
+// The output may not be a folder, nor a stub file by another spelling; a source must be a
+// folder. Each is refused with the path named, and nothing changes.
+TEST_F(CliTest, OutputAndSourceThatCannotBeUsedAreNamed) {
+  MakeSourceTree();
+  const std::string sep = testutil::Sep();
+  const std::string stub = stubs_ + sep + "." + sep + "tambrix.res2";
+  RunResult r = Run({"build", "--source", "src", "--sfx", stub, "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Der Archivname " + stub + " bezeichnet die Programmdatei"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(testutil::ReadFile(dir_.Join("stubs/tambrix.res2")), "MZ placeholder gzip stub!");
+
+  r = Run({"build", "--source", "src", "--sfx", "src", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Der Archivname src bezeichnet ein Verzeichnis!"), std::string::npos)
+      << r.err;
+
+  const std::string file = "src" + sep + "a.txt";
+  r = Run({"build", "--source", file, "--sfx", "x.exe", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("Das Quellverzeichnis " + file + " ist kein Verzeichnis!"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+
+  // The archive inside its own source: the second build does not pack the first.
+  const std::string inside = "src" + sep + "out.exe";
+  ASSERT_EQ(Run({"build", "--source", "src", "--sfx", inside, "--stub-dir", stubs_}).code,
+            kExitOk);
+  ASSERT_EQ(Run({"build", "--source", "src", "--sfx", inside, "--stub-dir", stubs_}).code,
+            kExitOk);
+  const RunResult listed = Run({"list", inside});
+  EXPECT_EQ(listed.out.find("out.exe", listed.out.find("a.txt")), std::string::npos)
+      << listed.out;
+}
+
 TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(Run({}).code, kExitUsage);
   EXPECT_EQ(Run({"pack"}).code, kExitUsage);
@@ -302,7 +385,8 @@ TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
   for (const char* word : {"build", "batch", "list", "verify", "extract", "--source", "--sfx",
                            "--max-compression", "--target-dir", "--command", "--title",
                            "--text-file", "--info-before-file", "--info-after-file", "--terminates",
-                           "--clean-up", "--no-target-editable", "--settings", "--stub-dir"}) {
+                           "--clean-up", "--no-target-editable", "--settings", "--stub-dir",
+                           "--skip-unreadable"}) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(Run({"build", "--help"}).code, kExitOk);

@@ -34,7 +34,6 @@ const char kMsgNoName[] = "Es wurde noch kein Archivname angegeben!";
 const char kMsgStubMissing[] =
     "Kann Datei tambrix.resx nicht \xF6"
     "ffnen!";
-const char kMsgStubCopy[] = "Fehler bei Lesen aus Datei tambrix.resx!";
 const char kMsgFileFailed[] = "Fehler bei der Erstellung des Archivs!";
 const char kMsgBatchMissing[] = "Kann Datei tambbatch.ini nicht finden!";
 const char kMsgScreen[] =
@@ -1120,7 +1119,17 @@ TEST_F(GuiTest, BlankArchiveNameIsRefusedAndFocusGoesToTheNameField) {
   EXPECT_EQ(program_.Text(kSfxName), "   ");
 }
 
-TEST_F(GuiTest, MissingStubIsReportedAndNoArchiveIsLeft) {
+// Nothing of a failed build is left in the folder of the archive: no new file, no temporary one.
+// An older program of the name stays as it was.
+void ExpectOnlyTheOlderFile(const std::string& folder, const std::string& sfx) {
+  EXPECT_EQ(ReadBytes(sfx), "an older file");
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA((folder + "\\tbx*.tmp").c_str(), &data);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE) << "left behind: " << data.cFileName;
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
+}
+
+TEST_F(GuiTest, MissingStubIsReportedAndTheOlderFileStays) {
   std::string src = MakeSourceTree();
   std::string sfx = work_ + "\\old.exe";
   ASSERT_TRUE(WriteBytes(sfx, "an older file"));
@@ -1128,7 +1137,101 @@ TEST_F(GuiTest, MissingStubIsReportedAndNoArchiveIsLeft) {
   StartForBuild(src, sfx);
   program_.PostClick(kBuild);
   EXPECT_EQ(program_.AnswerMessageBox(), kMsgStubMissing);
-  EXPECT_FALSE(Exists(sfx));
+  ExpectOnlyTheOlderFile(work_, sfx);
+}
+
+// A source folder that is not there is a failed build that names it, not an empty archive.
+TEST_F(GuiTest, SourceDirectoryThatDoesNotExistIsAFailedBuild) {
+  std::string sfx = work_ + "\\old.exe";
+  ASSERT_TRUE(WriteBytes(sfx, "an older file"));
+  const std::string missing = work_ + "\\nirgends";
+  StartForBuild(missing, sfx);
+  program_.PostClick(kBuild);
+  EXPECT_EQ(program_.AnswerMessageBox(), "Das Quellverzeichnis " + missing + " existiert nicht!");
+  ExpectOnlyTheOlderFile(work_, sfx);
+  EXPECT_EQ(program_.Text(kSourceDir), missing) << "the field keeps what was typed";
+}
+
+// The archive's name may not be one of the builder's own files: the stub stays whole.
+TEST_F(GuiTest, ArchiveNameThatIsTheStubIsRefused) {
+  std::string src = MakeSourceTree();
+  const std::string stub = app_ + "\\tambrix.res2";
+  ASSERT_TRUE(Exists(stub));
+  const std::string typed = app_ + "\\.\\TAMBRIX.RES2";
+  StartForBuild(src, typed);
+  program_.PostClick(kBuild);
+  // The stub is named as the builder finds it beside itself.
+  const std::string message = program_.AnswerMessageBox();
+  const std::string start = "Der Archivname " + typed + " bezeichnet die Programmdatei ";
+  const std::string end = "tambrix.res2; sie wird nicht \xFC"
+                          "berschrieben!";
+  EXPECT_EQ(message.compare(0, start.size(), start), 0) << message;
+  ASSERT_GE(message.size(), end.size());
+  EXPECT_EQ(message.substr(message.size() - end.size()), end) << message;
+  EXPECT_EQ(ReadBytes(stub), stub2_);
+}
+
+// The wide-character form of a long path, for the system calls that take one.
+std::wstring LongPath(const std::string& path) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &w[0], n);
+  w.resize(n - 1);
+  return L"\\\\?\\" + w;
+}
+
+void RemoveLongTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = dir + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveLongTree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+  }
+  RemoveDirectoryW(dir.c_str());
+}
+
+// A folder the builder cannot read (here: its path is longer than the ANSI calls take) is named
+// in one message with the count, and the archive is built without it.
+TEST_F(GuiTest, UnreadableFolderIsNamedOnceAndTheBuildGoesOn) {
+  std::string src = MakeSourceTree();
+  const std::string level(100, 'd');
+  std::string deep = src;
+  while (deep.size() < 2 * MAX_PATH) {
+    deep += "\\" + level;
+    ASSERT_TRUE(CreateDirectoryW(LongPath(deep).c_str(), nullptr)) << deep.size();
+  }
+  struct Cleanup {
+    std::wstring top;
+    ~Cleanup() { RemoveLongTree(top); }
+  } cleanup{LongPath(src + "\\" + level)};
+  HANDLE h = CreateFileW((LongPath(deep) + L"\\tief.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+
+  std::string sfx = work_ + "\\lang.exe";
+  StartForBuild(src, sfx);
+  program_.PostClick(kBuild);
+  // The first folder the system refuses lies on the way down; the ones below it are never seen.
+  const std::string message = program_.AnswerMessageBox();
+  const std::string start = "Der Ordner " + src + "\\" + level;
+  const std::string end = " kann nicht gelesen werden und fehlt im Archiv!";
+  EXPECT_EQ(message.compare(0, start.size(), start), 0) << message;
+  ASSERT_GT(message.size(), start.size() + end.size()) << message;
+  EXPECT_EQ(message.substr(message.size() - end.size()), end) << message;
+  const std::string named = message.substr(11, message.size() - end.size() - 11);
+  EXPECT_EQ(deep.compare(0, named.size(), named), 0) << named;
+  EXPECT_EQ(program_.AnswerMessageBox(), kMsgSuccess);
+  EXPECT_TRUE(Exists(sfx));
 }
 
 // A name the extractor could never create ends the build before anything is written: the message
@@ -1154,7 +1257,7 @@ TEST_F(GuiTest, NameTheCodePageCannotWriteIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(ReadBytes(sfx), "an older file");
 }
 
-TEST_F(GuiTest, UnreadableStubIsReported) {
+TEST_F(GuiTest, StubThatCannotBeOpenedIsReported) {
   std::string src = MakeSourceTree();
   std::string sfx = work_ + "\\x.exe";
   // A folder where the stub file should be: it exists but cannot be read.
@@ -1162,7 +1265,8 @@ TEST_F(GuiTest, UnreadableStubIsReported) {
   ASSERT_TRUE(CreateDirectoryA((app_ + "\\tambrix.res2").c_str(), nullptr));
   StartForBuild(src, sfx);
   program_.PostClick(kBuild);
-  EXPECT_EQ(program_.AnswerMessageBox(), kMsgStubCopy);
+  EXPECT_EQ(program_.AnswerMessageBox(), kMsgStubMissing);
+  EXPECT_FALSE(Exists(sfx));
 }
 
 TEST_F(GuiTest, FileThatCannotBeReadFailsTheBuild) {
@@ -1247,18 +1351,21 @@ TEST_F(GuiTest, BatchRunShowsItsReportAndRestoresTheDialog) {
 
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetChecked(kStartAfterwards, false);
+  // Typed, never built: it comes back after the run, and it is what is saved.
   program_.SetText(kSfxName, "getippt.exe");
   program_.PostClick(kBatchStart);
   std::string report = program_.AnswerMessageBox();
   EXPECT_EQ(report, std::string("\nArchivName: ") + out1 + "\nErfolg: " + kMsgSuccess + "\n" +
                         "\nArchivName: " + out2 + "\nErfolg: " + kMsgSuccess + "\n");
-  EXPECT_EQ(program_.Text(kSfxName), "C:\\vorher.exe");
+  EXPECT_EQ(program_.Text(kSfxName), "getippt.exe");
   EXPECT_EQ(program_.Text(kSourceDir), "C:\\Vorher");
   EXPECT_EQ(program_.Text(kStatus), "");
   EXPECT_EQ(ReadBytes(out1).substr(0, stub1_.size()), stub1_);
   EXPECT_EQ(ReadBytes(out2).substr(0, stub2_.size()), stub2_);
   ASSERT_EQ(program_.Quit(), 0);
-  EXPECT_EQ(ReadBytes(DatPath()), Encode(before));
+  Record typed = before;
+  typed.sfxName = "getippt.exe";
+  EXPECT_EQ(ReadBytes(DatPath()), Encode(typed));
 }
 
 TEST_F(GuiTest, BatchRunWithoutControlFileSaysSo) {

@@ -11,6 +11,10 @@
 #include <map>
 #include <set>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "tests/unit/test_util.h"
 
 namespace fs = std::filesystem;
@@ -154,6 +158,69 @@ TEST(PlatformFiles, ReplaceOverwritesTheTargetOrLeavesBothWhole) {
   EXPECT_FALSE(Os().Replace(from, tmp.Join("blocker")));
   EXPECT_EQ(ReadFile(from), "again");
   EXPECT_EQ(ReadFile(tmp.Join("blocker/keep")), "k");
+}
+
+// A read-only target: POSIX renames over it (the folder's rights decide), Windows refuses and
+// keeps both files.
+TEST(PlatformFiles, ReplaceOverAReadOnlyFileFollowsTheSystem) {
+  TempDir tmp;
+  const std::string from = tmp.Join("new.bin"), to = tmp.Join("old.bin");
+  ASSERT_TRUE(WriteFile(from, "new"));
+  ASSERT_TRUE(WriteFile(to, "old"));
+  ASSERT_TRUE(testutil::MakeReadOnly(to));
+#ifdef _WIN32
+  EXPECT_FALSE(Os().Replace(from, to));
+  EXPECT_EQ(ReadFile(to), "old");
+  EXPECT_EQ(ReadFile(from), "new");
+#else
+  EXPECT_TRUE(Os().Replace(from, to));
+  EXPECT_EQ(ReadFile(to), "new");
+#endif
+  testutil::MakeWritable(to);
+}
+
+// "wbx" makes a new file and never opens one that is there, whatever it holds.
+TEST(PlatformFiles, ExclusiveCreationNeverOpensAnExistingFile) {
+  TempDir tmp;
+  const std::string path = tmp.Join("new.bin");
+  std::FILE* f = Os().Open(path, "wbx");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fwrite("abc", 1, 3, f), 3u);
+  EXPECT_EQ(std::fclose(f), 0);
+  EXPECT_EQ(ReadFile(path), "abc");
+  EXPECT_EQ(Os().Open(path, "wbx"), nullptr);
+  EXPECT_EQ(ReadFile(path), "abc") << "not truncated";
+  EXPECT_EQ(Os().Open(tmp.Join("no/such/dir/x"), "wbx"), nullptr);
+}
+
+// A file is the same file by any path that leads to it, and only by those.
+TEST(PlatformFiles, IdentityTellsTheSameFileByAnyPathAndOthersApart) {
+  TempDir tmp;
+  const std::string sep = testutil::Sep();
+  ASSERT_TRUE(WriteFile(tmp.Join("dir/a.bin"), "a"));
+  ASSERT_TRUE(WriteFile(tmp.Join("dir/b.bin"), "a"));  // same bytes, another file
+  platform::FileId a, again, b, dir;
+  ASSERT_TRUE(Os().Identity(tmp.Join("dir/a.bin"), a));
+  ASSERT_TRUE(Os().Identity(tmp.Join("dir") + sep + "." + sep + ".." + sep + "dir" + sep + "a.bin",
+                            again));
+  EXPECT_TRUE(a == again);
+  ASSERT_TRUE(Os().Identity(tmp.Join("dir/b.bin"), b));
+  EXPECT_TRUE(a != b);
+  ASSERT_TRUE(Os().Identity(tmp.Join("dir"), dir)) << "directories have one too";
+  EXPECT_TRUE(dir != a);
+  platform::FileId none;
+  EXPECT_FALSE(Os().Identity(tmp.Join("dir/missing"), none));
+  EXPECT_FALSE(Os().Identity("", none));
+#ifdef _WIN32
+  platform::FileId upper;
+  ASSERT_TRUE(Os().Identity(tmp.Join("DIR/A.BIN"), upper));
+  EXPECT_TRUE(a == upper) << "names compare without case on Windows";
+#else
+  ASSERT_EQ(symlink("a.bin", tmp.Join("dir/link").c_str()), 0);
+  platform::FileId linked;
+  ASSERT_TRUE(Os().Identity(tmp.Join("dir/link"), linked));
+  EXPECT_TRUE(a == linked) << "a link is its target";
+#endif
 }
 
 TEST(PlatformTemp, TempDirectoryEndsWithTheSeparatorAndExists) {

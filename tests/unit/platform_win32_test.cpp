@@ -106,6 +106,22 @@ TEST(Win32Listing, TheSearchPatternMayEndInASeparatorOrADriveRoot) {
   EXPECT_FALSE(ListByName("C:\\").empty());
 }
 
+// A file held open elsewhere without any sharing is still told by its identity: the build asks
+// for the identity of a program file that may be running.
+TEST(Win32Files, IdentityOfAFileOpenWithoutSharing) {
+  TempDir tmp;
+  const std::string path = tmp.Join("a.bin");
+  ASSERT_TRUE(WriteFile(path, "a"));
+  platform::FileId before, locked;
+  ASSERT_TRUE(Os().Identity(path, before));
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Os().Identity(path, locked));
+  CloseHandle(h);
+  EXPECT_TRUE(before == locked);
+}
+
 TEST(Win32Times, TheDosTimeOfAFileIsItsLocalLastWriteTime) {
   TempDir tmp;
   const std::string f = tmp.Join("known.txt");

@@ -1,0 +1,273 @@
+// Builds that fail on the way: a disk that fills up at every step of writing the program file or
+// the data file, and a tree deeper than the system's path limit. Whatever fails, nothing of the
+// build is left and an older program file stays as it was.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_layout.h"
+#include "archive/build_driver.h"
+#include "platform/platform.h"
+#include "tests/unit/fake_front_end.h"
+#include "tests/unit/sfx_test_parser.h"
+#include "tests/unit/test_util.h"
+
+namespace {
+
+using testfe::FakeFrontEnd;
+using testfe::OsGuard;
+using testutil::TempDir;
+
+// A folder on a disk that holds only so many more bytes: every stream opened for writing below it
+// draws on one budget, and a write beyond it fails as on a full disk (with what fitted written).
+class FillingDiskOs : public testfe::RecordingOs {
+ public:
+  FillingDiskOs(const std::string& folder, int64_t budget) : folder_(folder), left_(budget) {}
+
+  std::FILE* Open(const std::string& p, const char* m) override {
+    std::FILE* f = RecordingOs::Open(p, m);
+    if (f == nullptr || std::string(m) == "rb" || p.compare(0, folder_.size(), folder_) != 0) {
+      return f;
+    }
+    cookie_io_functions_t io{};
+    io.read = [](void* c, char* buf, size_t n) -> ssize_t {
+      return static_cast<ssize_t>(std::fread(buf, 1, n, static_cast<Stream*>(c)->file));
+    };
+    io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
+      Stream* s = static_cast<Stream*>(c);
+      const size_t allowed = static_cast<size_t>(std::min<int64_t>(*s->left, n));
+      if (allowed == 0 && n > 0) {
+        errno = ENOSPC;
+        return 0;
+      }
+      const size_t written = std::fwrite(buf, 1, allowed, s->file);
+      *s->left -= static_cast<int64_t>(written);
+      return static_cast<ssize_t>(written);
+    };
+    io.seek = [](void* c, off64_t* offset, int whence) -> int {
+      Stream* s = static_cast<Stream*>(c);
+      if (fseeko(s->file, *offset, whence) != 0) return -1;
+      *offset = ftello(s->file);
+      return 0;
+    };
+    io.close = [](void* c) -> int {
+      std::unique_ptr<Stream> s(static_cast<Stream*>(c));
+      return std::fclose(s->file);
+    };
+    Stream* s = new Stream{f, &left_};
+    std::FILE* wrapped = fopencookie(s, m, io);
+    if (wrapped == nullptr) {
+      std::fclose(f);
+      delete s;
+    }
+    return wrapped;
+  }
+
+ private:
+  struct Stream {
+    std::FILE* file;
+    int64_t* left;
+  };
+  std::string folder_;
+  int64_t left_;
+};
+
+class BuildFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings = TInstallInf();
+    BatchReport.Clear();
+    BatchRunning = 0;
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"),
+                                    "MZ" + sfxtest::Content(70000, 5)));
+    ASSERT_TRUE(testutil::MakeDirs(out_));
+    ASSERT_TRUE(testutil::MakeDirs(tmp_));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/a.txt"), sfxtest::Content(150000, 6)));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/sub/b.txt"), sfxtest::Content(90000, 7)));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/sub/empty"), ""));
+  }
+
+  // One build as the dialog starts it, on os; the temporary folder is tmp_.
+  BuildResult Build(testfe::RecordingOs& os) {
+    os.tempDirectory = tmp_ + "/";
+    ui_ = FakeFrontEnd();
+    ui_.SetSource(dir_.Join("src"));
+    ui_.fields.SfxName = sfx_;
+    ui_.fields.MaxCompression = 1;
+    ui_.startAfterwards = true;
+    OsGuard guard(&os);
+    return testfe::BuildFromFields(ui_, dir_.Join("prog"));
+  }
+  static std::vector<std::string> Names(const std::string& dir) {
+    std::vector<platform::DirEntry> entries;
+    EXPECT_TRUE(platform::Real().ListDirectory(dir, "*.*", entries));
+    std::vector<std::string> names;
+    for (const platform::DirEntry& e : entries) names.push_back(e.name);
+    return names;
+  }
+  // Every budget below need that a disk filling up can stop at: each of the first and last
+  // bytes, around the given marks, and a stride through the rest.
+  static std::vector<int64_t> Budgets(int64_t need, const std::vector<int64_t>& marks) {
+    std::vector<int64_t> b = {0, 1, need - 1, need - 4, need - 5};
+    for (int64_t m : marks) {
+      for (int64_t d = -2; d <= 2; ++d) b.push_back(m + d);
+    }
+    for (int64_t x = 4093; x < need; x += 8191) b.push_back(x);
+    std::vector<int64_t> inside;
+    for (int64_t x : b) {
+      if (x >= 0 && x < need) inside.push_back(x);
+    }
+    return inside;
+  }
+  void ExpectNothingLeft(const std::string& what) {
+    EXPECT_EQ(Names(out_), std::vector<std::string>{"out.exe"}) << what;
+    EXPECT_EQ(testutil::ReadFile(sfx_), "old program") << what;
+    EXPECT_TRUE(Names(tmp_).empty()) << what;
+    EXPECT_TRUE(ui_.started.empty()) << what;
+    EXPECT_TRUE(ui_.failed.empty()) << what << ": no source file is blamed";
+    EXPECT_EQ(ui_.endWait, 1) << what;
+  }
+
+  TempDir dir_;
+  std::string out_ = dir_.Join("out");
+  std::string tmp_ = dir_.Join("tmp");
+  std::string sfx_ = dir_.Join("out/out.exe");
+  FakeFrontEnd ui_;
+};
+
+TEST_F(BuildFailureTest, AFullOutputDiskAtAnyByteLeavesNothingAndKeepsTheOldFile) {
+  testfe::RecordingOs plain;
+  ASSERT_EQ(Build(plain), BuildResult::Success);
+  const std::string whole = testutil::ReadFile(sfx_);
+  sfxtest::Archive a;
+  ASSERT_TRUE(sfxtest::Parse(whole, a, nullptr));
+  const int64_t need = static_cast<int64_t>(whole.size());
+  const int64_t stub = static_cast<int64_t>(a.settingsOffset);
+  const int64_t part = stub + static_cast<int64_t>(a.settings.size);
+
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  for (int64_t budget : Budgets(need, {stub, part})) {
+    FillingDiskOs os(out_, budget);
+    const std::string what = "budget " + std::to_string(budget) + " of " + std::to_string(need);
+    EXPECT_EQ(Build(os), BuildResult::ProgramWriteFailed) << what;
+    EXPECT_EQ(ui_.messages,
+              std::vector<std::string>{"Fehler beim Schreiben der Programmdatei " + sfx_ + "!"})
+        << what;
+    ExpectNothingLeft(what);
+  }
+  FillingDiskOs room(out_, need);
+  EXPECT_EQ(Build(room), BuildResult::Success) << "exactly room enough";
+  EXPECT_TRUE(testutil::ReadFile(sfx_) == whole);
+}
+
+TEST_F(BuildFailureTest, AFullTemporaryFolderAtAnyByteLeavesNothingAndKeepsTheOldFile) {
+  // The data file's size: the program file less stub, settings block and offset.
+  testfe::RecordingOs plain;
+  ASSERT_EQ(Build(plain), BuildResult::Success);
+  const std::string whole = testutil::ReadFile(sfx_);
+  sfxtest::Archive a;
+  ASSERT_TRUE(sfxtest::Parse(whole, a, nullptr));
+  const int64_t need = static_cast<int64_t>(a.compressedPart.size());
+  ASSERT_GT(need, 64000) << "more than one chunk and one stream buffer";
+  std::vector<int64_t> marks;
+  int64_t rewritten = 0;  // each entry header is written blank first, then filled in
+  int64_t end = layout::kArchiveHeaderSize;
+  marks.push_back(end);
+  for (const sfxtest::Entry& e : a.entries) {
+    rewritten += static_cast<int64_t>(layout::kEntryFixedSize + e.name.size());
+    end += static_cast<int64_t>(layout::kEntryFixedSize + e.name.size() + e.data.size());
+    marks.push_back(end);
+  }
+
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  for (int64_t budget : Budgets(need, marks)) {
+    FillingDiskOs os(tmp_, budget);
+    const std::string what = "budget " + std::to_string(budget) + " of " + std::to_string(need);
+    EXPECT_EQ(Build(os), BuildResult::DataWriteFailed) << what;
+    ASSERT_EQ(ui_.messages.size(), 1u) << what;
+    const std::string prefix = "Fehler beim Schreiben der Datendatei " + tmp_ + "/zal";
+    EXPECT_EQ(ui_.messages[0].compare(0, prefix.size(), prefix), 0) << ui_.messages[0];
+    ExpectNothingLeft(what);
+  }
+  FillingDiskOs room(tmp_, need + rewritten);
+  EXPECT_EQ(Build(room), BuildResult::Success) << "exactly room enough";
+  EXPECT_TRUE(testutil::ReadFile(sfx_) == whole);
+}
+
+// Creates a chain of directories below base whose full path passes PATH_MAX, one level at a time
+// relative to the last (the path itself is too long for any call), with a file at the bottom.
+// Returns the number of levels made.
+int MakeDeepTree(const std::string& base, const std::string& level) {
+  int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+  int levels = 0;
+  size_t length = base.size();
+  while (fd >= 0 && length <= PATH_MAX + level.size()) {
+    if (mkdirat(fd, level.c_str(), 0777) != 0) break;
+    const int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    length += level.size() + 1;
+    ++levels;
+  }
+  if (fd >= 0) {
+    const int file = openat(fd, "tief.txt", O_WRONLY | O_CREAT, 0666);
+    if (file >= 0) {
+      (void)!write(file, "unten", 5);
+      close(file);
+    }
+    close(fd);
+  }
+  return levels;
+}
+
+// Removes what MakeDeepTree made, from the bottom up.
+void RemoveDeepTree(int dirFd, const std::string& level, int levels) {
+  if (levels == 0) {
+    unlinkat(dirFd, "tief.txt", 0);
+    return;
+  }
+  const int next = openat(dirFd, level.c_str(), O_RDONLY | O_DIRECTORY);
+  if (next >= 0) {
+    RemoveDeepTree(next, level, levels - 1);
+    close(next);
+  }
+  unlinkat(dirFd, level.c_str(), AT_REMOVEDIR);
+}
+
+// A folder whose path the system cannot take is named, and the build fails unless told to skip.
+TEST_F(BuildFailureTest, AFolderBeyondThePathLimitIsNamedNotDropped) {
+  const std::string level(200, 'd');
+  const std::string src = dir_.Join("src");
+  const int levels = MakeDeepTree(src, level);
+  ASSERT_GT(static_cast<size_t>(levels) * (level.size() + 1), static_cast<size_t>(PATH_MAX));
+  struct Cleanup {
+    std::string src, level;
+    int levels;
+    ~Cleanup() {
+      const int fd = open(src.c_str(), O_RDONLY | O_DIRECTORY);
+      if (fd >= 0) {
+        RemoveDeepTree(fd, level, levels);
+        close(fd);
+      }
+    }
+  } cleanup{src, level, levels};
+
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  testfe::RecordingOs os;
+  EXPECT_EQ(Build(os), BuildResult::FoldersUnreadable);
+  ASSERT_EQ(ui_.unreadable.size(), 1u);
+  EXPECT_GT(ui_.unreadable[0].size(), static_cast<size_t>(PATH_MAX) - level.size() - 1);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"Der Ordner " + ui_.unreadable[0] +
+                                                   " kann nicht gelesen werden!"});
+  ExpectNothingLeft("deep tree");
+}
+
+}  // namespace
