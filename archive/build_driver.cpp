@@ -32,6 +32,8 @@ namespace {
 const char* const kBatchAbort = "Abbruch: ";
 const char* const kBatchSuccess = "Erfolg: ";
 const char* const kBatchWarning = "Warnung: ";
+const char* const kSettingsTooLarge =
+    "Die Einstellungen passen nicht in das Archiv: ein Text oder eine Liste ist zu lang!";
 
 // A message box in an interactive build, a line of BatchReport during a batch run.
 void Report(BuildFrontEnd& ui, const std::string& text, const char* batchPrefix) {
@@ -98,6 +100,12 @@ class BuildRun {
     Report(ui_, text, kBatchAbort);
     return result;
   }
+  // The folder of the stub files, with a trailing separator unless it is the current one.
+  std::string StubFolder() const {
+    std::string dir = options_.stubDir.empty() ? TUtilVarMan().ProgramDir : options_.stubDir;
+    if (!dir.empty() && !EndsWithSeparator(dir, os_.Separator())) dir += os_.Separator();
+    return dir;
+  }
   bool CheckSource(BuildResult& result);
   bool CheckOutput(BuildResult& result);
   bool CreateProgramFile(BuildResult& result);
@@ -107,7 +115,8 @@ class BuildRun {
   platform::Os& os_;
   const std::string sfxName_;
   std::string sourceDir_;
-  std::string stubPath_;
+  bool outputExists_ = false;  // a file of the SFX name exists, with identity output_
+  platform::FileId output_;
   std::string programTemp_;  // the program file until it takes its place
   std::string dataName_;
   std::FILE* stub_ = nullptr;
@@ -139,17 +148,14 @@ bool BuildRun::CheckOutput(BuildResult& result) {
                   "Der Archivname " + sfxName_ + " bezeichnet ein Verzeichnis!");
     return false;
   }
-  platform::FileId output;
-  if (!os_.Identity(sfxName_, output)) return true;  // no such file yet
-  std::string stubDir = options_.stubDir.empty() ? TUtilVarMan().ProgramDir : options_.stubDir;
-  if (!stubDir.empty() && !EndsWithSeparator(stubDir, os_.Separator())) {
-    stubDir += os_.Separator();
-  }
+  outputExists_ = os_.Identity(sfxName_, output_);
+  if (!outputExists_) return true;  // no such file yet
+  const std::string stubDir = StubFolder();
   const std::string own[] = {stubDir + layout::kStubBzip2, stubDir + layout::kStubGzip,
                              os_.ProgramPath()};
   for (const std::string& path : own) {
     platform::FileId id;
-    if (!path.empty() && os_.Identity(path, id) && id == output) {
+    if (!path.empty() && os_.Identity(path, id) && id == output_) {
       result = Fail(BuildResult::OutputRefused,
                     "Der Archivname " + sfxName_ + " bezeichnet die Programmdatei " + path +
                         "; sie wird nicht \xFC"
@@ -194,9 +200,7 @@ BuildResult BuildRun::Run() {
     TInstallInf trimmed = Settings;
     trimmed.TrimTexts();
     if (!FitsSettingsBlock(trimmed)) {
-      return Fail(BuildResult::SettingsTooLarge,
-                  "Die Einstellungen passen nicht in das Archiv: ein Text oder eine Liste ist zu "
-                  "lang!");
+      return Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
     }
   }
 
@@ -207,8 +211,7 @@ BuildResult BuildRun::Run() {
   list.Masks.push_back("*.*");
   list.Recursive = true;
   list.Sorted = false;
-  platform::FileId output;
-  if (os_.Identity(sfxName_, output)) list.Skip.push_back(output);
+  if (outputExists_) list.Skip.push_back(output_);
   list.Scan(sourceDir_, false);
   std::string namesRefused;
   if (!CheckSourceNames(list.Files, sourceDir_, os_.Separator(), Settings.StoreDirNames != 0,
@@ -224,12 +227,9 @@ BuildResult BuildRun::Run() {
   }
 
   const bool maxCompression = Settings.MaxCompression != 0;
-  stubPath_ = options_.stubDir.empty() ? TUtilVarMan().ProgramDir : options_.stubDir;
-  if (!stubPath_.empty() && !EndsWithSeparator(stubPath_, os_.Separator())) {
-    stubPath_ += os_.Separator();
-  }
-  stubPath_ += maxCompression ? layout::kStubBzip2 : layout::kStubGzip;
-  stub_ = FileExists(stubPath_) ? os_.Open(stubPath_, "rb") : nullptr;
+  const std::string stubPath =
+      StubFolder() + (maxCompression ? layout::kStubBzip2 : layout::kStubGzip);
+  stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
   if (stub_ == nullptr) return Fail(BuildResult::StubMissing, kMsgStubMissing);
 
   if (!CreateProgramFile(result)) return result;
@@ -281,9 +281,7 @@ BuildResult BuildRun::Run() {
     case ArchiveWriteStatus::PartFailed:
       return Fail(BuildResult::DataCopyFailed, kMsgDataCopy);
     case ArchiveWriteStatus::SettingsTooLarge:
-      return Fail(BuildResult::SettingsTooLarge,
-                  "Die Einstellungen passen nicht in das Archiv: ein Text oder eine Liste ist zu "
-                  "lang!");
+      return Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
     case ArchiveWriteStatus::WriteFailed:
       return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
   }

@@ -74,6 +74,15 @@ class BuildDriverTest : public ::testing::Test {
     OsGuard guard(&os_);
     return testfe::BuildFromFields(ui_, stubDir_);
   }
+  // The dialog's build: folders that cannot be read are named and left out.
+  BuildResult BuildSkippingUnreadable() {
+    OsGuard guard(&os_);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = stubDir_;
+    options.skipUnreadable = true;
+    return BuildArchive(ui_, options);
+  }
   sfxtest::Archive Parsed() {
     sfxtest::Archive a;
     std::string why;
@@ -525,14 +534,7 @@ TEST_F(BuildDriverTest, UnreadableFoldersAreNamed) {
   // Skipped: one warning, then the build as before, without them.
   ui_.messages.clear();
   ui_.unreadable.clear();
-  {
-    OsGuard guard(&os_);
-    ui_.TakeSettings(Settings);
-    BuildOptions options;
-    options.stubDir = stubDir_;
-    options.skipUnreadable = true;
-    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::Success);
-  }
+  EXPECT_EQ(BuildSkippingUnreadable(), BuildResult::Success);
   EXPECT_EQ(ui_.messages, (std::vector<std::string>{
                               "Der Ordner " + locked +
                                   " und 1 weitere k\xF6nnen nicht gelesen werden und fehlen im "
@@ -545,14 +547,7 @@ TEST_F(BuildDriverTest, UnreadableFoldersAreNamed) {
   // One folder, in a batch run: a warning line of its own.
   os_.unlistable = {locked};
   BatchRunning = 1;
-  {
-    OsGuard guard(&os_);
-    ui_.TakeSettings(Settings);
-    BuildOptions options;
-    options.stubDir = stubDir_;
-    options.skipUnreadable = true;
-    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::Success);
-  }
+  EXPECT_EQ(BuildSkippingUnreadable(), BuildResult::Success);
   BatchRunning = 0;
   EXPECT_EQ(BatchReport.Strings,
             (std::vector<std::string>{

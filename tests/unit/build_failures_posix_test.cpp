@@ -106,6 +106,13 @@ class BuildFailureTest : public ::testing::Test {
     OsGuard guard(&os);
     return testfe::BuildFromFields(ui_, dir_.Join("prog"));
   }
+  // A build with room enough: its bytes and what they hold.
+  void BuildWhole(std::string& whole, sfxtest::Archive& a) {
+    testfe::RecordingOs plain;
+    ASSERT_EQ(Build(plain), BuildResult::Success);
+    whole = testutil::ReadFile(sfx_);
+    ASSERT_TRUE(sfxtest::Parse(whole, a, nullptr));
+  }
   static std::vector<std::string> Names(const std::string& dir) {
     std::vector<platform::DirEntry> entries;
     EXPECT_TRUE(platform::Real().ListDirectory(dir, "*.*", entries));
@@ -144,11 +151,9 @@ class BuildFailureTest : public ::testing::Test {
 };
 
 TEST_F(BuildFailureTest, AFullOutputDiskAtAnyByteLeavesNothingAndKeepsTheOldFile) {
-  testfe::RecordingOs plain;
-  ASSERT_EQ(Build(plain), BuildResult::Success);
-  const std::string whole = testutil::ReadFile(sfx_);
+  std::string whole;
   sfxtest::Archive a;
-  ASSERT_TRUE(sfxtest::Parse(whole, a, nullptr));
+  ASSERT_NO_FATAL_FAILURE(BuildWhole(whole, a));
   const int64_t need = static_cast<int64_t>(whole.size());
   const int64_t stub = static_cast<int64_t>(a.settingsOffset);
   const int64_t part = stub + static_cast<int64_t>(a.settings.size);
@@ -170,11 +175,9 @@ TEST_F(BuildFailureTest, AFullOutputDiskAtAnyByteLeavesNothingAndKeepsTheOldFile
 
 TEST_F(BuildFailureTest, AFullTemporaryFolderAtAnyByteLeavesNothingAndKeepsTheOldFile) {
   // The data file's size: the program file less stub, settings block and offset.
-  testfe::RecordingOs plain;
-  ASSERT_EQ(Build(plain), BuildResult::Success);
-  const std::string whole = testutil::ReadFile(sfx_);
+  std::string whole;
   sfxtest::Archive a;
-  ASSERT_TRUE(sfxtest::Parse(whole, a, nullptr));
+  ASSERT_NO_FATAL_FAILURE(BuildWhole(whole, a));
   const int64_t need = static_cast<int64_t>(a.compressedPart.size());
   ASSERT_GT(need, 64000) << "more than one chunk and one stream buffer";
   std::vector<int64_t> marks;
