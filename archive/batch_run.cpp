@@ -1,5 +1,9 @@
 #include "archive/batch_run.h"
 
+#include <climits>
+#include <map>
+#include <set>
+
 #include "platform/platform.h"
 #include "support/file_access.h"
 #include "support/util_var_man.h"
@@ -24,6 +28,26 @@ std::string TextOfFile(const std::string& fileName) {
   std::string text;
   ReadTextFile(fileName.c_str(), text);
   return text;
+}
+
+// The profile functions read a text through a 512-byte buffer: a value that fills it may have
+// been cut, and a cut path or command would build or start something else.
+constexpr size_t kLongestValue = 511;
+
+// The numbers n for which the file holds a section "SFXn" as the run names them (no leading
+// zeros; section names compare case-insensitively).
+std::set<long long> ArchiveSections(const std::vector<std::string>& names) {
+  std::set<long long> numbers;
+  for (const std::string& name : names) {
+    if (name.size() < 4 || name.size() > 13 || (name[0] | 0x20) != 's' ||
+        (name[1] | 0x20) != 'f' || (name[2] | 0x20) != 'x' || name[3] == '0')
+      continue;
+    long long n = 0;
+    size_t i = 3;
+    for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) n = n * 10 + (name[i] - '0');
+    if (i == name.size() && n <= INT_MAX) numbers.insert(n);
+  }
+  return numbers;
 }
 
 uint8_t Low8(int value) { return static_cast<uint8_t>(static_cast<unsigned>(value) & 0xFF); }
@@ -71,19 +95,26 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const Build
   };
 
   const int count = globalInt("NUM_SFX", 0);
+  // Values that fill the read buffer, by key: where each one was read.
+  std::map<std::string, std::string> cutDefaults;
+  auto globalValue = [&](const char* key) {
+    std::string v = globalText(key);
+    if (v.size() >= kLongestValue) cutDefaults[key] = "[SFX_GLOBAL]";
+    return v;
+  };
 
   defaults.SourcePaths.Clear();
-  defaults.SourcePaths.Add(globalText("SOURCEPATH"));
-  defaults.TargetDir = globalText("TARGETPATH");
-  defaults.Command = globalText("COMMAND");
+  defaults.SourcePaths.Add(globalValue("SOURCEPATH"));
+  defaults.TargetDir = globalValue("TARGETPATH");
+  defaults.Command = globalValue("COMMAND");
   defaults.Terminates = Low8(globalInt("TERMINATION", 0));
   defaults.TargetEditable = Low8(globalInt("TARGET_EDITABLE", 1));
-  defaults.SfxName = globalText("SFX_NAME");
+  defaults.SfxName = globalValue("SFX_NAME");
   defaults.MaxCompression = Low8(globalInt("MAX_COMPRESSION", 0));
-  defaults.DialogTitle = globalText("DIALOG_TITLE");
-  defaults.DialogText = TextOfFile(globalText("DIALOG_TEXT"));
-  defaults.InfoTextBefore = TextOfFile(globalText("INFOTEXT_BEFORE"));
-  defaults.InfoTextAfter = TextOfFile(globalText("INFOTEXT_AFTER"));
+  defaults.DialogTitle = globalValue("DIALOG_TITLE");
+  defaults.DialogText = TextOfFile(globalValue("DIALOG_TEXT"));
+  defaults.InfoTextBefore = TextOfFile(globalValue("INFOTEXT_BEFORE"));
+  defaults.InfoTextAfter = TextOfFile(globalValue("INFOTEXT_AFTER"));
   // No keys exist for these: every batch archive gets the same.
   defaults.StoreDirNames = 1;
   defaults.SecondCommand.clear();
@@ -92,13 +123,44 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const Build
 
   BatchReport.Clear();
 
-  for (int i = 1; i <= count; ++i) {
+  // The count as the profile functions read it: it wraps in 32 bits, as on Windows.
+  const std::string countText = os.ProfileString(kGlobalSection, "NUM_SFX", "", ini);
+  if (count < 0) {
+    BatchReport.Add("Hinweis: NUM_SFX=" + countText + " ergibt die Anzahl " +
+                    std::to_string(count) + "; es wird kein Archiv erstellt.");
+  } else if (!countText.empty() && std::to_string(count) != countText) {
+    BatchReport.Add("Hinweis: NUM_SFX=" + countText + " wird als " + std::to_string(count) +
+                    " gelesen.");
+  }
+  // Archives whose section is missing have nothing but the batch defaults, so a run of them one
+  // after the other builds the same file again and again: one build of each run gives the same
+  // result. That keeps a count like 2147483647 from running for days.
+  const std::set<long long> present = ArchiveSections(os.ProfileSectionNames(ini));
+
+  for (long long i = 1, next = 1; i <= count; i = next) {
+    next = i + 1;
+    if (!present.count(i)) {
+      const auto after = present.upper_bound(i);
+      next = after == present.end() || *after > count ? static_cast<long long>(count) + 1 : *after;
+      if (next - 1 > i) {
+        BatchReport.Add("Hinweis: Die Abschnitte [SFX" + std::to_string(i) + "] bis [SFX" +
+                        std::to_string(next - 1) +
+                        "] fehlen; diese Archive haben dieselben Einstellungen und werden "
+                        "einmal erstellt.");
+      }
+    }
     Settings = defaults;
+    std::map<std::string, std::string> cut = cutDefaults;
     const std::string section = "SFX" + std::to_string(i);
     // A text key is present when its value differs from the absent marker (empty included).
     auto text = [&](const char* key, std::string& value) {
       const std::string v = os.ProfileString(section, key, kAbsent, ini);
       if (v == kAbsent) return false;
+      if (v.size() >= kLongestValue) {
+        cut[key] = "[" + section + "]";
+      } else {
+        cut.erase(key);
+      }
       value = v;
       return true;
     };
@@ -121,6 +183,15 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const Build
     if (text("INFOTEXT_BEFORE", value)) Settings.InfoTextBefore = TextOfFile(value);
     if (text("INFOTEXT_AFTER", value)) Settings.InfoTextAfter = TextOfFile(value);
 
+    if (!cut.empty()) {
+      // Not built: the value read may be only the start of the one written.
+      BatchReport.Add("\nArchivName: " + Settings.SfxName);
+      BatchReport.Add("Abbruch: Der Wert von " + cut.begin()->first + " in " +
+                      cut.begin()->second + " hat " + std::to_string(kLongestValue) +
+                      " Zeichen oder mehr und wird nicht ganz gelesen!");
+      ++summary.failed;
+      continue;
+    }
     ui.ShowSettings(Settings);
     ui.Repaint();
     {

@@ -132,6 +132,9 @@ class Os {
   // An integer from an ini file with the rules of GetPrivateProfileIntA.
   virtual int ProfileInt(const std::string& section, const std::string& key, int def,
                          const std::string& file) = 0;
+  // The names of the sections of an ini file in file order, as GetPrivateProfileSectionNamesA
+  // gives them; empty when the file is absent.
+  virtual std::vector<std::string> ProfileSectionNames(const std::string& file) = 0;
 
   // The file's last-write time in local time as DOS date and time. False when unreadable.
   virtual bool LastWriteDosTime(const std::string& path, DosTime& out) = 0;
@@ -191,6 +194,9 @@ class ForwardingOs : public Os {
   int ProfileInt(const std::string& s, const std::string& k, int d,
                  const std::string& f) override {
     return inner_.ProfileInt(s, k, d, f);
+  }
+  std::vector<std::string> ProfileSectionNames(const std::string& f) override {
+    return inner_.ProfileSectionNames(f);
   }
   bool LastWriteDosTime(const std::string& p, DosTime& o) override {
     return inner_.LastWriteDosTime(p, o);

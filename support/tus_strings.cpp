@@ -18,10 +18,14 @@ const std::string& TUSStrings::At(int index) const {
 }
 
 int TUSStrings::Find(const std::string& s) const {
-  for (size_t i = 0; i < Strings.size(); ++i) {
-    if (Strings[i] == s) return static_cast<int>(i);
+  if (indexed_ > Strings.size()) {  // shrunk since the index was built
+    first_.clear();
+    indexed_ = 0;
   }
-  return -1;
+  for (; indexed_ < Strings.size(); ++indexed_)
+    first_.emplace(Strings[indexed_], static_cast<int>(indexed_));
+  const auto it = first_.find(s);
+  return it == first_.end() ? -1 : it->second;
 }
 
 int TUSStrings::Add(const std::string& s) {

@@ -11,9 +11,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // A list of strings that either refuses or accepts duplicates (byte-exact, case-sensitive).
+// Find and Add take constant time on average: the list keeps an index of the first position of
+// each string, extended lazily. Strings may be read freely, and changed only by appending or
+// by shrinking it (as Clear does); an element is never rewritten in place.
 class TUSStrings {
  public:
   explicit TUSStrings(bool allowDuplicates = false) : AllowDuplicates(allowDuplicates) {
@@ -30,12 +34,21 @@ class TUSStrings {
   int Find(const std::string& s) const;
   // Appends s under the duplicate rule: -1 when refused as a duplicate, else Find(s) afterwards.
   int Add(const std::string& s);
-  void Clear() { Strings.clear(); }
+  void Clear() {
+    Strings.clear();
+    first_.clear();
+    indexed_ = 0;
+  }
   // Add of every string of other, in order.
   void Append(const TUSStrings& other);
 
   std::vector<std::string> Strings;
   bool AllowDuplicates;
+
+ private:
+  // The first index of each of Strings[0, indexed_): brought up to date by Find.
+  mutable std::unordered_map<std::string, int> first_;
+  mutable size_t indexed_ = 0;
 };
 
 // The most strings a list encoding can carry (its count is read as signed 16-bit).

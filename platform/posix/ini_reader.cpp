@@ -138,6 +138,21 @@ std::string UnquoteAndCut(const std::string& value, size_t maxChars) {
   return s;
 }
 
+std::vector<std::string> SectionNamesOfText(const std::string& text) {
+  std::vector<std::string> names;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = Trim(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty() || line[0] != '[') continue;
+    const size_t close = line.rfind(']');
+    if (close != std::string::npos) names.push_back(line.substr(1, close - 1));
+  }
+  return names;
+}
+
 std::string ProfileStringFromText(const std::string& text, const std::string& section,
                                   const std::string& key, const std::string& def,
                                   size_t bufferSize) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace posix {
@@ -32,6 +33,9 @@ std::string UnquoteAndCut(const std::string& value, size_t maxChars);
 std::string ProfileStringFromText(const std::string& text, const std::string& section,
                                   const std::string& key, const std::string& def,
                                   size_t bufferSize = 512);
+
+// The names of the text's sections in order, each as it stands between its brackets.
+std::vector<std::string> SectionNamesOfText(const std::string& text);
 
 // GetPrivateProfileIntA on the text: def when the key is absent or empty, else ParseProfileInt of
 // its (unquoted) value.

@@ -274,6 +274,10 @@ class PosixOs : public Os {
     return posix::ProfileIntFromText(IniText(file), section, key, def);
   }
 
+  std::vector<std::string> ProfileSectionNames(const std::string& file) override {
+    return posix::SectionNamesOfText(IniText(file));
+  }
+
   bool LastWriteDosTime(const std::string& path, DosTime& out) override {
     struct stat st;
     if (path.empty() || stat(ToOsPath(path).c_str(), &st) != 0) return false;

@@ -229,6 +229,24 @@ class Win32Os : public Os {
     return static_cast<int>(GetPrivateProfileIntA(section.c_str(), key.c_str(), def, file.c_str()));
   }
 
+  std::vector<std::string> ProfileSectionNames(const std::string& file) override {
+    // The names come NUL-separated; a result of size - 2 means the buffer was too small.
+    std::vector<char> buf(4096);
+    DWORD n;
+    for (;;) {
+      n = GetPrivateProfileSectionNamesA(buf.data(), static_cast<DWORD>(buf.size()), file.c_str());
+      if (n + 2 < buf.size() || buf.size() >= (1u << 26)) break;
+      buf.resize(buf.size() * 4);
+    }
+    std::vector<std::string> names;
+    for (size_t i = 0; i < n && buf[i];) {
+      const std::string name(&buf[i]);
+      names.push_back(name);
+      i += name.size() + 1;
+    }
+    return names;
+  }
+
   bool LastWriteDosTime(const std::string& path, DosTime& out) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {

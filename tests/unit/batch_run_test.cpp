@@ -206,6 +206,82 @@ TEST_F(BatchRunTest, NoArchivesGiveAnEmptyReport) {
   ExpectRestored();
 }
 
+// NUM_SFX is read as the profile functions read it (wrapping in 32 bits); what the count comes
+// to is said in the report, and a count far beyond the sections ends at once.
+TEST_F(BatchRunTest, CountsAreReadAsOnWindowsAndSaidInTheReport) {
+  const std::string a = dir_.Join("a.exe");
+  struct Case {
+    const char* count;
+    int built;
+    const char* note;  // the report's first line
+  } cases[] = {
+      {"0", 0, ""},
+      {"-1", 0, "Hinweis: NUM_SFX=-1 ergibt die Anzahl -1; es wird kein Archiv erstellt."},
+      {"2147483648", 0,
+       "Hinweis: NUM_SFX=2147483648 ergibt die Anzahl -2147483648; es wird kein Archiv erstellt."},
+      {"4294967297", 1, "Hinweis: NUM_SFX=4294967297 wird als 1 gelesen."},
+      {"2147483647", 1,
+       "Hinweis: Die Abschnitte [SFX1] bis [SFX2147483647] fehlen; diese Archive haben dieselben "
+       "Einstellungen und werden einmal erstellt."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.count);
+    BatchReport.Clear();
+    ui_.reports.clear();
+    WriteIni(std::string("[SFX_GLOBAL]\nNUM_SFX=") + c.count + "\nSOURCEPATH=" + src_ +
+             "\nSFX_NAME=" + a + "\n");
+    ExpectSummary(Run(), true, c.built, 0);
+    ASSERT_EQ(ui_.reports.size(), 1u);
+    const std::string report = ui_.reports[0];
+    EXPECT_EQ(report.substr(0, report.find('\n')), c.note);
+    EXPECT_EQ(report.find("Erfolg: ") != std::string::npos, c.built == 1) << report;
+    ExpectRestored();
+  }
+}
+
+// Each run of missing sections between present ones is one build of the defaults, in its place:
+// the order of what the builds leave stays as written.
+TEST_F(BatchRunTest, RunsOfMissingSectionsAreBuiltOnceInTheirPlace) {
+  const std::string g = dir_.Join("g.exe");
+  const std::string five = dir_.Join("five.exe");
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=9\nSOURCEPATH=" + src_ + "\nSFX_NAME=" + g +
+           "\n[sfx5]\nSFX_NAME=" + five + "\n[SFX05]\nSFX_NAME=nie.exe\n[SFX9]\n");
+  ExpectSummary(Run(), true, 4, 0);
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  const std::string ok = "\nArchivName: " + g + "\n" + kSuccessLine + "\n";
+  EXPECT_EQ(ui_.reports[0],
+            "Hinweis: Die Abschnitte [SFX1] bis [SFX4] fehlen; diese Archive haben dieselben "
+            "Einstellungen und werden einmal erstellt.\n" +
+                ok + "\nArchivName: " + five + "\n" + kSuccessLine + "\n" +
+                "Hinweis: Die Abschnitte [SFX6] bis [SFX8] fehlen; diese Archive haben dieselben "
+                "Einstellungen und werden einmal erstellt.\n" +
+                ok + ok);
+  EXPECT_TRUE(platform::Real().Exists(five));
+  EXPECT_FALSE(platform::Real().Exists(dir_.Join("nie.exe")));
+}
+
+// A value that fills the 511 characters read may be only the start of what was written: that
+// archive is not built, and the report names the key and its section.
+TEST_F(BatchRunTest, AValueThatMayBeCutIsNotBuilt) {
+  const std::string a = dir_.Join("a.exe");
+  const std::string longPath = src_ + "/" + std::string(600, 'x');
+  WriteIni("[SFX_GLOBAL]\nNUM_SFX=3\nSOURCEPATH=" + longPath + "\nSFX_NAME=" + a +
+           "\n[SFX2]\nSOURCEPATH=" + src_ + "\n[SFX3]\nCOMMAND=" + std::string(511, 'c') + "\n");
+  ExpectSummary(Run(), true, 1, 2);
+  ASSERT_EQ(ui_.reports.size(), 1u);
+  EXPECT_EQ(ui_.reports[0],
+            "\nArchivName: " + a +
+                "\nAbbruch: Der Wert von SOURCEPATH in [SFX_GLOBAL] hat 511 Zeichen oder mehr und "
+                "wird nicht ganz gelesen!\n"
+                "\nArchivName: " +
+                a + "\n" + kSuccessLine +
+                "\n\nArchivName: " + a +
+                "\nAbbruch: Der Wert von COMMAND in [SFX3] hat 511 Zeichen oder mehr und wird "
+                "nicht ganz gelesen!\n");
+  EXPECT_EQ(Archive(a).settings.sources, std::vector<std::string>{src_});
+  ExpectRestored();
+}
+
 // What the user typed since the last build is in the fields only; the run takes it into the
 // record before keeping the record, so it is shown again afterwards.
 TEST_F(BatchRunTest, EditsNotYetBuiltComeBackAfterTheRun) {

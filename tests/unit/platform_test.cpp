@@ -503,3 +503,23 @@ TEST(PlatformStreams, PositionsAndSizesBeyond4GiBInASparseFile) {
   const auto listed = ListByName(tmp.path(), "*.*");
   EXPECT_EQ(listed.at("sparse.bin").size, static_cast<uint64_t>(far + 1));
 }
+
+namespace {
+
+// The section names of an ini file come in file order, as written between the brackets, however
+// many there are (the system call fills a buffer that has to grow for them).
+TEST(PlatformProfiles, SectionNamesComeInFileOrder) {
+  TempDir tmp;
+  const std::string ini = tmp.Join("batch.ini");
+  std::string text = "[SFX_GLOBAL]\r\nNUM_SFX=3\r\n[sfx2]\r\nk=v\r\n";
+  std::vector<std::string> expected = {"SFX_GLOBAL", "sfx2"};
+  for (int i = 0; i < 2000; ++i) {
+    text += "[SFX" + std::to_string(1000 + i) + "]\r\n";
+    expected.push_back("SFX" + std::to_string(1000 + i));
+  }
+  ASSERT_TRUE(WriteFile(ini, text));
+  EXPECT_EQ(Os().ProfileSectionNames(ini), expected);
+  EXPECT_TRUE(Os().ProfileSectionNames(tmp.Join("missing.ini")).empty());
+}
+
+}  // namespace

@@ -119,6 +119,41 @@ TEST(TUSStrings, AssignmentKeepsTheTargetsDuplicateRule) {
   EXPECT_EQ(copy.Strings, source.Strings);
 }
 
+// The index behind Find follows every way the list changes: Add, Clear, strings appended to
+// the vector directly, and a vector that shrank.
+TEST(TUSStrings, FindFollowsTheListThroughEveryChange) {
+  TUSStrings l(false);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(l.Add("p" + std::to_string(i)), i);
+  EXPECT_EQ(l.Add("p500"), -1);
+  EXPECT_EQ(l.Find("p999"), 999);
+  l.Clear();
+  EXPECT_EQ(l.Find("p1"), -1);
+  l.Strings.assign({"b", "a", "b"});  // as a test or a reader may fill it
+  EXPECT_EQ(l.Find("a"), 1);
+  EXPECT_EQ(l.Find("b"), 0);
+  l.Strings.resize(1);
+  EXPECT_EQ(l.Find("a"), -1);
+  EXPECT_EQ(l.Add("a"), 1);
+  EXPECT_EQ(l.Add("b"), -1);
+  const TUSStrings copy(l);
+  EXPECT_EQ(copy.Find("a"), 1);
+}
+
+// A list of the most strings the encoding carries, all different, reads back whole and in order
+// (each Add checks for an equal string: a pairwise check made this take seconds).
+TEST(StringEncoding, TheLongestListReadsBackWhole) {
+  TUSStrings list(false);
+  for (int i = 0; i < kMaxEncodedStrings; ++i) list.Add("C:\\Quelle\\" + std::to_string(i));
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(WriteStrings(list, f));
+  std::rewind(f);
+  TUSStrings back(false);
+  EXPECT_TRUE(ReadStrings(back, f));
+  std::fclose(f);
+  EXPECT_EQ(back.Strings, list.Strings);
+}
+
 TEST(TUSStrings, AppendingAListToItselfDoublesItOnce) {
   TUSStrings l = List(true, {"a", "b"});
   l.Append(l);
