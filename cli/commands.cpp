@@ -414,20 +414,20 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   if (!ReadOrReport(src, path, info, err)) return kExitFailed;
 
   const TInstallInf& s = info.settings;
-  std::string text = "Archiv: " + path + "\n";
+  std::string text = "Archiv: " + console::Shown(path) + "\n";
   text += "Einstellungen ab Byte " + Number(info.settingsOffset) + "\n";
   if (info.signatureSize) text += "Signatur: " + Number(info.signatureSize) + " Bytes\n";
   for (int i = 0; i < s.SourcePaths.Count(); ++i) {
-    text += "Quellverzeichnis: " + s.SourcePaths.At(i) + "\n";
+    text += "Quellverzeichnis: " + console::Shown(s.SourcePaths.At(i)) + "\n";
   }
   text += "Verzeichnisnamen speichern: " + Number(s.StoreDirNames) + "\n";
   text += "Maximale Kompression: " + Number(s.MaxCompression) + "\n";
-  text += "Zielverzeichnisvorgabe: " + s.TargetDir + "\n";
-  text += "SFX-Name: " + s.SfxName + "\n";
-  text += "Kommando nach dem Entpacken: " + s.Command + "\n";
-  text += "Zweites Kommando nach dem Entpacken: " + s.SecondCommand + "\n";
-  text += "Programmsymbol: " + s.IconFile + "\n";
-  text += "Dialogtitelzeile: " + s.DialogTitle + "\n";
+  text += "Zielverzeichnisvorgabe: " + console::Shown(s.TargetDir) + "\n";
+  text += "SFX-Name: " + console::Shown(s.SfxName) + "\n";
+  text += "Kommando nach dem Entpacken: " + console::Shown(s.Command) + "\n";
+  text += "Zweites Kommando nach dem Entpacken: " + console::Shown(s.SecondCommand) + "\n";
+  text += "Programmsymbol: " + console::Shown(s.IconFile) + "\n";
+  text += "Dialogtitelzeile: " + console::Shown(s.DialogTitle) + "\n";
   text += "Dialogtext: " + Indented(s.DialogText) + "\n";
   text += "Infotext bei Programmstart: " + Indented(s.InfoTextBefore) + "\n";
   text += "Infotext nach dem Entpacken: " + Indented(s.InfoTextAfter) + "\n";
@@ -449,7 +449,7 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
       "e    Gepackt  Datum      Zeit      Name\n";
   for (const ArchiveEntry& e : info.entries) {
     text += RightAligned(Number(e.size), 11) + RightAligned(Number(e.compressedSize), 11) + "  " +
-            DateText(e.time) + "  " + e.name + "\n";
+            DateText(e.time) + "  " + console::Shown(e.name) + "\n";
   }
   console::Write(out, text);
   if (info.entries.size() != info.fileCount) {
@@ -482,11 +482,11 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
   for (const ArchiveEntry& e : info.entries) {
     const DecodeStatus status = DecodeEntry(src, e, discard);
     if (status == DecodeStatus::Ok) {
-      console::Write(out, "OK      " + e.name + "\n");
+      console::Write(out, "OK      " + console::Shown(e.name) + "\n");
     } else {
       ++bad;
-      console::Write(out, "FEHLER  " + e.name + "\n");
-      Error(err, "Fehler in " + e.name + ": " + DecodeProblem(status));
+      console::Write(out, "FEHLER  " + console::Shown(e.name) + "\n");
+      Error(err, "Fehler in " + console::Shown(e.name) + ": " + DecodeProblem(status));
     }
   }
   bool complete = true;

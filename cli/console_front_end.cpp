@@ -16,7 +16,8 @@ void ConsoleFrontEnd::TakeSettings(TInstallInf& /*settings*/) {
 
 void ConsoleFrontEnd::ClearProgress() {
   if (progressWidth_ == 0) return;
-  console::Write(err_, "\r" + std::string(progressWidth_, ' ') + "\r");
+  console::Rewrite(err_, std::string(progressWidth_, ' '));
+  console::Rewrite(err_, std::string());
   progressWidth_ = 0;
 }
 
@@ -26,12 +27,12 @@ void ConsoleFrontEnd::ShowProgress(const std::string& text) {
     ClearProgress();
     return;
   }
-  std::string line = text;
+  std::string line = console::Shown(text);
   if (line.size() > kProgressColumns)
     line = "..." + line.substr(line.size() - kProgressColumns + 3);
   std::string padding;
   if (line.size() < progressWidth_) padding.assign(progressWidth_ - line.size(), ' ');
-  console::Write(err_, "\r" + line + padding);
+  console::Rewrite(err_, line + padding);
   progressWidth_ = line.size() + padding.size();  // what is on screen now
 }
 

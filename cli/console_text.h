@@ -16,8 +16,19 @@ std::string PathArg(const std::string& arg);
 bool TextArg(const std::string& arg, std::string& out);
 
 // Writes code page 1252 text to f: converted to UTF-8 on POSIX; on Windows through the wide
-// console functions when f is a console, else byte for byte.
+// console functions when f is a console, else byte for byte. Control characters other than line
+// feed and tab are shown as Shown shows them, so no name or text from an archive can steer the
+// terminal.
 void Write(std::FILE* f, const std::string& text);
+// Overwrites the current terminal line with line (shown as by Shown): the progress line.
+void Rewrite(std::FILE* f, const std::string& line);
+// value with every control character (0x00-0x1F, 0x7F, and the bytes code page 1252 leaves
+// undefined, which would reach a terminal as C1 controls) written as <XX> in hex. '<' and '>'
+// cannot occur in a Windows file name, so a shown name is never mistaken for another.
+std::string Shown(const std::string& value);
+// text as Write shows it: line feeds and tabs kept, "\r\n" taken as a line feed, every other
+// control character as in Shown.
+std::string ShownText(const std::string& text);
 // True when f is an interactive terminal or console.
 bool IsTerminal(std::FILE* f);
 

@@ -11,11 +11,17 @@ bool TextArg(const std::string& arg, std::string& out) {
   return platform::posix::Utf8ToCp1252(arg, out);
 }
 
-void Write(std::FILE* f, const std::string& text) {
+namespace {
+void WriteBytes(std::FILE* f, const std::string& text) {
   const std::string utf8 = platform::posix::Cp1252ToUtf8(text);
   std::fwrite(utf8.data(), 1, utf8.size(), f);
   std::fflush(f);
 }
+}  // namespace
+
+void Write(std::FILE* f, const std::string& text) { WriteBytes(f, ShownText(text)); }
+
+void Rewrite(std::FILE* f, const std::string& line) { WriteBytes(f, "\r" + Shown(line)); }
 
 bool IsTerminal(std::FILE* f) { return isatty(fileno(f)) != 0; }
 

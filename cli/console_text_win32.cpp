@@ -23,7 +23,8 @@ HANDLE ConsoleHandle(std::FILE* f) {
 }
 }  // namespace
 
-void Write(std::FILE* f, const std::string& text) {
+namespace {
+void WriteBytes(std::FILE* f, const std::string& text) {
   const HANDLE console = ConsoleHandle(f);
   if (console != INVALID_HANDLE_VALUE && !text.empty()) {
     const int n =
@@ -38,6 +39,11 @@ void Write(std::FILE* f, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), f);
   std::fflush(f);
 }
+}  // namespace
+
+void Write(std::FILE* f, const std::string& text) { WriteBytes(f, ShownText(text)); }
+
+void Rewrite(std::FILE* f, const std::string& line) { WriteBytes(f, "\r" + Shown(line)); }
 
 bool IsTerminal(std::FILE* f) { return ConsoleHandle(f) != INVALID_HANDLE_VALUE; }
 

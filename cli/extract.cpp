@@ -182,7 +182,7 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
                          : decoded == DecodeStatus::IoError
                              ? "das Archiv kann nicht gelesen werden"
                              : "die Datei kann nicht geschrieben werden";
-      Error(err, "Fehler beim Entpacken von " + entry.name + ": " + what + ".");
+      Error(err, "Fehler beim Entpacken von " + console::Shown(entry.name) + ": " + what + ".");
       Error(err, "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.");
       return failed();
     }
@@ -196,7 +196,7 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     if (!os.SetLastWriteDosTime(target, entry.time)) {
       Error(err, "Hinweis: Das Datum von " + target + " konnte nicht gesetzt werden.");
     }
-    console::Write(out, target + "\n");
+    console::Write(out, console::Shown(target) + "\n");
     ++done;
   }
   console::Write(out, std::to_string(done) + " Dateien entpackt nach " + root + "\n");

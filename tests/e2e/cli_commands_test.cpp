@@ -13,6 +13,7 @@
 #include "archive/file_byte_source.h"
 #include "cli/commands.h"
 #include "cli/console_front_end.h"
+#include "cli/console_text.h"
 #include "platform/platform.h"
 #include "settings/install_inf.h"
 #include "settings/settings_file.h"
@@ -414,6 +415,29 @@ TEST_F(CliTest, ExtractRefusesUnsafeNamesBeforeWritingAnything) {
   }
 }
 
+// Control characters in stored names never reach the terminal: list, verify and extract show
+// them as <XX>, in their listings and in their messages alike.
+TEST_F(CliTest, ControlCharactersInNamesAreShownEscaped) {
+  const std::string title = "\\ok\x1B]0;pwned\x07.txt";
+  const std::string c1 = std::string("\\b") + '\x9D' + ".txt";  // a C1 control once converted
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("esc.exe"),
+                                  HandMadeArchive({{title, "eins"}, {c1, "zwei"}})));
+  for (const char* command : {"list", "verify", "extract"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args{command, "esc.exe"};
+    if (std::string(command) == "extract") args.push_back("out");
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.code, kExitFailed) << "names with control characters are never unpacked";
+    const std::string all = r.out + r.err;
+    EXPECT_EQ(all.find('\x1B'), std::string::npos) << all;
+    EXPECT_EQ(all.find('\x07'), std::string::npos) << all;
+    EXPECT_EQ(all.find("\xC2\x9D"), std::string::npos) << all;
+    EXPECT_EQ(all.find('\x9D'), std::string::npos) << all;
+    EXPECT_NE(all.find("<1B>]0;pwned<07>.txt"), std::string::npos) << all;
+  }
+  EXPECT_FALSE(fs::exists(dir_.Join("out")));
+}
+
 TEST_F(CliTest, ExtractRefusesCollidingNames) {
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("dup.exe"),
                                   HandMadeArchive({{"\\a.txt", "eins"}, {"\\a.txt", "zwei"}})));
@@ -564,6 +588,17 @@ TEST_F(CliTest, BatchRunsEveryArchiveAndCountsSuccesses) {
   r = Run({"batch", dir_.Join("fehlt.ini")});
   EXPECT_EQ(r.code, kExitFailed);
   EXPECT_NE(r.err.find("tambbatch.ini"), std::string::npos) << r.err;
+}
+
+TEST(ConsoleText, ControlCharactersAreShownInHexOnlyWhereTheyCouldSteerATerminal) {
+  EXPECT_EQ(console::Shown("a\x1B[2Jb"), "a<1B>[2Jb");
+  EXPECT_EQ(console::Shown(std::string("\0\t\n\r\x7F", 5)), "<00><09><0A><0D><7F>");
+  EXPECT_EQ(console::Shown("\x81\x8D\x8F\x90\x9D"), "<81><8D><8F><90><9D>");
+  // Every character the code page defines stays as it is, the Euro sign and umlauts included.
+  EXPECT_EQ(console::Shown("\x80\x9B\xE4\xFF C:\\x1b"), "\x80\x9B\xE4\xFF C:\\x1b");
+  // Texts keep their lines and tabs; a line ends in "\r\n" or "\n", a lone "\r" is shown.
+  EXPECT_EQ(console::ShownText("eins\r\nzwei\n\tdrei\rvier\x1B"),
+            "eins\nzwei\n\tdrei<0D>vier<1B>");
 }
 
 TEST(ConsoleFrontEnd, MessagesGoToTheErrorStreamInTheConsoleEncoding) {
