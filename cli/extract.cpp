@@ -13,59 +13,33 @@
 #include "archive/file_byte_source.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
-#include "platform/name_case.h"
 #include "platform/platform.h"
 
 namespace {
 
 void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
 
-bool SameName(const std::string& a, const std::string& b, bool caseInsensitive) {
-  if (!caseInsensitive) return a == b;
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (platform::FoldCase1252(static_cast<unsigned char>(a[i])) !=
-        platform::FoldCase1252(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-// Checks what lies at dir/name: 0 nothing, 1 a real directory, 2 something else (a file, a link
-// to a directory, a device).
-int Probe(platform::Os& os, const std::string& dir, const std::string& name, bool caseInsensitive) {
-  std::vector<platform::DirEntry> found;
-  if (!os.ListDirectory(dir, name, found)) return 2;
-  for (const platform::DirEntry& e : found) {
-    if (!SameName(e.name, name, caseInsensitive)) continue;
-    if (e.special || (e.attributes & platform::kAttrReparsePoint) ||
-        !(e.attributes & platform::kAttrDirectory)) {
-      return 2;
-    }
-    return 1;
-  }
-  return 0;
-}
+using Path = platform::TargetTree::Path;
 
 // What this run created, so that a failed run can take it back: files newest first, then
 // directories deepest first (only when empty). Files that existed before were replaced only by
 // complete ones and stay.
 class CreatedItems {
  public:
-  explicit CreatedItems(platform::Os& os) : os_(os) {}
-  void File(const std::string& path) { files_.push_back(path); }
-  void Directory(const std::string& path) { dirs_.push_back(path); }
+  explicit CreatedItems(platform::TargetTree& tree) : tree_(tree) {}
+  void File(const Path& path) { files_.push_back(path); }
+  void Directory(const Path& path) { dirs_.push_back(path); }
   void RemoveAll() {
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) os_.Remove(*it);
-    for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) os_.RemoveDirectory(*it);
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) tree_.Remove(*it);
+    for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) tree_.RemoveDirectory(*it);
     files_.clear();
     dirs_.clear();
   }
 
  private:
-  platform::Os& os_;
-  std::vector<std::string> files_;
-  std::vector<std::string> dirs_;
+  platform::TargetTree& tree_;
+  std::vector<Path> files_;
+  std::vector<Path> dirs_;
 };
 
 struct FileCloser {
@@ -80,7 +54,6 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
                    std::FILE* err) {
   platform::Os& os = platform::Current();
   const char sep = os.Separator();
-  const bool caseInsensitive = sep == '\\';
 
   std::unique_ptr<std::FILE, FileCloser> archive(os.Open(sfxPath, "rb"));
   if (!archive) {
@@ -121,62 +94,82 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
   std::string root = targetDir;
   while (root.size() > 1 && (root.back() == sep || root.back() == '/')) root.pop_back();
   if (root.empty()) root = ".";
-  CreatedItems created(os);
+  bool rootCreated = false;
   if (!os.IsDirectory(root)) {
     if (!os.MakeDirectory(root)) {
-      Error(err, "Kann das Verzeichnis " + root + " nicht anlegen!");
+      Error(err, "Kann das Verzeichnis " + console::Shown(root) + " nicht anlegen!");
       return kExitFailed;
     }
-    created.Directory(root);
+    rootCreated = true;
   }
+  // Everything below the root is reached through the tree, which never follows a link.
+  std::unique_ptr<platform::TargetTree> tree = os.OpenTree(root);
+  if (!tree) {
+    Error(err, "Kann das Verzeichnis " + console::Shown(root) + " nicht \xF6"
+                                                                "ffnen!");
+    if (rootCreated) os.RemoveDirectory(root);
+    return kExitFailed;
+  }
+  CreatedItems created(*tree);
   // Every failure below takes back what this run created.
-  const auto failed = [&created]() {
+  const auto failed = [&]() {
     created.RemoveAll();
+    if (rootCreated) os.RemoveDirectory(root);
     return kExitFailed;
   };
 
-  std::set<std::string> checkedDirs;  // directories below root known to be real directories
+  std::set<Path> checkedDirs;  // directories below root known to be real directories
   size_t done = 0;
   for (size_t i = 0; i < info.entries.size(); ++i) {
     const ArchiveEntry& entry = info.entries[i];
-    std::string dir = root;
+    Path folder;
     for (size_t k = 0; k + 1 < parts[i].size(); ++k) {
-      const std::string next = dir + sep + parts[i][k];
-      if (!checkedDirs.count(next)) {
-        const int found = Probe(os, dir, parts[i][k], caseInsensitive);
-        if (found == 2) {
-          Error(err, next + " ist kein Verzeichnis (oder ein Verweis); es wird nicht benutzt.");
+      folder.push_back(parts[i][k]);
+      if (checkedDirs.count(folder)) continue;
+      const platform::TreeEntry found = tree->Kind(folder);
+      if (found == platform::TreeEntry::None) {
+        if (!tree->MakeDirectory(folder)) {
+          Error(err, "Kann das Verzeichnis " + console::Shown(tree->Display(folder)) +
+                         " nicht anlegen!");
           return failed();
         }
-        if (found == 0) {
-          if (!os.MakeDirectory(next)) {
-            Error(err, "Kann das Verzeichnis " + next + " nicht anlegen!");
-            return failed();
-          }
-          created.Directory(next);
-        }
-        checkedDirs.insert(next);
+        created.Directory(folder);
+      } else if (found != platform::TreeEntry::Directory) {
+        Error(err, console::Shown(tree->Display(folder)) +
+                       " ist kein Verzeichnis (oder ein Verweis); es wird nicht benutzt.");
+        return failed();
       }
-      dir = next;
+      checkedDirs.insert(folder);
     }
-    const std::string target = dir + sep + parts[i].back();
+    Path target = folder;
+    target.push_back(parts[i].back());
+    const std::string shownTarget = console::Shown(tree->Display(target));
 
-    std::string temp;
-    if (!os.CreateUniqueTempFile(dir, "tbx", temp)) {
-      Error(err, "Kann im Verzeichnis " + dir + " keine Datei anlegen!");
+    // An existing file is replaced only by a whole new one, and never a read-only one: the
+    // extractor on Windows refuses it as well.
+    const platform::TreeEntry existing = tree->Kind(target);
+    if (existing == platform::TreeEntry::ReadOnlyFile) {
+      Error(err, "Die vorhandene Datei " + shownTarget +
+                     " ist schreibgesch\xFCtzt und wird nicht ersetzt!");
+      Error(err, "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.");
       return failed();
     }
-    std::FILE* f = os.Open(temp, "wb");
-    DecodeStatus decoded = DecodeStatus::SinkFailed;
-    if (f) {
-      const ByteSink sink = [f](const uint8_t* data, size_t n) {
-        return std::fwrite(data, 1, n, f) == n;
-      };
-      decoded = DecodeEntry(src, entry, sink);
-      if (std::fclose(f) != 0 && decoded == DecodeStatus::Ok) decoded = DecodeStatus::SinkFailed;
+    std::string temp;
+    std::FILE* f = tree->CreateTemp(folder, "tbx", temp);
+    if (!f) {
+      Error(err, "Kann im Verzeichnis " + console::Shown(tree->Display(folder)) +
+                     " keine Datei anlegen!");
+      return failed();
     }
+    Path tempPath = folder;
+    tempPath.push_back(temp);
+    const ByteSink sink = [f](const uint8_t* data, size_t n) {
+      return std::fwrite(data, 1, n, f) == n;
+    };
+    DecodeStatus decoded = DecodeEntry(src, entry, sink);
+    if (std::fclose(f) != 0 && decoded == DecodeStatus::Ok) decoded = DecodeStatus::SinkFailed;
     if (decoded != DecodeStatus::Ok) {
-      os.Remove(temp);
+      tree->Remove(tempPath);
       const char* what = decoded == DecodeStatus::Damaged ? "die Daten im Archiv sind besch\xE4"
                                                             "digt"
                          : decoded == DecodeStatus::IoError
@@ -186,19 +179,18 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
       Error(err, "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.");
       return failed();
     }
-    const bool existed = os.Exists(target);
-    if (!os.Replace(temp, target)) {
-      os.Remove(temp);
-      Error(err, "Kann die Datei " + target + " nicht anlegen!");
+    if (!tree->Replace(folder, temp, target.back())) {
+      tree->Remove(tempPath);
+      Error(err, "Kann die Datei " + shownTarget + " nicht anlegen!");
       return failed();
     }
-    if (!existed) created.File(target);
-    if (!os.SetLastWriteDosTime(target, entry.time)) {
-      Error(err, "Hinweis: Das Datum von " + target + " konnte nicht gesetzt werden.");
+    if (existing == platform::TreeEntry::None) created.File(target);
+    if (!tree->SetLastWriteDosTime(target, entry.time)) {
+      Error(err, "Hinweis: Das Datum von " + shownTarget + " konnte nicht gesetzt werden.");
     }
-    console::Write(out, console::Shown(target) + "\n");
+    console::Write(out, shownTarget + "\n");
     ++done;
   }
-  console::Write(out, std::to_string(done) + " Dateien entpackt nach " + root + "\n");
+  console::Write(out, std::to_string(done) + " Dateien entpackt nach " + console::Shown(root) + "\n");
   return kExitOk;
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,43 @@ struct ScreenInfo {
   int planes = 0;
 };
 
+// What lies at a path below a target tree.
+enum class TreeEntry {
+  None,          // nothing of that name
+  Directory,     // a real directory, no link or junction
+  File,          // a regular file
+  ReadOnlyFile,  // a regular file marked read-only (on POSIX: without the owner's write bit)
+  Other,         // a link, junction, device, or a folder on the way that is none of these
+};
+
+// A directory to unpack into. Paths are lists of names below the root. Every folder on the way to
+// a name is entered as itself and never through a symbolic link or junction, whatever spelling
+// the name has on disk: a path that meets one fails (Kind says Other). Names are code page 1252.
+// Every call is one whole step and returns false (or nullptr) on failure.
+class TargetTree {
+ public:
+  using Path = std::vector<std::string>;
+  virtual ~TargetTree() = default;
+  // What is at path; the last name is not followed either.
+  virtual TreeEntry Kind(const Path& path) = 0;
+  // Creates the directory path (its parent must exist).
+  virtual bool MakeDirectory(const Path& path) = 0;
+  // Creates a new file in folder named prefix, digits and ".tmp", open for writing ("wb"); its
+  // name goes to name.
+  virtual std::FILE* CreateTemp(const Path& folder, const std::string& prefix,
+                                std::string& name) = 0;
+  // Renames folder/from to folder/to, replacing a file (or a link itself) of that name.
+  virtual bool Replace(const Path& folder, const std::string& from, const std::string& to) = 0;
+  // Deletes the file (or link) path.
+  virtual bool Remove(const Path& path) = 0;
+  // Removes the empty directory path.
+  virtual bool RemoveDirectory(const Path& path) = 0;
+  // Sets the last-write time of the file path from a local DOS date and time.
+  virtual bool SetLastWriteDosTime(const Path& path, const DosTime& time) = 0;
+  // The path for messages: the root and the names joined by the separator.
+  virtual std::string Display(const Path& path) const = 0;
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -102,6 +140,10 @@ class Os {
   virtual bool MakeDirectory(const std::string& path) = 0;
   // Removes one empty directory.
   virtual bool RemoveDirectory(const std::string& path) = 0;
+  // The tree below the existing directory root (which may itself be reached through a link), or
+  // nullptr when root is no directory. The default checks each folder on the way through
+  // ListDirectory before every step; a platform with a safer way overrides it.
+  virtual std::unique_ptr<TargetTree> OpenTree(const std::string& root);
 
   // The temporary directory with a trailing separator (GetTempPathA), or "".
   virtual std::string TempDirectory() = 0;
@@ -172,6 +214,7 @@ class ForwardingOs : public Os {
   bool Identity(const std::string& p, FileId& o) override { return inner_.Identity(p, o); }
   bool MakeDirectory(const std::string& p) override { return inner_.MakeDirectory(p); }
   bool RemoveDirectory(const std::string& p) override { return inner_.RemoveDirectory(p); }
+  std::unique_ptr<TargetTree> OpenTree(const std::string& r) override { return inner_.OpenTree(r); }
   std::string TempDirectory() override { return inner_.TempDirectory(); }
   bool CreateUniqueTempFile(const std::string& d, const std::string& pre,
                             std::string& p) override {

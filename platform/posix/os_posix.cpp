@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/posix/cp1252.h"
 #include "platform/posix/ini_reader.h"
+#include "platform/posix/posix_tree.h"
 
 namespace platform {
 
@@ -192,6 +193,10 @@ class PosixOs : public Os {
     return !path.empty() && rmdir(ToOsPath(path).c_str()) == 0;
   }
 
+  std::unique_ptr<TargetTree> OpenTree(const std::string& root) override {
+    return root.empty() ? nullptr : posix::OpenPosixTree(ToOsPath(root), root);
+  }
+
   std::string TempDirectory() override {
     const char* env = std::getenv("TMPDIR");
     std::string dir = (env && *env) ? env : "/tmp";
@@ -303,24 +308,12 @@ class PosixOs : public Os {
   }
 
   bool SetLastWriteDosTime(const std::string& path, const DosTime& time) override {
-    if (path.empty() || time.year1980 > 127 || time.month < 1 || time.month > 12 || time.day < 1 ||
-        time.day > 31 || time.hour > 23 || time.minute > 59 || time.seconds2 > 29) {
-      return false;
-    }
-    struct tm tm = {};
-    tm.tm_year = static_cast<int>(time.year1980) + 80;
-    tm.tm_mon = static_cast<int>(time.month) - 1;
-    tm.tm_mday = static_cast<int>(time.day);
-    tm.tm_hour = static_cast<int>(time.hour);
-    tm.tm_min = static_cast<int>(time.minute);
-    tm.tm_sec = static_cast<int>(time.seconds2) * 2;
-    tm.tm_isdst = -1;
-    const time_t t = mktime(&tm);
-    if (t == static_cast<time_t>(-1)) return false;
+    long long t = 0;
+    if (path.empty() || !posix::DosTimeToTime(time, t)) return false;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = t;
+    times[1].tv_sec = static_cast<time_t>(t);
     times[1].tv_nsec = 0;
     return utimensat(AT_FDCWD, ToOsPath(path).c_str(), times, 0) == 0;
   }

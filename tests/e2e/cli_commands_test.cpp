@@ -508,6 +508,45 @@ TEST_F(CliTest, ExtractDoesNotFollowALinkedDirectory) {
   EXPECT_FALSE(fs::exists(dir_.Join("outside/planted.txt")));
 }
 
+// A folder may exist under two spellings on Linux: its raw code page byte and its UTF-8 form.
+// With a real folder under the one and a link under the other, the extractor must not write
+// through the link, for every letter the two spellings differ in.
+TEST_F(CliTest, ExtractFollowsNoLinkWhateverTheSpellingOfTheFolder) {
+  if (OnWindows()) GTEST_SKIP() << "names on disk are not UTF-8 here";
+  ASSERT_TRUE(testutil::MakeDirs(dir_.Join("outside")));
+  for (int byte = 0xC0; byte <= 0xFF; ++byte) {
+    SCOPED_TRACE(byte);
+    const std::string raw(1, static_cast<char>(byte));
+    const fs::path out = fs::path(dir_.Join("out"));
+    fs::remove_all(out);
+    fs::create_directories(out / raw);  // the raw byte: no valid UTF-8
+    fs::create_directory_symlink(dir_.Join("outside"), out / Arg1252(raw));
+    ASSERT_TRUE(testutil::WriteFile(
+        dir_.Join("link.exe"), HandMadeArchive({{"\\" + raw + "\\planted.txt", "boese"}})));
+    const RunResult r = Run({"extract", "link.exe", "out"});
+    EXPECT_EQ(r.code, kExitFailed) << r.out;
+    EXPECT_NE(r.err.find("ist kein Verzeichnis (oder ein Verweis)"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(dir_.Join("outside")));
+    EXPECT_TRUE(fs::is_empty(out / raw));
+  }
+}
+
+// An existing read-only file is not replaced, as the extractor on Windows refuses it; nothing
+// of the run stays.
+TEST_F(CliTest, ExtractDoesNotReplaceAReadOnlyFile) {
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("out/b.txt"), "alt"));
+  ASSERT_TRUE(testutil::MakeReadOnly(dir_.Join("out/b.txt")));
+  ASSERT_TRUE(testutil::WriteFile(
+      dir_.Join("ro.exe"),
+      HandMadeArchive({{"\\neu\\a.txt", "eins"}, {"\\b.txt", "zwei"}, {"\\c.txt", "drei"}})));
+  const RunResult r = Run({"extract", "ro.exe", "out"});
+  testutil::MakeWritable(dir_.Join("out/b.txt"));
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("b.txt ist schreibgesch"), std::string::npos) << r.err;
+  EXPECT_EQ(testutil::ReadFile(dir_.Join("out/b.txt")), "alt");
+  EXPECT_EQ(TreeOf(dir_.Join("out")), (std::map<std::string, std::string>{{"b.txt", "alt"}}));
+}
+
 TEST_F(CliTest, DamagedEntryLeavesNoPartialFile) {
   std::string big;
   for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 7) ^ (i >> 5));

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -326,3 +327,72 @@ TEST(IniReader, ASectionLineWithoutClosingBracketIsAnOrdinaryLine) {
   EXPECT_EQ(ProfileStringFromText(text, "A", "[broken", "-"), "1");
   EXPECT_EQ(ProfileStringFromText(text, "B", "k", "-"), "b");  // text after ']' is ignored
 }
+
+// --- the target tree and links -----------------------------------------------------------------
+
+namespace {
+
+using platform::TreeEntry;
+
+// A link anywhere on the way is never followed: not as a folder, whichever spelling leads to it,
+// and not as the last name, which rename replaces as a link.
+TEST(PosixTargetTree, NoLinkBelowTheRootIsFollowed) {
+  TempDir tmp;
+  ASSERT_TRUE(testutil::MakeDirs(tmp.Join("outside")));
+  ASSERT_TRUE(WriteFile(tmp.Join("outside/secret.txt"), "geheim"));
+  ASSERT_TRUE(testutil::MakeDirs(tmp.Join("root/real")));
+  ASSERT_EQ(symlink(tmp.Join("outside").c_str(), tmp.Join("root/link").c_str()), 0);
+  ASSERT_EQ(symlink(tmp.Join("outside/secret.txt").c_str(), tmp.Join("root/real/f.txt").c_str()),
+            0);
+  auto tree = Os().OpenTree(tmp.Join("root"));
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->Kind({"link"}), TreeEntry::Other);
+  EXPECT_EQ(tree->Kind({"link", "secret.txt"}), TreeEntry::Other);
+  EXPECT_EQ(tree->Kind({"real", "f.txt"}), TreeEntry::Other);
+  EXPECT_FALSE(tree->MakeDirectory({"link", "x"}));
+  std::string temp;
+  EXPECT_EQ(tree->CreateTemp({"link"}, "tbx", temp), nullptr);
+  EXPECT_FALSE(tree->Remove({"link", "secret.txt"}));
+  platform::DosTime t;
+  EXPECT_FALSE(tree->SetLastWriteDosTime({"link", "secret.txt"}, t));
+
+  std::FILE* f = tree->CreateTemp({"real"}, "tbx", temp);
+  ASSERT_NE(f, nullptr);
+  std::fputs("neu", f);
+  std::fclose(f);
+  ASSERT_TRUE(tree->Replace({"real"}, temp, "f.txt"));
+  EXPECT_EQ(ReadFile(tmp.Join("outside/secret.txt")), "geheim");
+  EXPECT_EQ(ReadFile(tmp.Join("root/real/f.txt")), "neu");
+  struct stat st;
+  ASSERT_EQ(lstat(tmp.Join("root/real/f.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link itself was replaced";
+  EXPECT_EQ(std::vector<std::string>(), [&] {
+    std::vector<std::string> names;
+    std::vector<DirEntry> entries;
+    Os().ListDirectory(tmp.Join("outside"), "*.*", entries);
+    for (const DirEntry& e : entries) names.push_back(e.name);
+    names.erase(std::remove(names.begin(), names.end(), "secret.txt"), names.end());
+    return names;
+  }()) << "nothing was written outside";
+}
+
+// A folder entered once is used as the folder it was: swapped for a link afterwards, the files
+// still go into it and not where the link points.
+TEST(PosixTargetTree, AFolderSwappedForALinkAfterwardsIsNotFollowed) {
+  TempDir tmp;
+  ASSERT_TRUE(testutil::MakeDirs(tmp.Join("outside")));
+  ASSERT_TRUE(testutil::MakeDirs(tmp.Join("root/sub")));
+  auto tree = Os().OpenTree(tmp.Join("root"));
+  ASSERT_NE(tree, nullptr);
+  std::string temp;
+  std::FILE* f = tree->CreateTemp({"sub"}, "tbx", temp);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  ASSERT_EQ(rename(tmp.Join("root/sub").c_str(), tmp.Join("root/moved").c_str()), 0);
+  ASSERT_EQ(symlink(tmp.Join("outside").c_str(), tmp.Join("root/sub").c_str()), 0);
+  ASSERT_TRUE(tree->Replace({"sub"}, temp, "a.txt"));
+  EXPECT_TRUE(Os().Exists(tmp.Join("root/moved/a.txt")));
+  EXPECT_FALSE(Os().Exists(tmp.Join("outside/a.txt")));
+}
+
+}  // namespace

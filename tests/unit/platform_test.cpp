@@ -523,3 +523,91 @@ TEST(PlatformProfiles, SectionNamesComeInFileOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+using platform::TreeEntry;
+
+// The target tree of this platform, and the generic one every platform can fall back on (built
+// on the path calls), behave the same for everything that is not a link.
+class TargetTreeTest : public ::testing::TestWithParam<bool> {
+ protected:
+  std::unique_ptr<platform::TargetTree> Open(const std::string& root) {
+    return GetParam() ? Os().OpenTree(root) : Os().platform::Os::OpenTree(root);
+  }
+  TempDir tmp_;
+};
+
+TEST_P(TargetTreeTest, EveryStepWorksBelowTheRootAndSaysWhatItFound) {
+  ASSERT_TRUE(WriteFile(tmp_.Join("file.txt"), "alt"));
+  ASSERT_TRUE(WriteFile(tmp_.Join("locked.txt"), "fest"));
+  ASSERT_TRUE(testutil::MakeReadOnly(tmp_.Join("locked.txt")));
+  auto tree = Open(tmp_.path());
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->Kind({}), TreeEntry::Directory);
+  EXPECT_EQ(tree->Kind({"file.txt"}), TreeEntry::File);
+  EXPECT_EQ(tree->Kind({"locked.txt"}), TreeEntry::ReadOnlyFile);
+  EXPECT_EQ(tree->Kind({"missing"}), TreeEntry::None);
+  EXPECT_EQ(tree->Kind({"file.txt", "below"}), TreeEntry::Other) << "a file is no folder";
+  EXPECT_EQ(tree->Kind({"missing", "below"}), TreeEntry::Other);
+
+  ASSERT_TRUE(tree->MakeDirectory({"sub"}));
+  ASSERT_TRUE(tree->MakeDirectory({"sub", "\xFC"
+                                          "ber"}));
+  EXPECT_FALSE(tree->MakeDirectory({"sub"})) << "it exists";
+  EXPECT_FALSE(tree->MakeDirectory({"nothing", "x"})) << "no parent";
+  const platform::TargetTree::Path folder = {"sub", "\xFC"
+                                                    "ber"};
+  EXPECT_EQ(tree->Kind(folder), TreeEntry::Directory);
+
+  std::string temp;
+  std::FILE* f = tree->CreateTemp(folder, "tbx", temp);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(temp.compare(0, 3, "tbx"), 0) << temp;
+  EXPECT_EQ(std::fputs("neu", f) >= 0, true);
+  ASSERT_EQ(std::fclose(f), 0);
+  ASSERT_TRUE(tree->Replace(folder, temp, "a.txt"));
+  const platform::TargetTree::Path file = {"sub", "\xFC"
+                                                  "ber",
+                                           "a.txt"};
+  EXPECT_EQ(tree->Kind(file), TreeEntry::File);
+  const std::string shown = tree->Display(file);
+  const char sep = Os().Separator();
+  EXPECT_EQ(shown, tmp_.path() + sep + "sub" + sep + "\xFC" + "ber" + sep + "a.txt");
+  std::FILE* in = Os().Open(shown, "rb");
+  ASSERT_NE(in, nullptr) << "the path shown is the file's own";
+  char got[8] = {};
+  EXPECT_EQ(std::fread(got, 1, sizeof got, in), 3u);
+  std::fclose(in);
+  EXPECT_EQ(std::string(got), "neu");
+
+  platform::DosTime t;
+  t.year1980 = 33, t.month = 7, t.day = 14, t.hour = 9, t.minute = 30, t.seconds2 = 5;
+  ASSERT_TRUE(tree->SetLastWriteDosTime(file, t));
+  platform::DosTime back;
+  ASSERT_TRUE(Os().LastWriteDosTime(shown, back));
+  EXPECT_EQ(back.year1980, 33u);
+  EXPECT_EQ(back.minute, 30u);
+  EXPECT_EQ(back.seconds2, 5u);
+
+  // The folder can go and come again; nothing stale is kept of it.
+  EXPECT_FALSE(tree->RemoveDirectory(folder)) << "not empty";
+  ASSERT_TRUE(tree->Remove(file));
+  ASSERT_TRUE(tree->RemoveDirectory(folder));
+  EXPECT_EQ(tree->Kind(folder), TreeEntry::None);
+  ASSERT_TRUE(tree->MakeDirectory(folder));
+  f = tree->CreateTemp(folder, "tbx", temp);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(tree->Remove({"sub", "\xFC"
+                                   "ber",
+                            temp}));
+  testutil::MakeWritable(tmp_.Join("locked.txt"));
+
+  EXPECT_EQ(Open(tmp_.Join("file.txt")), nullptr) << "a file is no root";
+  EXPECT_EQ(Open(tmp_.Join("missing")), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(OwnAndGeneric, TargetTreeTest, ::testing::Bool());
+
+}  // namespace

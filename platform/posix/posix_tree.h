@@ -1,0 +1,21 @@
+// The target tree on POSIX: folders are entered with openat and O_NOFOLLOW from a descriptor of
+// the root, so no symbolic link below the root is ever followed, whatever spelling a name has.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace posix {
+
+// The tree below the directory at osRoot (the file system's spelling); display is the root as
+// the program spells it, for messages. nullptr when osRoot is no directory.
+std::unique_ptr<TargetTree> OpenPosixTree(const std::string& osRoot, const std::string& display);
+
+// The local time of a DOS date and time as time_t; false for a date outside the DOS range.
+bool DosTimeToTime(const DosTime& time, long long& out);
+
+}  // namespace posix
+}  // namespace platform
