@@ -5,9 +5,11 @@
 // equivalents. Tests install their own Os (usually wrapping the real one) with SetForTesting to
 // inject failures such as a full disk or a file that cannot be opened.
 //
-// Text convention: every std::string here is in the Windows ANSI code page (1252), as the rest of the
-// program uses it. On POSIX, file names on disk are UTF-8; the POSIX layer converts at this boundary
-// (names that are not valid UTF-8 pass through byte for byte).
+// Text convention: every std::string here is in code page 1252, as the rest of the program uses it.
+// On Windows the layer converts to and from UTF-16 at this boundary and works on \\?\ paths, so a
+// path may be longer than MAX_PATH, relative, or use '/'; paths it returns never carry the prefix.
+// On POSIX, file names on disk are UTF-8; the POSIX layer converts at this boundary (names that are
+// not valid UTF-8 pass through byte for byte).
 //
 // Error convention: functions return false, an empty string or nullptr on failure and never throw.
 #pragma once
@@ -37,7 +39,7 @@ struct DirEntry {
   uint64_t size = 0;        // true size in bytes (0 for directories)
   bool special = false;     // POSIX FIFO, socket or device: never opened, never archived
   // The file system's name has characters code page 1252 cannot write; name is then only a
-  // stand-in (the POSIX bytes unchanged, or Windows' '?' replacements) for messages.
+  // stand-in (the POSIX bytes unchanged, or '?' for each such character on Windows) for messages.
   bool foreignName = false;
 };
 
@@ -50,7 +52,7 @@ struct FileId {
   bool operator!=(const FileId& o) const { return !(*this == o); }
 };
 
-// Kinds of drive, as GetDriveTypeA reports them.
+// Kinds of drive, as GetDriveTypeW reports them.
 enum class DriveKind { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
 
 // A last-write time in local time, split like an MS-DOS date and time.
@@ -145,13 +147,15 @@ class Os {
   // ListDirectory before every step; a platform with a safer way overrides it.
   virtual std::unique_ptr<TargetTree> OpenTree(const std::string& root);
 
-  // The temporary directory with a trailing separator (GetTempPathA), or "".
+  // The temporary directory with a trailing separator (GetTempPathW), or "" (also when code page
+  // 1252 cannot name it).
   virtual std::string TempDirectory() = 0;
   // Creates a new, uniquely named empty file in dir whose name starts with at most the first three
-  // characters of prefix (GetTempFileNameA with number 0); its full path goes to path.
+  // characters of prefix, named as GetTempFileName with number 0 names it (also in a folder deeper
+  // than that function takes); dir with the name added goes to path.
   virtual bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix,
                                     std::string& path) = 0;
-  // The kind of drive of a root such as "C:\\" (GetDriveTypeA); Fixed for "/" on POSIX.
+  // The kind of drive of a root such as "C:\\" (GetDriveTypeW); Fixed for "/" on POSIX.
   virtual DriveKind DriveType(const std::string& root) = 0;
   // A name from the runtime library's temporary-name generator; the file is not created.
   virtual std::string RuntimeTempName() = 0;

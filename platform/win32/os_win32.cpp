@@ -1,5 +1,8 @@
-// The platform layer on Windows: the ANSI Win32 APIs, called as they are, so the program behaves
-// exactly as the system's own functions do (code page 1252 strings pass straight through).
+// The platform layer on Windows: the wide-character Win32 APIs on extended (\\?\) paths, so a
+// folder deeper than MAX_PATH is read and written like any other. The rest of the program keeps its
+// code page 1252 strings (the archive stores its names in it); they are converted here, at the
+// boundary, with code page 1252 itself rather than whatever ANSI code page the machine runs.
+// The profile functions stay ANSI: their files lie beside the program.
 #include <windows.h>
 // windows.h maps RemoveDirectory to RemoveDirectoryA; our member of that name must keep it.
 #undef RemoveDirectory
@@ -10,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 
 #include "platform/platform.h"
 
@@ -29,17 +33,147 @@ DosTime SplitDosTime(WORD date, WORD time) {
   return d;
 }
 
+constexpr UINT kCodePage = 1252;
+
+// Code page 1252 text as UTF-16. Every byte has a character, so this cannot fail.
+std::wstring Widen(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  return w;
+}
+
+// UTF-16 as code page 1252. A character the code page lacks becomes '?' (never a look-alike:
+// that would name another file) and sets *lossy.
+std::string Narrow(const std::wstring& w, bool* lossy = nullptr) {
+  if (lossy != nullptr) *lossy = false;
+  if (w.empty()) return std::string();
+  BOOL usedDefault = FALSE;
+  const int len = static_cast<int>(w.size());
+  const int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, w.data(), len, nullptr, 0,
+                                    nullptr, &usedDefault);
+  if (n <= 0) {
+    if (lossy != nullptr) *lossy = true;
+    return std::string();
+  }
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, w.data(), len, &s[0], n, nullptr,
+                      &usedDefault);
+  if (lossy != nullptr) *lossy = usedDefault != FALSE;
+  return s;
+}
+
+bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
+  return s.compare(0, wcslen(prefix), prefix) == 0;
+}
+
+// The form of path every wide file call below takes: absolute, backslashes only, no "." or ".."
+// elements (GetFullPathNameW resolves them against the current directory, as the ANSI calls
+// did), with the \\?\ prefix that lifts the MAX_PATH limit (\\?\UNC\server\share for a share).
+// A path that has the prefix is taken as it is; a device (\\.\) keeps its form. "" when the
+// path cannot be formed.
+std::wstring SystemPath(const std::string& path) {
+  const std::wstring w = Widen(path);
+  if (w.empty()) return std::wstring();
+  if (StartsWith(w, L"\\\\?\\")) return w;
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(w.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (n == 0) return std::wstring();
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);  // n counts the terminator when the buffer was too small
+  }
+  if (StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+  return full;
+}
+
+// A path from the system as the program shows it: code page 1252, without the \\?\ prefix.
+std::string CallerPath(const std::wstring& path, bool* lossy = nullptr) {
+  if (StartsWith(path, L"\\\\?\\UNC\\")) return Narrow(L"\\\\" + path.substr(8), lossy);
+  if (StartsWith(path, L"\\\\?\\")) return Narrow(path.substr(4), lossy);
+  return Narrow(path, lossy);
+}
+
+DWORD Attributes(const std::string& path) {
+  const std::wstring p = SystemPath(path);
+  return p.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(p.c_str());
+}
+
+// How Open reaches the file for one fopen mode.
+struct OpenMode {
+  DWORD access = 0;
+  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;  // as the runtime's fopen shares
+  DWORD disposition = 0;
+  int flags = 0;           // _open_osfhandle flags
+  std::string streamMode;  // the mode for _fdopen
+};
+
+// The fopen modes ("r", "w", "a", each with "+", "b" or "t") and "wbx"/"wx", which creates a
+// new file only, shared for reading. False for anything else.
+bool ParseMode(const std::string& mode, OpenMode& m) {
+  if (mode.empty()) return false;
+  bool plus = false, binary = false, exclusive = false;
+  for (size_t i = 1; i < mode.size(); ++i) {
+    switch (mode[i]) {
+      case '+':
+        plus = true;
+        break;
+      case 'b':
+        binary = true;
+        break;
+      case 't':
+        break;
+      case 'x':
+        exclusive = true;
+        break;
+      default:
+        return false;
+    }
+  }
+  if (exclusive && (mode[0] != 'w' || plus)) return false;
+  const DWORD readWrite = GENERIC_READ | GENERIC_WRITE;
+  switch (mode[0]) {
+    case 'r':
+      m.access = plus ? readWrite : GENERIC_READ;
+      m.disposition = OPEN_EXISTING;
+      m.flags = plus ? _O_RDWR : _O_RDONLY;
+      break;
+    case 'w':
+      m.access = plus ? readWrite : GENERIC_WRITE;
+      m.disposition = exclusive ? CREATE_NEW : CREATE_ALWAYS;
+      if (exclusive) m.share = FILE_SHARE_READ;
+      m.flags = plus ? _O_RDWR : _O_WRONLY;
+      break;
+    case 'a':
+      m.access = plus ? readWrite : GENERIC_WRITE;
+      m.disposition = OPEN_ALWAYS;
+      m.flags = (plus ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+      break;
+    default:
+      return false;
+  }
+  m.flags |= binary ? _O_BINARY : _O_TEXT;
+  m.streamMode = std::string(1, mode[0]) + (plus ? "+" : "") + (binary ? "b" : "");
+  return true;
+}
+
 class Win32Os : public Os {
  public:
   char Separator() const override { return '\\'; }
 
   bool Exists(const std::string& path) override {
-    return !path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
   }
 
   bool IsDirectory(const std::string& path) override {
-    if (path.empty()) return false;
-    const DWORD a = GetFileAttributesA(path.c_str());
+    const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
 
@@ -48,67 +182,74 @@ class Win32Os : public Os {
     std::string pattern = dir;
     if (pattern.empty() || (pattern.back() != '\\' && pattern.back() != '/')) pattern += '\\';
     pattern += mask;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    // Only the folder part is made a full path: GetFullPathNameW would drop the trailing dot of
+    // a mask such as "*." (names without an extension).
+    const size_t cut = pattern.find_last_of("\\/") + 1;
+    std::wstring folder = SystemPath(pattern.substr(0, cut));
+    if (folder.empty()) return false;
+    if (folder.back() != L'\\') folder += L'\\';
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + Widen(pattern.substr(cut))).c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) {
       // No match in a directory that exists is an empty listing, not a failure.
       return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
     do {
-      const std::string name = fd.cFileName;
-      if (name == "." || name == "..") continue;
+      const std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
       DirEntry e;
-      e.name = name;
-      // Windows puts '?' for every character the ANSI code page lacks; no real name holds one.
-      e.foreignName = name.find('?') != std::string::npos;
+      e.name = Narrow(name, &e.foreignName);
       e.attributes = fd.dwFileAttributes;
       e.size = (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
       out.push_back(e);
-    } while (FindNextFileA(h, &fd));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
     return true;
   }
 
   std::FILE* Open(const std::string& path, const char* mode) override {
-    if (path.empty()) return nullptr;
-    if (std::string(mode) == "wbx") {
-      // The runtime's fopen knows no exclusive creation: the file is created new by the system
-      // and the stream made on its handle.
-      HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (h == INVALID_HANDLE_VALUE) return nullptr;
-      const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
-      if (fd < 0) {
-        CloseHandle(h);
-        return nullptr;
-      }
-      std::FILE* f = _fdopen(fd, "wb");
-      if (f == nullptr) _close(fd);
-      return f;
+    // The runtime's fopen takes no extended path and knows no exclusive creation: the system
+    // opens the file and the stream is made on its handle.
+    OpenMode m;
+    const std::wstring p = SystemPath(path);
+    if (p.empty() || mode == nullptr || !ParseMode(mode, m)) return nullptr;
+    HANDLE h = CreateFileW(p.c_str(), m.access, m.share, nullptr, m.disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), m.flags);
+    if (fd < 0) {
+      CloseHandle(h);
+      return nullptr;
     }
-    return std::fopen(path.c_str(), mode);
+    std::FILE* f = _fdopen(fd, m.streamMode.c_str());
+    if (f == nullptr) _close(fd);
+    return f;
   }
 
   bool Remove(const std::string& path) override {
-    return !path.empty() && DeleteFileA(path.c_str()) != 0;
+    const std::wstring p = SystemPath(path);
+    return !p.empty() && DeleteFileW(p.c_str()) != 0;
   }
 
   bool Replace(const std::string& from, const std::string& to) override {
+    const std::wstring source = SystemPath(from), target = SystemPath(to);
+    if (source.empty() || target.empty()) return false;
     // Windows refuses to replace a read-only file; Wine's MoveFileEx does not, so the rule is
     // kept here and the builder behaves the same on both.
-    const DWORD target = GetFileAttributesA(to.c_str());
-    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY) != 0) {
+    const DWORD a = GetFileAttributesW(target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
 
   bool Identity(const std::string& path, FileId& out) override {
-    if (path.empty()) return false;
+    const std::wstring p = SystemPath(path);
+    if (p.empty()) return false;
     // Attribute access only, shared every way: a file open elsewhere, even for writing, and a
     // directory (backup semantics) can be asked too.
-    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE h = CreateFileW(p.c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
@@ -122,30 +263,62 @@ class Win32Os : public Os {
   }
 
   bool MakeDirectory(const std::string& path) override {
-    return !path.empty() && CreateDirectoryA(path.c_str(), nullptr) != 0;
+    const std::wstring p = SystemPath(path);
+    return !p.empty() && CreateDirectoryW(p.c_str(), nullptr) != 0;
   }
 
   bool RemoveDirectory(const std::string& path) override {
-    return !path.empty() && ::RemoveDirectoryA(path.c_str()) != 0;
+    const std::wstring p = SystemPath(path);
+    return !p.empty() && ::RemoveDirectoryW(p.c_str()) != 0;
   }
 
   std::string TempDirectory() override {
-    char buf[MAX_PATH + 1];
-    const DWORD n = GetTempPathA(sizeof buf, buf);
-    if (n == 0 || n >= sizeof buf) return std::string();
-    return std::string(buf, n);
+    wchar_t buf[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+    if (n == 0 || n > MAX_PATH) return std::string();
+    // A folder the code page cannot name is no folder the program can use.
+    bool lossy = false;
+    const std::string dir = CallerPath(std::wstring(buf, n), &lossy);
+    return lossy ? std::string() : dir;
   }
 
+  // GetTempFileName's own way (the first three characters of prefix, a hexadecimal number from
+  // the clock, counted up past every name in use, ".tmp"), done here because GetTempFileName takes
+  // no folder longer than MAX_PATH - 14. path is dir as given with the name added.
   bool CreateUniqueTempFile(const std::string& dir, const std::string& prefix,
                             std::string& path) override {
-    char buf[MAX_PATH];
-    if (GetTempFileNameA(dir.c_str(), prefix.c_str(), 0, buf) == 0) return false;
-    path = buf;
-    return true;
+    std::string folder = dir;
+    if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += '\\';
+    folder += prefix.substr(0, 3);
+    const unsigned clock = GetTickCount() & 0xFFFF;
+    const unsigned first = clock != 0 ? clock : 1;
+    unsigned number = first;
+    do {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "%X", number);
+      const std::string candidate = folder + hex + ".tmp";
+      const std::wstring p = SystemPath(candidate);
+      if (p.empty()) return false;
+      HANDLE h = CreateFileW(p.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        path = candidate;
+        return true;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+          error != ERROR_SHARING_VIOLATION) {
+        return false;
+      }
+      number = number == 0xFFFF ? 1 : number + 1;
+    } while (number != first);
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
   }
 
   DriveKind DriveType(const std::string& root) override {
-    switch (GetDriveTypeA(root.c_str())) {
+    switch (GetDriveTypeW(Widen(root).c_str())) {
       case DRIVE_NO_ROOT_DIR:
         return DriveKind::NoRootDir;
       case DRIVE_REMOVABLE:
@@ -170,13 +343,13 @@ class Win32Os : public Os {
   }
 
   std::string ProgramPath() override {
-    std::string buf(MAX_PATH, '\0');
+    std::wstring buf(MAX_PATH, L'\0');
     for (;;) {
-      const DWORD n = GetModuleFileNameA(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+      const DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
       if (n == 0) return std::string();
       if (n < buf.size()) {
         buf.resize(n);
-        return buf;
+        return CallerPath(buf);
       }
       if (buf.size() >= 32768) return std::string();
       buf.resize(buf.size() * 2);
@@ -196,15 +369,15 @@ class Win32Os : public Os {
   }
 
   std::string SystemDirectory() override {
-    char buf[MAX_PATH];
-    const UINT n = GetSystemDirectoryA(buf, sizeof buf);
-    return (n == 0 || n >= sizeof buf) ? std::string() : std::string(buf, n);
+    wchar_t buf[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
+    return (n == 0 || n >= MAX_PATH) ? std::string() : CallerPath(std::wstring(buf, n));
   }
 
   std::string WindowsDirectory() override {
-    char buf[MAX_PATH];
-    const UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-    return (n == 0 || n >= sizeof buf) ? std::string() : std::string(buf, n);
+    wchar_t buf[MAX_PATH];
+    const UINT n = GetWindowsDirectoryW(buf, MAX_PATH);
+    return (n == 0 || n >= MAX_PATH) ? std::string() : CallerPath(std::wstring(buf, n));
   }
 
   std::string UserProfileString(const std::string& section, const std::string& key,
@@ -249,7 +422,8 @@ class Win32Os : public Os {
 
   bool LastWriteDosTime(const std::string& path, DosTime& out) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    const std::wstring p = SystemPath(path);
+    if (p.empty() || !GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data)) {
       return false;
     }
     FILETIME local;
@@ -285,7 +459,9 @@ class Win32Os : public Os {
     if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) {
       return false;
     }
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+    const std::wstring p = SystemPath(path);
+    if (p.empty()) return false;
+    HANDLE h = CreateFileW(p.c_str(), FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;

@@ -327,6 +327,35 @@ TEST_F(CliTest, UnreadableFoldersFailTheBuildUnlessSkipped) {
   EXPECT_EQ(listed.out.find("bersicht.txt"), std::string::npos) << listed.out;
 }
 
+// A folder whose full path is longer than MAX_PATH is packed, listed and unpacked like any other.
+// The stored names stay short: they begin below the source as typed.
+TEST_F(CliTest, FolderDeeperThanMaxPathIsBuiltListedAndExtracted) {
+  platform::Os& os = platform::Real();
+  const std::string sep = testutil::Sep();
+  const std::string source = std::string(200, 'q') + sep + std::string(100, 'r');
+  const std::string deep = source + sep + "tief", file = deep + sep + "t.txt";
+  const std::vector<std::string> folders{std::string(200, 'q'), source, deep};
+  for (const std::string& folder : folders) ASSERT_TRUE(os.MakeDirectory(folder));
+  ASSERT_GT(dir_.path().size() + 1 + deep.size(), 300u);
+  std::FILE* f = os.Open(file, "wb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_GE(std::fputs("tief unten", f), 0);
+  ASSERT_EQ(std::fclose(f), 0);
+
+  RunResult r = Run({"build", "--source", source, "--sfx", "lang.exe", "--stub-dir", stubs_});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  r = Run({"list", "lang.exe"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("\\tief\\t.txt"), std::string::npos) << r.out;
+  r = Run({"extract", "lang.exe", "out"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(testutil::ReadFile(dir_.Join("out/tief/t.txt")), "tief unten");
+
+  // The runtime's own calls cannot take the tree down again on Windows; the layer can.
+  EXPECT_TRUE(os.Remove(file));
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) EXPECT_TRUE(os.RemoveDirectory(*it));
+}
+
 // The output may not be a folder, nor a stub file by another spelling; a source must be a
 // folder. Each is refused with the path named, and nothing changes.
 TEST_F(CliTest, OutputAndSourceThatCannotBeUsedAreNamed) {

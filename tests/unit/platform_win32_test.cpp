@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <map>
 
 #include "platform/platform.h"
@@ -34,6 +35,31 @@ bool IsPrefixHexTmp(const std::string& name, const std::string& prefix) {
   return true;
 }
 
+// The UTF-16 form of a code page 1252 string, as the system keeps names.
+std::wstring Utf16(const std::string& cp1252) {
+  std::wstring w(cp1252.size(), L'\0');
+  const int n = MultiByteToWideChar(1252, 0, cp1252.data(), static_cast<int>(cp1252.size()), &w[0],
+                                    static_cast<int>(w.size()));
+  w.resize(n);
+  return w;
+}
+
+bool WriteThroughOs(const std::string& path, const std::string& bytes, const char* mode = "wb") {
+  std::FILE* f = Os().Open(path, mode);
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadThroughOs(const std::string& path) {
+  std::FILE* f = Os().Open(path, "rb");
+  if (f == nullptr) return "<cannot open>";
+  std::string data(4096, '\0');
+  data.resize(std::fread(&data[0], 1, data.size(), f));
+  std::fclose(f);
+  return data;
+}
+
 // Clears the attributes again so the temporary directory can be removed.
 class AttributeReset {
  public:
@@ -46,24 +72,104 @@ class AttributeReset {
   std::vector<std::string> paths_;
 };
 
+// Names are code page 1252 whatever the ANSI code page (the euro sign sits where Latin-1 has a
+// control character); what the code page lacks is marked, never replaced by a look-alike
+// (A-macron is not A: that would name another file).
 TEST(Win32Listing, NamesTheCodePageCannotWriteAreMarked) {
   TempDir dir;
-  ASSERT_TRUE(WriteFile(dir.Join("\xC4rger.txt"), "x"));  // A-umlaut: in the code page
-  // Two CJK characters exist only as UTF-16 names.
-  int n = MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, nullptr, 0);
-  std::wstring folder(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, &folder[0], n);
-  folder.resize(n - 1);
-  HANDLE h = CreateFileW((folder + L"\\\u65E5\u672C.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  CloseHandle(h);
-  std::vector<DirEntry> entries;
-  ASSERT_TRUE(Os().ListDirectory(dir.path(), "*.*", entries));
-  ASSERT_EQ(entries.size(), 2u);
-  for (const DirEntry& e : entries) {
-    EXPECT_EQ(e.foreignName, e.name != "\xC4rger.txt") << e.name;
+  const std::wstring folder = Utf16(dir.path()) + L"\\";
+  for (const char* name : {"\xFC"
+                           "bersicht.txt",
+                           "\x80.txt"}) {
+    ASSERT_TRUE(WriteThroughOs(dir.Join(name), name));
+    EXPECT_EQ(ReadThroughOs(dir.Join(name)), name);
   }
+  for (const wchar_t* name : {L"\u00FCbersicht.txt", L"\u20AC.txt"}) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + name).c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "not found as UTF-16";
+    FindClose(h);
+    EXPECT_EQ(std::wstring(fd.cFileName), name);
+  }
+  for (const wchar_t* name : {L"\u65E5\u672C.txt", L"\u0100pfel.txt"}) {
+    HANDLE h = CreateFileW((folder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+  }
+  const auto listed = ListByName(dir.path());
+  ASSERT_EQ(listed.size(), 4u);
+  for (const auto& kv : listed)
+    EXPECT_EQ(kv.second.foreignName, kv.first == "??.txt" || kv.first == "?pfel.txt") << kv.first;
+}
+
+// Every file call works below a folder path far past MAX_PATH, where the ANSI calls and the
+// runtime's fopen stop. The test takes its tree down again through the layer.
+TEST(Win32Files, EveryCallWorksBelowAFolderPathPastMaxPath) {
+  TempDir tmp;
+  std::vector<std::string> levels{tmp.path()};
+  for (char c : {'a', 'b', 'c', 'd'}) {
+    levels.push_back(levels.back() + "\\" + std::string(80, c));
+    ASSERT_TRUE(Os().MakeDirectory(levels.back())) << levels.back().size();
+  }
+  const std::string deep = levels.back(), file = deep + "\\tief.txt", temp = deep + "\\t.tmp";
+  EXPECT_TRUE(Os().IsDirectory(deep));
+  ASSERT_TRUE(WriteThroughOs(file, "alt"));
+  ASSERT_TRUE(WriteThroughOs(temp, "neu", "wbx"));
+  EXPECT_EQ(Os().Open(file, "wbx"), nullptr) << "an existing file is not created anew";
+  const auto listed = ListByName(deep);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed.at("tief.txt").size, 3u);
+  platform::FileId id, sameId;
+  ASSERT_TRUE(Os().Identity(file, id));
+  ASSERT_TRUE(Os().Identity(deep + "\\..\\" + std::string(80, 'd') + "/tief.txt", sameId));
+  EXPECT_TRUE(id == sameId);
+  platform::DosTime t, got;
+  t.year1980 = 30, t.month = 7, t.day = 14, t.hour = 9, t.minute = 41, t.seconds2 = 11;
+  ASSERT_TRUE(Os().SetLastWriteDosTime(file, t));
+  ASSERT_TRUE(Os().LastWriteDosTime(file, got));
+  EXPECT_EQ(
+      std::vector<uint32_t>({got.year1980, got.month, got.day, got.hour, got.minute, got.seconds2}),
+      std::vector<uint32_t>({30, 7, 14, 9, 41, 11}));
+
+  const std::wstring fileW = L"\\\\?\\" + Utf16(file);
+  ASSERT_TRUE(SetFileAttributesW(fileW.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(Os().Replace(temp, file)) << "a read-only file is not replaced";
+  ASSERT_TRUE(SetFileAttributesW(fileW.c_str(), FILE_ATTRIBUTE_NORMAL));
+  ASSERT_TRUE(Os().Replace(temp, file));
+  EXPECT_EQ(ReadThroughOs(file), "neu");
+  EXPECT_FALSE(Os().Exists(temp));
+  std::string unique;
+  ASSERT_TRUE(Os().CreateUniqueTempFile(deep, "tbxmore", unique));
+  EXPECT_TRUE(IsPrefixHexTmp(unique.substr(deep.size() + 1), "tbx")) << unique;
+  // A name longer than a file system holds fails like any other call.
+  EXPECT_FALSE(Os().MakeDirectory(deep + "\\" + std::string(300, 'x')));
+
+  EXPECT_FALSE(Os().RemoveDirectory(deep)) << "a folder with files stays";
+  EXPECT_TRUE(Os().Remove(file));
+  EXPECT_TRUE(Os().Remove(unique));
+  for (size_t i = levels.size() - 1; i > 0; --i) EXPECT_TRUE(Os().RemoveDirectory(levels[i]));
+  EXPECT_FALSE(Os().Exists(levels[1]));
+}
+
+// Relative paths count from the current directory; '/', "." and ".." are resolved before the
+// extended form, which takes none of them. Text modes still translate line ends.
+TEST(Win32Files, RelativePathsWithSlashesAndDotsStillWork) {
+  TempDir tmp;
+  wchar_t old[MAX_PATH];
+  ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, old), 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(Utf16(tmp.path()).c_str()));
+  const bool made = Os().MakeDirectory("./sub") && Os().MakeDirectory("sub/../sub/inner");
+  const bool written = WriteThroughOs("sub/inner/../r.txt", "a\n", "w");
+  const std::string read = ReadThroughOs(".\\sub/./r.txt");
+  const bool isDir = Os().IsDirectory("sub/inner/.");
+  std::vector<DirEntry> found;
+  const bool listed = Os().ListDirectory("sub/inner/..", "r.*", found);
+  SetCurrentDirectoryW(old);
+  EXPECT_TRUE(made && written && isDir && listed);
+  EXPECT_EQ(read, "a\r\n");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].name, "r.txt");
 }
 
 }  // namespace
@@ -104,6 +210,8 @@ TEST(Win32Listing, TheSearchPatternMayEndInASeparatorOrADriveRoot) {
   ASSERT_TRUE(WriteFile(tmp.Join("one.txt"), "1"));
   EXPECT_EQ(ListByName(tmp.path() + "\\").count("one.txt"), 1u);
   EXPECT_FALSE(ListByName("C:\\").empty());
+  EXPECT_TRUE(Os().IsDirectory("C:\\"));
+  EXPECT_TRUE(Os().IsDirectory("C:"));  // the drive's current directory
 }
 
 // A file held open elsewhere without any sharing is still told by its identity: the build asks
@@ -170,6 +278,11 @@ TEST(Win32System, WindowsDirectoriesExistAndTheSeparatorIsABackslash) {
   EXPECT_TRUE(Os().IsDirectory(sys));
   EXPECT_TRUE(Os().IsDirectory(win));
   EXPECT_EQ(Os().DriveType("C:\\"), platform::DriveKind::Fixed);
+  // Paths handed back are shown in messages: drive paths, never the \\?\ form.
+  const std::string program = Os().ProgramPath(), temp = Os().TempDirectory();
+  EXPECT_EQ(program.compare(1, 2, ":\\"), 0) << program;
+  EXPECT_EQ(temp.compare(1, 2, ":\\"), 0) << temp;
+  EXPECT_TRUE(Os().Exists(program));
 }
 
 TEST(Win32System, ProfileFilesAreReadFromTheirFullPath) {
