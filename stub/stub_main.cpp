@@ -54,19 +54,6 @@ void RestrictDllSearch() {
   SetDllDirectoryW(L"");
 }
 
-std::wstring ModulePath() {
-  std::wstring buf(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
-    if (n == 0) return std::wstring();
-    if (n < buf.size()) {
-      buf.resize(n);
-      return buf;
-    }
-    buf.resize(buf.size() * 2);
-  }
-}
-
 std::wstring BaseName(const std::wstring& path) {
   size_t cut = path.find_last_of(L"\\/");
   return cut == std::wstring::npos ? path : path.substr(cut + 1);

@@ -493,6 +493,51 @@ group_commands() {
     '\\a.txt=:da'
   run_stub 4 "$WORK/cmd/c5.exe" /S "/D=$(winpath .)\\t5"
   check "files stay when the command fails" [ "$(cat t5/a.txt)" = da ]
+  # A bare name is never handed to the shell, which would search the archive's folder and the
+  # current folder: a planted evilcmd.exe beside the archive and another in the current folder
+  # are not started, not even when PATH names those folders (as full paths, relative, or empty).
+  mkdir -p planted/dl planted/cwd planted/tools
+  cp "$marker" planted/dl/evilcmd.exe && cp "$marker" planted/cwd/evilcmd.exe
+  local evil_ran
+  evil_ran="$(winpath planted)\\evil-ran.txt"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out planted/dl/c8.exe \
+    --command "evilcmd $(esc "$evil_ran")" '\\a.txt=:da'
+  local planted_path tools_path rc
+  planted_path="$(winpath planted/dl);$(winpath planted/cwd)\\;.;;..\\dl;cwd"
+  tools_path="$(winpath planted/tools)"
+  (cd planted/cwd && WINEPATH="$planted_path" TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" ../dl/c8.exe /S \
+    "/D=$(winpath "$WORK/cmd")\\t8" >/dev/null 2>&1)
+  rc=$?
+  check "a planted evilcmd: exit 4 (got $rc)" [ $rc -eq 4 ]
+  check "a planted evilcmd: the files stay" [ "$(cat t8/a.txt)" = da ]
+  # A program in a PATH folder of its own is found and started by its full path.
+  cp "$marker" planted/tools/pathcmd.exe
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out planted/dl/c9.exe \
+    --command 'pathcmd path-ran.txt' '\\a.txt=:da'
+  (cd planted/cwd && WINEPATH="$planted_path;$tools_path" TAMBRIX_WINE_TIMEOUT=300 \
+    "$WINERUN" ../dl/c9.exe /S "/D=$(winpath "$WORK/cmd")\\t9" >/dev/null 2>&1)
+  rc=$?
+  check "a program from PATH: exit 0 (got $rc)" [ $rc -eq 0 ]
+  check "a program from PATH is started" wait_for t9/path-ran.txt
+  check "a program from PATH is started by its full path" \
+    grep -qF "line=\"$tools_path\\pathcmd.exe\" path-ran.txt" t9/path-ran.txt
+  # The planted programs would have written by the time the one started later has.
+  check "no planted evilcmd was started" absent planted/evil-ran.txt
+  # A program registered under App Paths (HKCU) is started by its registered path: a
+  # REG_EXPAND_SZ value in quotes, its variable expanded.
+  mkdir -p registered && cp "$marker" registered/Registriert.exe
+  local key='HKCU\Software\Microsoft\Windows\CurrentVersion\App Paths\tbxregcmd.exe'
+  check "reg add App Paths" "$WINERUN" reg add "$key" /ve /t REG_EXPAND_SZ \
+    /d '"%TBX_REG_DIR%\Registriert.exe"' /f >/dev/null 2>&1
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c10.exe --command 'tbxregcmd reg-ran.txt' \
+    '\\a.txt=:da'
+  TBX_REG_DIR="$(winpath registered)" run_stub 0 "$WORK/cmd/c10.exe" /S "/D=$(winpath .)\\t10"
+  check "a registered program is started" wait_for t10/reg-ran.txt
+  check "a registered program is started by its registered path" \
+    grep -qF "line=\"$(winpath registered)\\Registriert.exe\" reg-ran.txt" t10/reg-ran.txt
+  check "reg delete App Paths" "$WINERUN" reg delete "$key" /f >/dev/null 2>&1
+  # Without the registration the name is not found any more.
+  TBX_REG_DIR="$(winpath registered)" run_stub 4 "$WORK/cmd/c10.exe" /S "/D=$(winpath .)\\t10b"
   # CleanUp: waits for the command and its child, removes exactly what was unpacked.
   mkdir -p t6 && printf 'vorher da' >t6/keep.txt
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c6.exe --clean-up 1 \
