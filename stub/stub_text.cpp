@@ -35,8 +35,8 @@ const char* Template(Msg m) {
       return "Das Archiv ist besch\xE4"
              "digt: Die Datei %s kann nicht entpackt werden.";
     case Msg::WrongMethod:
-      return "Das Archiv ist mit einem Verfahren gepackt, das dieses Programm nicht entpacken "
-             "kann.";
+      return "Das Archiv wurde f\xFCr ein anderes Entpackprogramm erzeugt: Dieses Programm "
+             "entpackt nur mit %s gepackte Archive. Es wurde nichts entpackt.";
     case Msg::UnsafeName:
       return "Das Archiv enth\xE4lt den unzul\xE4ssigen Dateinamen \"%s\". Es wurde nichts "
              "entpackt.";

@@ -351,6 +351,41 @@ group_verdicts() {
     fi
   done
 
+  # Settings whose MaxCompression names another method than the stub's or the data's, or the
+  # other stub in front of agreeing settings and data: the stub refuses with exit code 2 before it
+  # writes anything, and tambrixc calls the archive not usable.
+  local mc stub data value
+  for mc in "gzip gzip 1" "bzip2 bzip2 0" "gzip bzip2 0" "bzip2 gzip 0"; do
+    read -r stub data value <<<"$mc"
+    name="mc-$stub-$data-$value"
+    "${MAKE_SFX[@]}" --stub "$(stub_of "$stub")" --method "$data" --max-compression "$value" \
+      --out "$name.exe" '\\a.txt=:1' '\\sub\\b.txt=:2'
+    run_stub 2 "$WORK/verdicts/$name.exe" /S /T
+    run_stub 2 "$WORK/verdicts/$name.exe" /S "/D=$(winpath .)\\s-$name" /N
+    got="verify:$(verdict_of tambrixc verify "$name.exe")"
+    got+=" list:$(verdict_of tambrixc list "$name.exe")"
+    got+=" extract:$(verdict_of tambrixc extract "$name.exe" "x-$name")"
+    if [ -n "$WIN_TAMBRIXC" ] && [ "$WIN_TAMBRIXC" != "$TAMBRIXC" ]; then
+      got+=" exe-verify:$(verdict_of wintambrixc verify "$name.exe")"
+    fi
+    expected="$(sed -E "s/:[a-z]+/:nein/g" <<<"$got")"
+    check "$name: tambrixc says nein ($got)" [ "$got" = "$expected" ]
+    check "$name: nothing written" none_exist "x-$name" "s-$name"
+    check "$name: verify names the method" \
+      grep -q "Maximale Kompression: $value" <(tambrixc verify "$name.exe" 2>&1)
+  done
+  # The same settings without files: the stub of the other method still refuses, and so does
+  # tambrixc, which knows the stub by its mark.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --max-compression 1 --out mc-empty.exe
+  run_stub 2 "$WORK/verdicts/mc-empty.exe" /S "/D=$(winpath .)\\s-mc-empty" /N
+  check "mc-empty: nothing written" absent s-mc-empty
+  check "mc-empty: tambrixc verify says nein" expect_refused tambrixc verify mc-empty.exe
+  # The matching stub and settings without files are fine for everyone.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --max-compression 1 --out mc-empty-ok.exe
+  check "mc-empty-ok: tambrixc verify says ja" tambrixc verify mc-empty-ok.exe >/dev/null 2>&1
+  run_stub 0 "$WORK/verdicts/mc-empty-ok.exe" /S "/D=$(winpath .)\\s-mc-empty-ok" /N
+  check "mc-empty-ok: the stub makes the target" [ -d s-mc-empty-ok ]
+
   # The builders judge a Linux tree as the readers judge its archive. (Flat unpacking is not
   # offered on the command line; the unit tests cover it.)
   local trees=(
