@@ -52,6 +52,8 @@ const char* Template(Msg m) {
       return "Das Verzeichnis %s ist eine Verkn\xFCpfung. Dorthin wird nicht entpackt.";
     case Msg::WriteFile:
       return "Die Datei %s konnte nicht geschrieben werden.";
+    case Msg::ReadOnlyFile:
+      return "Die vorhandene Datei %s ist schreibgesch\xFCtzt und kann nicht ersetzt werden.";
     case Msg::DiskFull:
       return "Die Datei %s konnte nicht geschrieben werden: Der Datentr\xE4ger ist voll.";
     case Msg::Command:

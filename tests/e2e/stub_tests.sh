@@ -448,6 +448,22 @@ group_layout() {
   check "an existing file is replaced" [ "$(cat replace/a.txt)" = neu ]
   check "other files stay" [ "$(cat replace/other.txt)" = fremd ]
 
+  # A read-only file in the target is never replaced (Windows refuses the rename, and under Wine
+  # the stub refuses it itself): the run fails, the file keeps its bytes and its attribute, and
+  # what the run created before it is removed again.
+  mkdir -p rofile && printf alt >rofile/z.txt && chmod a-w rofile/z.txt && printf fremd >rofile/other.txt
+  local before_ro
+  before_ro="$(listing rofile)"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out rofile.exe '\\a.txt=:neu' \
+    '\\neu\\b.txt=:neu' '\\z.txt=:neu'
+  run_stub 3 "$WORK/layout/rofile.exe" /S "/D=$(winpath rofile)" /N
+  check "a read-only file keeps its contents" [ "$(cat rofile/z.txt)" = alt ]
+  check "a read-only file stays read-only" [ "$(stat -c %a rofile/z.txt)" = 444 ]
+  check "a read-only file fails the run, which leaves nothing behind" \
+    [ "$before_ro" = "$(listing rofile)" ]
+  check "the other file stays" [ "$(cat rofile/other.txt)" = fremd ]
+  chmod u+w rofile/z.txt
+
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out empty.exe
   run_stub 0 "$WORK/layout/empty.exe" /S "/D=$(winpath .)\\empty" /N
   check "an archive without files makes its target" [ -d empty ]
