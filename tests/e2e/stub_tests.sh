@@ -634,6 +634,12 @@ group_gui() {
   python3 -c "
 import sys; b = bytearray(open('damaged.exe','rb').read()); b[len(b) - 2000] ^= 0x55
 open('damaged.exe','wb').write(bytes(b))"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --max-compression 1 --out method.exe '\\a.txt=:a'
+  mkdir -p rofile-target && printf alt >rofile-target/z.txt && chmod a-w rofile-target/z.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out rofile.exe '\\a.txt=:a' '\\z.txt=:neu'
+  # A planted evilcmd.exe beside the archive, which is also the current folder.
+  cp "$marker" evilcmd.exe
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out nocmd.exe --command evilcmd '\\a.txt=:a'
   cp "$TOOLS_DIR/stub_driver.exe" .
   if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
       --gtest_brief=1; then
