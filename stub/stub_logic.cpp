@@ -219,14 +219,15 @@ std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
   while (begin <= pathValue.size()) {
     size_t end = pathValue.find(L';', begin);
     if (end == std::wstring::npos) end = pathValue.size();
-    const std::wstring entry = Unquoted(pathValue.substr(begin, end - begin));
+    // \\?\C:\x is C:\x to the file system and is compared so; devices are no folders.
+    const std::wstring entry = DisplayPath(Unquoted(pathValue.substr(begin, end - begin)));
     begin = end + 1;
-    if (!IsAbsolutePath(entry)) continue;
+    if (!IsAbsolutePath(entry) || StartsWith(entry, L"\\\\.\\")) continue;
     const std::wstring full = FullPath(entry);
     if (full.empty()) continue;
     bool allowed = true;
     for (const std::wstring& x : excluded)
-      if (!x.empty() && SameFolder(full, FullPath(x))) allowed = false;
+      if (!x.empty() && SameFolder(full, FullPath(DisplayPath(x)))) allowed = false;
     if (allowed) out.push_back(full);
   }
   return out;

@@ -68,9 +68,9 @@ std::wstring ModulePath();
 // drive.
 bool IsUrl(const std::wstring& program);
 // The folders of a PATH value that programs may be started from, as full paths in their order.
-// Quotes around an entry are removed; empty and relative entries are left out, and so is every
-// entry that is one of excluded (full paths; the extractor's own folder and the current one),
-// compared as full paths without case.
+// Quotes around an entry are removed and a \\?\ prefix does not count; empty, relative and device
+// entries are left out, and so is every entry that is one of excluded (full paths; the
+// extractor's own folder and the current one), compared as full paths without case.
 std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
                                         const std::vector<std::wstring>& excluded);
 // The key below HKCU and HKLM under which Windows registers a program name

@@ -193,6 +193,12 @@ TEST(StubCommands, PathFoldersLeaveOutEmptyRelativeOwnAndCurrentEntries) {
                                               L"\\\\srv\\share\\bin"};
   EXPECT_EQ(folders, expected);
   EXPECT_TRUE(SearchFolders(L"", {L"C:\\Stub"}).empty());
+  // Another spelling of an excluded folder is still that folder.
+  EXPECT_TRUE(
+      SearchFolders(L"\\\\?\\C:\\Stub;\\\\?\\c:\\arbeit\\x\\..", {L"C:\\Stub", L"C:\\Arbeit"})
+          .empty());
+  EXPECT_EQ(SearchFolders(L"\\\\?\\C:\\Werkzeug;\\\\.\\C:\\Dev", {L"C:\\Stub"}),
+            std::vector<std::wstring>{L"C:\\Werkzeug"});
   EXPECT_EQ(SearchFolders(L"C:\\Stub", {}), std::vector<std::wstring>{L"C:\\Stub"});
 }
 
