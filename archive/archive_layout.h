@@ -44,6 +44,11 @@ constexpr size_t kEntMethod = 32;
 constexpr size_t kEntZeroByte = 33;
 constexpr size_t kEntZeroWord = 34;
 
+// Each stub carries this mark followed by the name of its method and a semicolon
+// ("Tambrix-Entpackmethode:gzip;", a resource of stub/stub.rc), so that a reader can tell which
+// stub is in front of an archive.
+constexpr char kStubMethodMark[] = "Tambrix-Entpackmethode:";
+
 // Names of the stub files beside the builder, by method.
 constexpr const char* kStubBzip2 = "tambrix.res1";
 constexpr const char* kStubGzip = "tambrix.res2";

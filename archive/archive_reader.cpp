@@ -1,6 +1,8 @@
 #include "archive/archive_reader.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "archive/archive_layout.h"
 #include "settings/settings_block.h"
@@ -265,6 +267,31 @@ std::vector<uint64_t> CandidateEnds(ByteSource& src) {
   return ends;
 }
 
+// The method a stub of length stubLength names by its mark, or -1. Only the mark followed by a
+// method name and ';' counts, so the reader's own copy of the mark inside a stub never does.
+int ReadStubMethod(ByteSource& src, uint64_t stubLength) {
+  const size_t markLength = sizeof(layout::kStubMethodMark) - 1;
+  const size_t step = 64 * 1024, overlap = markLength + 8;
+  std::vector<uint8_t> buffer;
+  for (uint64_t pos = 0; pos < stubLength; pos += step) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(step + overlap, stubLength - pos));
+    buffer.resize(n);
+    if (!src.ReadAt(pos, buffer.data(), n)) return -1;
+    for (size_t i = 0; i + markLength < n; ++i) {
+      if (buffer[i] != 'T' || std::memcmp(&buffer[i], layout::kStubMethodMark, markLength) != 0)
+        continue;
+      for (uint8_t m : {layout::kMethodBzip2, layout::kMethodGzip}) {
+        const std::string name = std::string(MethodName(m)) + ';';
+        if (n - i - markLength >= name.size() &&
+            std::memcmp(&buffer[i + markLength], name.data(), name.size()) == 0)
+          return m;
+      }
+    }
+    if (pos + n >= stubLength) break;
+  }
+  return -1;
+}
+
 }  // namespace
 
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
@@ -276,6 +303,7 @@ ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
     const ReadStatus status = ParseWithEnd(src, ends[i], info, &reason);
     if (status == ReadStatus::Ok) {
       info.signatureSize = src.Size() - ends[i];
+      info.stubMethod = ReadStubMethod(src, info.settingsOffset);
       return status;
     }
     if (i == 0) {
@@ -286,9 +314,44 @@ ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
   // A PE file whose security directory happens to reach the end but whose payload does not sit
   // before it: read it as an unsigned file, and report the first failure if that fails too.
   if (ends.front() != src.Size()) {
-    if (ParseWithEnd(src, src.Size(), info, nullptr) == ReadStatus::Ok) return ReadStatus::Ok;
+    if (ParseWithEnd(src, src.Size(), info, nullptr) == ReadStatus::Ok) {
+      info.stubMethod = ReadStubMethod(src, info.settingsOffset);
+      return ReadStatus::Ok;
+    }
   }
   info = ArchiveInfo();
   if (why) *why = firstWhy;
   return firstStatus;
+}
+
+uint8_t SettingsMethod(const TInstallInf& settings) {
+  return settings.MaxCompression != 0 ? layout::kMethodBzip2 : layout::kMethodGzip;
+}
+
+const char* MethodName(uint8_t method) { return method == layout::kMethodBzip2 ? "bzip2" : "gzip"; }
+
+bool ArchiveUsesMethod(const ArchiveInfo& info, uint8_t method, std::string* why) {
+  const uint8_t named = SettingsMethod(info.settings);
+  if (named == method && (!info.hasCompressedPart || info.method == method)) return true;
+  if (why) {
+    *why = std::string("Die Einstellungen nennen die Methode ") + MethodName(named) +
+           " (Maximale Kompression: " + std::to_string(info.settings.MaxCompression) + ")";
+    if (info.hasCompressedPart)
+      *why += std::string(", die Daten sind mit ") + MethodName(info.method) + " gepackt";
+    *why += ".";
+  }
+  return false;
+}
+
+bool MethodsAgree(const ArchiveInfo& info, std::string* why) {
+  const uint8_t named = SettingsMethod(info.settings);
+  if (!ArchiveUsesMethod(info, named, why)) return false;
+  if (info.stubMethod < 0 || info.stubMethod == named) return true;
+  if (why) {
+    *why = std::string("Das Entpackprogramm vor dem Archiv entpackt nur ") +
+           MethodName(static_cast<uint8_t>(info.stubMethod)) +
+           ", die Einstellungen nennen die Methode " + MethodName(named) +
+           " (Maximale Kompression: " + std::to_string(info.settings.MaxCompression) + ").";
+  }
+  return false;
 }

@@ -36,6 +36,7 @@ struct ArchiveInfo {
   uint32_t totalSize = 0;       // planned total size from the archive header
   uint8_t method = 0;
   std::vector<ArchiveEntry> entries;
+  int stubMethod = -1;          // the method the stub in front names by its mark; -1: none
 };
 
 enum class ReadStatus {
@@ -48,3 +49,17 @@ enum class ReadStatus {
 // Parses the whole archive structure (not the compressed data). On anything but Ok, why says what
 // was wrong in German, for messages.
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why = nullptr);
+
+// The method the settings say the archive was built with: MaxCompression not 0 is bzip2 (and
+// tambrix.res1 in front), 0 is gzip (tambrix.res2), as the builder chooses.
+uint8_t SettingsMethod(const TInstallInf& settings);
+// The name of a method for messages: "bzip2" or "gzip".
+const char* MethodName(uint8_t method);
+// True when the archive is one for the stub of method: its settings name that method and its
+// compressed part, if there is one, uses it. On false, why says in German what the settings and
+// the data name.
+bool ArchiveUsesMethod(const ArchiveInfo& info, uint8_t method, std::string* why = nullptr);
+// True when the compressed part, if there is one, and the stub in front, if it names its method,
+// use the method the settings name (the builder chooses the stub by it). On false, why says in
+// German what each names.
+bool MethodsAgree(const ArchiveInfo& info, std::string* why = nullptr);

@@ -231,6 +231,9 @@ std::string DescribeProblem(const PlanProblem& p,
 }
 
 bool IsUnpackable(const ArchiveInfo& info, std::string* why) {
+  // The builder put the stub of the settings' method in front: data of the other method is
+  // refused by it.
+  if (!MethodsAgree(info, why)) return false;
   if (info.hasCompressedPart && info.entries.size() != info.fileCount) {
     if (why) *why = kWhyIncomplete;
     return false;

@@ -70,6 +70,10 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     Error(err, "Die Datei " + sfxPath + " kann nicht entpackt werden: " + why);
     return kExitFailed;
   }
+  if (!MethodsAgree(info, &why)) {
+    Error(err, why + " Es wird nichts entpackt.");
+    return kExitFailed;
+  }
   if (info.entries.size() != info.fileCount && info.hasCompressedPart) {
     Error(err, "Das Archiv ist unvollst\xE4ndig: " + std::to_string(info.entries.size()) + " von " +
                    std::to_string(info.fileCount) + " Dateien vorhanden. Es wird nichts entpackt.");

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "stub/stub_logic.h"
 #include "stub/unpacker.h"
 
@@ -10,11 +12,6 @@
 #endif
 
 namespace {
-
-bool IsAbsolute(const std::wstring& p) {
-  return (p.size() >= 3 && p[1] == L':' && p[2] == L'\\') ||
-         (p.size() >= 2 && p[0] == L'\\' && p[1] == L'\\');
-}
 
 bool IsFile(const std::wstring& p) {
   DWORD a = GetFileAttributesW(p.c_str());
@@ -43,6 +40,43 @@ std::wstring EnvironmentValue(const wchar_t* name) {
   return v;
 }
 
+std::wstring CurrentFolder() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return std::wstring();
+  std::wstring v(n, L'\0');
+  n = GetCurrentDirectoryW(n, &v[0]);
+  if (n == 0 || n >= v.size()) return std::wstring();
+  v.resize(n);
+  return v;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t cut = path.rfind(L'\\');
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+// The default value (REG_SZ or REG_EXPAND_SZ) of a key; empty when there is none.
+std::wstring DefaultValue(HKEY root, const std::wstring& key) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+    return std::wstring();
+  std::wstring out;
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(h, nullptr, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ) && bytes >= sizeof(wchar_t)) {
+    std::wstring v(bytes / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>(v.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(h, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(&v[0]), &got) ==
+        ERROR_SUCCESS) {
+      v.resize(std::min<size_t>(got / sizeof(wchar_t), v.size()));
+      while (!v.empty() && v.back() == L'\0') v.pop_back();
+      out = v;
+    }
+  }
+  RegCloseKey(h);
+  return out;
+}
+
 }  // namespace
 
 CommandRunner::CommandRunner(const std::wstring& target, bool trackAll, bool silent)
@@ -59,7 +93,7 @@ CommandRunner::~CommandRunner() {
 }
 
 std::wstring CommandRunner::FindInTarget(const std::wstring& program) const {
-  if (program.empty() || IsAbsolute(program)) return std::wstring();
+  if (program.empty() || IsAbsolutePath(program)) return std::wstring();
   std::wstring rel = program[0] == L'\\' ? program.substr(1) : program;
   if (rel.empty()) return std::wstring();
   std::wstring full = FullPath(JoinPath(target_, rel));
@@ -68,19 +102,28 @@ std::wstring CommandRunner::FindInTarget(const std::wstring& program) const {
 
 std::wstring CommandRunner::FindElsewhere(const std::wstring& program) const {
   if (program.empty()) return std::wstring();
-  if (IsAbsolute(program)) return ExistingProgram(program);
+  if (IsAbsolutePath(program)) return ExistingProgram(program);
   if (program.find_first_of(L"\\/:") != std::wstring::npos) return std::wstring();
-  // Only the folders of PATH: never the extractor's own folder or the current one.
-  std::wstring path = EnvironmentValue(L"PATH");
-  if (path.empty()) return std::wstring();
-  const wchar_t* ext = HasExtension(program) ? nullptr : L".exe";
-  DWORD n = SearchPathW(path.c_str(), program.c_str(), ext, 0, nullptr, nullptr);
-  if (n == 0) return std::wstring();
-  std::wstring out(n, L'\0');
-  n = SearchPathW(path.c_str(), program.c_str(), ext, n, &out[0], nullptr);
-  if (n == 0 || n >= out.size()) return std::wstring();
-  out.resize(n);
-  return IsAbsolute(out) && IsFile(out) ? out : std::wstring();
+  // The folders of PATH, walked here rather than by SearchPathW or the shell: never the
+  // extractor's own folder (a download folder may hold anything) or the current one.
+  const std::vector<std::wstring> excluded = {FolderOf(ModulePath()), CurrentFolder()};
+  for (const std::wstring& folder : SearchFolders(EnvironmentValue(L"PATH"), excluded)) {
+    std::wstring found = ExistingProgram(JoinPath(folder, program));
+    if (!found.empty()) return found;
+  }
+  return FindRegistered(program);
+}
+
+std::wstring CommandRunner::FindRegistered(const std::wstring& program) const {
+  const std::wstring key = AppPathsKey(program);
+  if (key.empty()) return std::wstring();
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const std::wstring value = DefaultValue(root, key);
+    if (value.empty()) continue;
+    const std::wstring full = AppPathsProgram(value);
+    if (!full.empty() && IsFile(full)) return full;
+  }
+  return std::wstring();
 }
 
 void CommandRunner::Track(HANDLE process, bool alreadyInJob) {
@@ -138,8 +181,11 @@ bool CommandRunner::Start(const std::wstring& command) {
     std::wstring found = FindElsewhere(r.program);
     if (!found.empty()) return Launch(found, r.args);
   }
-  // Not a file we can find (a URL, a registered application name): let the shell try.
-  return ShellOpen(readings.front().program, readings.front().args);
+  // Only a URL goes to the shell as written; a bare name never does, or the shell would search
+  // the extractor's folder and the current folder for it.
+  if (IsUrl(readings.front().program))
+    return ShellOpen(readings.front().program, readings.front().args);
+  return false;
 }
 
 void CommandRunner::WaitForLast() {

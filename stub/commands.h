@@ -3,9 +3,11 @@
 // started has ended (a job object holds the started program and its children).
 //
 // A command's program is looked up in the target first (a leading backslash also means the
-// target), then as an absolute path, then in the folders of PATH; it is started by its full path
-// with the path quoted. Programs (.exe, .com) are started directly; anything else is opened
-// through the shell in the target folder.
+// target), then as an absolute path, then in the folders of PATH (never the extractor's own
+// folder or the current one), then under App Paths in HKCU and HKLM; it is started by the full
+// path found, quoted. Programs (.exe, .com) are started directly; anything else found is opened
+// through the shell in the target folder. A URL goes to the shell as written; any other name that
+// was not found is not started at all.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +36,7 @@ class CommandRunner {
  private:
   std::wstring FindInTarget(const std::wstring& program) const;
   std::wstring FindElsewhere(const std::wstring& program) const;
+  std::wstring FindRegistered(const std::wstring& program) const;
   bool Launch(const std::wstring& program, const std::wstring& args);
   bool ShellOpen(const std::wstring& file, const std::wstring& args);
   void Track(HANDLE process, bool alreadyInJob);

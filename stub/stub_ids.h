@@ -11,3 +11,6 @@
 
 // The manifest (common controls 6, asInvoker, DPI awareness).
 #define IDR_STUB_MANIFEST 1
+
+// The method mark (archive/archive_layout.h, kStubMethodMark) by which readers know the stub.
+#define IDR_STUB_METHOD 200

@@ -28,6 +28,23 @@ bool StartsWith(const std::wstring& s, const wchar_t* prefix) {
   return s.compare(0, wcslen(prefix), prefix) == 0;
 }
 
+bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The text without one pair of surrounding double quotes, blanks trimmed.
+std::wstring Unquoted(const std::wstring& text) {
+  std::wstring t = TrimBlanks(text);
+  if (!t.empty() && t[0] == L'"') {
+    size_t close = t.find(L'"', 1);
+    t = TrimBlanks(t.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
+  }
+  return t;
+}
+
 }  // namespace
 
 std::vector<std::wstring> SplitArguments(const wchar_t* p) {
@@ -163,4 +180,72 @@ std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& a
   std::wstring line = L"\"" + program + L"\"";
   if (!args.empty()) line += L" " + args;
   return line;
+}
+
+bool IsAbsolutePath(const std::wstring& p) {
+  return (p.size() >= 3 && IsAsciiLetter(p[0]) && p[1] == L':' && p[2] == L'\\') ||
+         (p.size() >= 3 && p[0] == L'\\' && p[1] == L'\\' && p[2] != L'\\');
+}
+
+std::wstring ModulePath() {
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
+    if (n == 0) return std::wstring();
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool IsUrl(const std::wstring& program) {
+  const size_t colon = program.find(L':');
+  if (colon == std::wstring::npos || colon < 2 || colon + 1 >= program.size()) return false;
+  if (!IsAsciiLetter(program[0])) return false;
+  for (size_t i = 1; i < colon; ++i) {
+    const wchar_t c = program[i];
+    if (!IsAsciiLetter(c) && !(c >= L'0' && c <= L'9') && c != L'+' && c != L'-' && c != L'.')
+      return false;
+  }
+  return true;
+}
+
+std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
+                                        const std::vector<std::wstring>& excluded) {
+  std::vector<std::wstring> out;
+  size_t begin = 0;
+  while (begin <= pathValue.size()) {
+    size_t end = pathValue.find(L';', begin);
+    if (end == std::wstring::npos) end = pathValue.size();
+    // \\?\C:\x is C:\x to the file system and is compared so; devices are no folders.
+    const std::wstring entry = DisplayPath(Unquoted(pathValue.substr(begin, end - begin)));
+    begin = end + 1;
+    if (!IsAbsolutePath(entry) || StartsWith(entry, L"\\\\.\\")) continue;
+    const std::wstring full = FullPath(entry);
+    if (full.empty()) continue;
+    bool allowed = true;
+    for (const std::wstring& x : excluded)
+      if (!x.empty() && SameFolder(full, FullPath(DisplayPath(x)))) allowed = false;
+    if (allowed) out.push_back(full);
+  }
+  return out;
+}
+
+std::wstring AppPathsKey(const std::wstring& program) {
+  if (program.empty() || program.find_first_of(L"\\/:\"") != std::wstring::npos)
+    return std::wstring();
+  std::wstring name = program;
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos)
+    name += L".exe";
+  else if (dot == 0 || AsciiUpper(name.substr(dot)) != L".EXE")
+    return std::wstring();
+  return L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + name;
+}
+
+std::wstring AppPathsProgram(const std::wstring& value) {
+  const std::wstring path = Unquoted(ExpandVariables(value));
+  return IsAbsolutePath(path) ? FullPath(path) : std::wstring();
 }

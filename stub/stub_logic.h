@@ -1,6 +1,6 @@
 // The extractor's decisions that need no window: the command line, the names to create below the
-// target, target paths and the splitting of a command. Kept apart from the program so that the
-// tests can call them directly.
+// target, target paths, the splitting of a command and where its program may come from. Kept apart
+// from the program so that the tests can call them directly.
 #pragma once
 
 #include <string>
@@ -57,3 +57,27 @@ std::vector<CommandSplit> CommandReadings(const std::wstring& command);
 bool IsDirectProgram(const std::wstring& path);
 // The command line for CreateProcessW: the program quoted, then the arguments unchanged.
 std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& args);
+
+// True for a drive path with its root (C:\x) or a UNC path (\\server\share); C:x and \x are
+// relative to something the caller does not control.
+bool IsAbsolutePath(const std::wstring& path);
+// The path of the running program (GetModuleFileNameW); empty on failure.
+std::wstring ModulePath();
+// True when program is a URL for the shell: a scheme of two or more characters (a letter, then
+// letters, digits, '+', '-' or '.'), a colon and something after it. One letter and a colon is a
+// drive.
+bool IsUrl(const std::wstring& program);
+// The folders of a PATH value that programs may be started from, as full paths in their order.
+// Quotes around an entry are removed and a \\?\ prefix does not count; empty, relative and device
+// entries are left out, and so is every entry that is one of excluded (full paths; the
+// extractor's own folder and the current one), compared as full paths without case.
+std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
+                                        const std::vector<std::wstring>& excluded);
+// The key below HKCU and HKLM under which Windows registers a program name
+// (Software\Microsoft\Windows\CurrentVersion\App Paths\<name>.exe; ".exe" is added to a name
+// without extension). Empty for a name that cannot be registered: one holding a path, a drive or
+// another extension.
+std::wstring AppPathsKey(const std::wstring& program);
+// The program named by the default value of an App Paths key: environment variables expanded,
+// blanks and surrounding quotes removed, made a full path. Empty when it is not absolute.
+std::wstring AppPathsProgram(const std::wstring& value);

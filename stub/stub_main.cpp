@@ -54,19 +54,6 @@ void RestrictDllSearch() {
   SetDllDirectoryW(L"");
 }
 
-std::wstring ModulePath() {
-  std::wstring buf(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD n = GetModuleFileNameW(nullptr, &buf[0], static_cast<DWORD>(buf.size()));
-    if (n == 0) return std::wstring();
-    if (n < buf.size()) {
-      buf.resize(n);
-      return buf;
-    }
-    buf.resize(buf.size() * 2);
-  }
-}
-
 std::wstring BaseName(const std::wstring& path) {
   size_t cut = path.find_last_of(L"\\/");
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
@@ -154,10 +141,14 @@ Outcome Extractor::OpenArchive() {
       return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
   }
   if (!info_.settings.DialogTitle.empty()) title_ = Widen(info_.settings.DialogTitle);
+  // The settings name the method the archive was built with and so the stub the builder put in
+  // front; the data must use it too. Anything else was made for the other stub.
+  if (!ArchiveUsesMethod(info_, kStubMethod, &why))
+    return Fail(kExitDamaged, Msg::WrongMethod, Widen(MethodName(kStubMethod)), Widen(why));
   if (info_.hasCompressedPart) {
-    if (info_.method != kStubMethod) return Fail(kExitDamaged, Msg::WrongMethod);
     for (const ArchiveEntry& e : info_.entries)
-      if (e.method != kStubMethod) return Fail(kExitDamaged, Msg::WrongMethod);
+      if (e.method != kStubMethod)
+        return Fail(kExitDamaged, Msg::WrongMethod, Widen(MethodName(kStubMethod)));
     // Fewer entries than the header planned: the archive was not finished.
     if (info_.entries.size() != info_.fileCount) return Fail(kExitDamaged, Msg::Damaged);
   }

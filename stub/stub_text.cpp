@@ -35,8 +35,8 @@ const char* Template(Msg m) {
       return "Das Archiv ist besch\xE4"
              "digt: Die Datei %s kann nicht entpackt werden.";
     case Msg::WrongMethod:
-      return "Das Archiv ist mit einem Verfahren gepackt, das dieses Programm nicht entpacken "
-             "kann.";
+      return "Das Archiv wurde f\xFCr ein anderes Entpackprogramm erzeugt: Dieses Programm "
+             "entpackt nur mit %s gepackte Archive. Es wurde nichts entpackt.";
     case Msg::UnsafeName:
       return "Das Archiv enth\xE4lt den unzul\xE4ssigen Dateinamen \"%s\". Es wurde nichts "
              "entpackt.";
@@ -52,6 +52,8 @@ const char* Template(Msg m) {
       return "Das Verzeichnis %s ist eine Verkn\xFCpfung. Dorthin wird nicht entpackt.";
     case Msg::WriteFile:
       return "Die Datei %s konnte nicht geschrieben werden.";
+    case Msg::ReadOnlyFile:
+      return "Die vorhandene Datei %s ist schreibgesch\xFCtzt und kann nicht ersetzt werden.";
     case Msg::DiskFull:
       return "Die Datei %s konnte nicht geschrieben werden: Der Datentr\xE4ger ist voll.";
     case Msg::Command:

@@ -28,6 +28,7 @@ enum class Msg {
   CreateDir,
   LinkInTarget,
   WriteFile,
+  ReadOnlyFile,
   DiskFull,
   Command,
   TestOk,

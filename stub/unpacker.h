@@ -5,7 +5,8 @@
 // that existed before, a file is written to a temporary name beside its place and renamed into
 // place only when it is complete, so an existing file is never replaced by a partial one. In a
 // folder this run created there is nothing to replace, and the file is created (CREATE_NEW)
-// under its own name. Either way a file that fails its checks is deleted. Failures come back as
+// under its own name. Either way a file that fails its checks is deleted, and an existing
+// read-only file is not replaced (the file fails before anything is written for it). Failures come back as
 // an Outcome with exit code 3; the Windows error of the last failure is in LastError().
 #pragma once
 

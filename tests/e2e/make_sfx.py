@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes a self-extracting archive by hand, independently of the builder: a stub, a settings
 block, the archive header and entries, the settings offset. The tests use it for archives the
-builder cannot make (unsafe names, every setting, a flat layout, a second command).
+builder cannot make (unsafe names, every setting, a flat layout, a second command, settings that
+name another method than the data).
 
   make_sfx.py --stub STUB --out FILE [--method bzip2|gzip] [settings...] ITEM...
 
@@ -56,6 +57,8 @@ def main():
     p.add_argument('--terminates', type=int, default=0)
     p.add_argument('--target-editable', type=int, default=1)
     p.add_argument('--clean-up', type=int, default=0)
+    p.add_argument('--max-compression', type=int, default=None,
+                   help='the MaxCompression setting (default: 1 for bzip2, 0 for gzip)')
     p.add_argument('--tree', action='append', default=[])
     p.add_argument('items', nargs='*')
     a = p.parse_args()
@@ -83,7 +86,10 @@ def main():
     with open(a.stub, 'rb') as fh:
         stub = fh.read()
     s = bytes([1]) + struct.pack('<H', 1) + string(b'C:\\Quelle')
-    s += bytes([a.store_dir_names, 1 if method == 0 else 0])
+    max_compression = a.max_compression
+    if max_compression is None:
+        max_compression = 1 if method == 0 else 0
+    s += bytes([a.store_dir_names, max_compression])
     for v in (a.target_dir, '', a.command, a.second_command, '', a.dialog_text, a.info_before,
               a.info_after):
         s += string(text(v))

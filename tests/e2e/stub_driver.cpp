@@ -258,4 +258,46 @@ TEST(StubWindow, DamagedDataIsReportedAndNothingStays) {
   EXPECT_FALSE(Exists(target));
 }
 
+TEST(StubWindow, AnArchiveForTheOtherStubIsRefusedBeforeTheDialog) {
+  Extractor x(L"method.exe");
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  const std::wstring text = BoxText(box);
+  EXPECT_NE(text.find(L"nur mit gzip gepackte Archive"), std::wstring::npos) << text.c_str();
+  EXPECT_NE(text.find(L"Maximale Kompression: 1"), std::wstring::npos) << text.c_str();
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 2);
+}
+
+TEST(StubWindow, AReadOnlyFileIsNamedAndNothingStays) {
+  const std::wstring target = Join(CasesDir(), L"rofile-target");
+  Extractor x(L"rofile.exe", L"/D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  const std::wstring text = BoxText(box);
+  EXPECT_NE(text.find(L"rofile-target\\z.txt ist schreibgesch\u00fctzt"), std::wstring::npos)
+      << text.c_str();
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 3);
+  EXPECT_EQ(ReadAll(Join(target, L"z.txt")), "alt");
+  EXPECT_FALSE(Exists(Join(target, L"a.txt")));
+}
+
+TEST(StubWindow, ACommandThatIsNotFoundGetsTheExtractorsOwnMessage) {
+  const std::wstring target = Join(CasesDir(), L"nocmd-target");
+  Extractor x(L"nocmd.exe", L"/D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(BoxText(box), L"Das Kommando evilcmd konnte nicht gestartet werden.");
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 4);
+  EXPECT_TRUE(Exists(Join(target, L"a.txt")));
+}
+
 }  // namespace

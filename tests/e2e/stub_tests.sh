@@ -351,6 +351,41 @@ group_verdicts() {
     fi
   done
 
+  # Settings whose MaxCompression names another method than the stub's or the data's, or the
+  # other stub in front of agreeing settings and data: the stub refuses with exit code 2 before it
+  # writes anything, and tambrixc calls the archive not usable.
+  local mc stub data value
+  for mc in "gzip gzip 1" "bzip2 bzip2 0" "gzip bzip2 0" "bzip2 gzip 0"; do
+    read -r stub data value <<<"$mc"
+    name="mc-$stub-$data-$value"
+    "${MAKE_SFX[@]}" --stub "$(stub_of "$stub")" --method "$data" --max-compression "$value" \
+      --out "$name.exe" '\\a.txt=:1' '\\sub\\b.txt=:2'
+    run_stub 2 "$WORK/verdicts/$name.exe" /S /T
+    run_stub 2 "$WORK/verdicts/$name.exe" /S "/D=$(winpath .)\\s-$name" /N
+    got="verify:$(verdict_of tambrixc verify "$name.exe")"
+    got+=" list:$(verdict_of tambrixc list "$name.exe")"
+    got+=" extract:$(verdict_of tambrixc extract "$name.exe" "x-$name")"
+    if [ -n "$WIN_TAMBRIXC" ] && [ "$WIN_TAMBRIXC" != "$TAMBRIXC" ]; then
+      got+=" exe-verify:$(verdict_of wintambrixc verify "$name.exe")"
+    fi
+    expected="$(sed -E "s/:[a-z]+/:nein/g" <<<"$got")"
+    check "$name: tambrixc says nein ($got)" [ "$got" = "$expected" ]
+    check "$name: nothing written" none_exist "x-$name" "s-$name"
+    check "$name: verify names the method" \
+      grep -q "Maximale Kompression: $value" <(tambrixc verify "$name.exe" 2>&1)
+  done
+  # The same settings without files: the stub of the other method still refuses, and so does
+  # tambrixc, which knows the stub by its mark.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --max-compression 1 --out mc-empty.exe
+  run_stub 2 "$WORK/verdicts/mc-empty.exe" /S "/D=$(winpath .)\\s-mc-empty" /N
+  check "mc-empty: nothing written" absent s-mc-empty
+  check "mc-empty: tambrixc verify says nein" expect_refused tambrixc verify mc-empty.exe
+  # The matching stub and settings without files are fine for everyone.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --max-compression 1 --out mc-empty-ok.exe
+  check "mc-empty-ok: tambrixc verify says ja" tambrixc verify mc-empty-ok.exe >/dev/null 2>&1
+  run_stub 0 "$WORK/verdicts/mc-empty-ok.exe" /S "/D=$(winpath .)\\s-mc-empty-ok" /N
+  check "mc-empty-ok: the stub makes the target" [ -d s-mc-empty-ok ]
+
   # The builders judge a Linux tree as the readers judge its archive. (Flat unpacking is not
   # offered on the command line; the unit tests cover it.)
   local trees=(
@@ -412,6 +447,22 @@ group_layout() {
   run_stub 0 "$WORK/layout/replace.exe" /S "/D=$(winpath replace)" /N
   check "an existing file is replaced" [ "$(cat replace/a.txt)" = neu ]
   check "other files stay" [ "$(cat replace/other.txt)" = fremd ]
+
+  # A read-only file in the target is never replaced (Windows refuses the rename, and under Wine
+  # the stub refuses it itself): the run fails, the file keeps its bytes and its attribute, and
+  # what the run created before it is removed again.
+  mkdir -p rofile && printf alt >rofile/z.txt && chmod a-w rofile/z.txt && printf fremd >rofile/other.txt
+  local before_ro
+  before_ro="$(listing rofile)"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out rofile.exe '\\a.txt=:neu' \
+    '\\neu\\b.txt=:neu' '\\z.txt=:neu'
+  run_stub 3 "$WORK/layout/rofile.exe" /S "/D=$(winpath rofile)" /N
+  check "a read-only file keeps its contents" [ "$(cat rofile/z.txt)" = alt ]
+  check "a read-only file stays read-only" [ "$(stat -c %a rofile/z.txt)" = 444 ]
+  check "a read-only file fails the run, which leaves nothing behind" \
+    [ "$before_ro" = "$(listing rofile)" ]
+  check "the other file stays" [ "$(cat rofile/other.txt)" = fremd ]
+  chmod u+w rofile/z.txt
 
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out empty.exe
   run_stub 0 "$WORK/layout/empty.exe" /S "/D=$(winpath .)\\empty" /N
@@ -493,6 +544,51 @@ group_commands() {
     '\\a.txt=:da'
   run_stub 4 "$WORK/cmd/c5.exe" /S "/D=$(winpath .)\\t5"
   check "files stay when the command fails" [ "$(cat t5/a.txt)" = da ]
+  # A bare name is never handed to the shell, which would search the archive's folder and the
+  # current folder: a planted evilcmd.exe beside the archive and another in the current folder
+  # are not started, not even when PATH names those folders (as full paths, relative, or empty).
+  mkdir -p planted/dl planted/cwd planted/tools
+  cp "$marker" planted/dl/evilcmd.exe && cp "$marker" planted/cwd/evilcmd.exe
+  local evil_ran
+  evil_ran="$(winpath planted)\\evil-ran.txt"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out planted/dl/c8.exe \
+    --command "evilcmd $(esc "$evil_ran")" '\\a.txt=:da'
+  local planted_path tools_path rc
+  planted_path="$(winpath planted/dl);$(winpath planted/cwd)\\;.;;..\\dl;cwd"
+  tools_path="$(winpath planted/tools)"
+  (cd planted/cwd && WINEPATH="$planted_path" TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" ../dl/c8.exe /S \
+    "/D=$(winpath "$WORK/cmd")\\t8" >/dev/null 2>&1)
+  rc=$?
+  check "a planted evilcmd: exit 4 (got $rc)" [ $rc -eq 4 ]
+  check "a planted evilcmd: the files stay" [ "$(cat t8/a.txt)" = da ]
+  # A program in a PATH folder of its own is found and started by its full path.
+  cp "$marker" planted/tools/pathcmd.exe
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out planted/dl/c9.exe \
+    --command 'pathcmd path-ran.txt' '\\a.txt=:da'
+  (cd planted/cwd && WINEPATH="$planted_path;$tools_path" TAMBRIX_WINE_TIMEOUT=300 \
+    "$WINERUN" ../dl/c9.exe /S "/D=$(winpath "$WORK/cmd")\\t9" >/dev/null 2>&1)
+  rc=$?
+  check "a program from PATH: exit 0 (got $rc)" [ $rc -eq 0 ]
+  check "a program from PATH is started" wait_for t9/path-ran.txt
+  check "a program from PATH is started by its full path" \
+    grep -qF "line=\"$tools_path\\pathcmd.exe\" path-ran.txt" t9/path-ran.txt
+  # The planted programs would have written by the time the one started later has.
+  check "no planted evilcmd was started" absent planted/evil-ran.txt
+  # A program registered under App Paths (HKCU) is started by its registered path: a
+  # REG_EXPAND_SZ value in quotes, its variable expanded.
+  mkdir -p registered && cp "$marker" registered/Registriert.exe
+  local key='HKCU\Software\Microsoft\Windows\CurrentVersion\App Paths\tbxregcmd.exe'
+  check "reg add App Paths" "$WINERUN" reg add "$key" /ve /t REG_EXPAND_SZ \
+    /d '"%TBX_REG_DIR%\Registriert.exe"' /f >/dev/null 2>&1
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c10.exe --command 'tbxregcmd reg-ran.txt' \
+    '\\a.txt=:da'
+  TBX_REG_DIR="$(winpath registered)" run_stub 0 "$WORK/cmd/c10.exe" /S "/D=$(winpath .)\\t10"
+  check "a registered program is started" wait_for t10/reg-ran.txt
+  check "a registered program is started by its registered path" \
+    grep -qF "line=\"$(winpath registered)\\Registriert.exe\" reg-ran.txt" t10/reg-ran.txt
+  check "reg delete App Paths" "$WINERUN" reg delete "$key" /f >/dev/null 2>&1
+  # Without the registration the name is not found any more.
+  TBX_REG_DIR="$(winpath registered)" run_stub 4 "$WORK/cmd/c10.exe" /S "/D=$(winpath .)\\t10b"
   # CleanUp: waits for the command and its child, removes exactly what was unpacked.
   mkdir -p t6 && printf 'vorher da' >t6/keep.txt
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out c6.exe --clean-up 1 \
@@ -538,6 +634,12 @@ group_gui() {
   python3 -c "
 import sys; b = bytearray(open('damaged.exe','rb').read()); b[len(b) - 2000] ^= 0x55
 open('damaged.exe','wb').write(bytes(b))"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --max-compression 1 --out method.exe '\\a.txt=:a'
+  mkdir -p rofile-target && printf alt >rofile-target/z.txt && chmod a-w rofile-target/z.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out rofile.exe '\\a.txt=:a' '\\z.txt=:neu'
+  # A planted evilcmd.exe beside the archive, which is also the current folder.
+  cp "$marker" evilcmd.exe
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out nocmd.exe --command evilcmd '\\a.txt=:a'
   cp "$TOOLS_DIR/stub_driver.exe" .
   if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
       --gtest_brief=1; then

@@ -15,6 +15,7 @@
 #include "archive/archive_layout.h"
 #include "archive/entry_decoder.h"
 #include "archive/file_byte_source.h"
+#include "archive/stored_name.h"
 #include "tests/unit/test_util.h"
 
 namespace {
@@ -69,6 +70,7 @@ struct ArchiveMaker {
   std::string sourcePath = "C:\\Daten";
   std::string title = "ZAL Self-Extractor";
   uint8_t method = layout::kMethodGzip;
+  int maxCompression = -1;  // the MaxCompression setting; -1: the one that belongs to method
   std::vector<TestFile> files;
 
   Bytes Settings() const {
@@ -77,7 +79,9 @@ struct ArchiveMaker {
     Put16(b, 1);
     PutStr(b, sourcePath);
     b += '\x01';  // StoreDirNames
-    b += static_cast<char>(method == layout::kMethodBzip2 ? 1 : 0);
+    b += static_cast<char>(maxCompression >= 0              ? maxCompression
+                           : method == layout::kMethodBzip2 ? 1
+                                                            : 0);
     PutStr(b, "C:\\Ziel");
     PutStr(b, "out.exe");
     PutStr(b, "setup.exe");
@@ -212,6 +216,76 @@ TEST_P(ArchiveReaderTest, GoodArchiveReadsAndDecodes) {
     EXPECT_EQ(Decode(src, e, &out), DecodeStatus::Ok);
     EXPECT_EQ(out, m.files[i].data);
   }
+}
+
+TEST_P(ArchiveReaderTest, SettingsNameTheMethodOfTheStubAndOfTheData) {
+  const uint8_t own = GetParam();
+  const uint8_t other = own == layout::kMethodBzip2 ? layout::kMethodGzip : layout::kMethodBzip2;
+  ArchiveMaker m = Maker();
+  ArchiveInfo info;
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(SettingsMethod(info.settings), own);
+  EXPECT_TRUE(MethodsAgree(info));
+  EXPECT_TRUE(ArchiveUsesMethod(info, own));
+  std::string why;
+  EXPECT_FALSE(ArchiveUsesMethod(info, other, &why));
+  EXPECT_NE(why.find(std::string("Methode ") + MethodName(own)), std::string::npos) << why;
+
+  // Settings naming the other method than the data: no stub unpacks it, no reader accepts it.
+  m.maxCompression = own == layout::kMethodBzip2 ? 0 : 1;
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(SettingsMethod(info.settings), other);
+  EXPECT_FALSE(ArchiveUsesMethod(info, own));
+  EXPECT_FALSE(ArchiveUsesMethod(info, other));
+  why.clear();
+  EXPECT_FALSE(MethodsAgree(info, &why));
+  EXPECT_NE(why.find(std::string("Methode ") + MethodName(other)), std::string::npos) << why;
+  EXPECT_NE(why.find(std::string("mit ") + MethodName(own) + " gepackt"), std::string::npos) << why;
+  why.clear();
+  EXPECT_FALSE(IsUnpackable(info, &why));
+  EXPECT_NE(why.find("Maximale Kompression"), std::string::npos) << why;
+
+  // Without files only the settings name a method; any value but 0 is bzip2, as for the builder.
+  m.files.clear();
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_TRUE(MethodsAgree(info));
+  EXPECT_TRUE(ArchiveUsesMethod(info, other));
+  EXPECT_FALSE(ArchiveUsesMethod(info, own));
+  m.maxCompression = 0xF2;
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(SettingsMethod(info.settings), layout::kMethodBzip2);
+}
+
+TEST_P(ArchiveReaderTest, TheStubInFrontIsKnownByItsMark) {
+  const uint8_t own = GetParam();
+  const uint8_t other = own == layout::kMethodBzip2 ? layout::kMethodGzip : layout::kMethodBzip2;
+  const auto markOf = [](uint8_t method) {
+    return std::string(layout::kStubMethodMark) + MethodName(method) + ";";
+  };
+  ArchiveMaker m = Maker();
+  ArchiveInfo info;
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(info.stubMethod, -1) << "a stub without a mark names nothing";
+  EXPECT_TRUE(MethodsAgree(info));
+
+  // The bare mark, as the reader's own code inside a stub holds it, names nothing; the mark may
+  // straddle the reader's 64 KiB steps.
+  m.stub = Bytes("MZ", 2) + layout::kStubMethodMark + Bytes(1, '\0') + Bytes(65536 - 30, 'x') +
+           markOf(own) + "tail";
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(info.stubMethod, own);
+  EXPECT_TRUE(MethodsAgree(info));
+
+  m.stub = Bytes("MZ", 2) + markOf(other) + "tail";
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_EQ(info.stubMethod, other);
+  std::string why;
+  EXPECT_FALSE(MethodsAgree(info, &why));
+  EXPECT_NE(why.find(std::string("entpackt nur ") + MethodName(other)), std::string::npos) << why;
+  EXPECT_FALSE(IsUnpackable(info));
+  m.files.clear();
+  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+  EXPECT_FALSE(MethodsAgree(info)) << "also without files";
 }
 
 TEST_P(ArchiveReaderTest, ArchiveWithoutFilesHasNoCompressedPart) {

@@ -161,4 +161,62 @@ TEST(StubCommands, ProgramsAreQuotedAndOnlyExeAndComStartDirectly) {
   EXPECT_FALSE(IsDirectProgram(L"exe"));
 }
 
+TEST(StubCommands, OnlyASchemeOfTwoOrMoreCharactersMakesAUrl) {
+  for (const wchar_t* url : {L"http://example.com/a", L"HTTPS://x.y", L"mailto:a@b.de",
+                             L"ftp://h/f", L"ms-settings:display", L"svn+ssh://h/r", L"x1:y"})
+    EXPECT_TRUE(IsUrl(url)) << url;
+  for (const wchar_t* notUrl :
+       {L"C:\\x\\evilcmd.exe", L"c:evilcmd", L"evilcmd", L"1http://x", L"http:", L":x",
+        L"\\\\srv\\share\\x.exe", L"a b:c", L"-x:y", L"\u00e4x:y", L"", L"sub\\x:y"})
+    EXPECT_FALSE(IsUrl(notUrl)) << notUrl;
+}
+
+TEST(StubCommands, AbsolutePathsHaveADriveRootOrAreUnc) {
+  EXPECT_TRUE(IsAbsolutePath(L"C:\\x.exe"));
+  EXPECT_TRUE(IsAbsolutePath(L"z:\\"));
+  EXPECT_TRUE(IsAbsolutePath(L"\\\\srv\\share\\x.exe"));
+  EXPECT_FALSE(IsAbsolutePath(L"C:x.exe"));
+  EXPECT_FALSE(IsAbsolutePath(L"\\x.exe"));
+  EXPECT_FALSE(IsAbsolutePath(L"\\\\\\x"));
+  EXPECT_FALSE(IsAbsolutePath(L"1:\\x"));
+  EXPECT_FALSE(IsAbsolutePath(L"x.exe"));
+}
+
+TEST(StubCommands, PathFoldersLeaveOutEmptyRelativeOwnAndCurrentEntries) {
+  const std::wstring path =
+      L"C:\\Tools;;  ;.;bin;..\\up;\"C:\\Mit Blank\";c:\\STUB\\;C:\\Arbeit\\.\\;"
+      L"C:\\Arbeit\\sub\\..;D:rel;\\rooted;\\\\srv\\share\\bin;C:\\\u00c4rger;"
+      L"C:\\Tools\\..\\Stub";
+  const std::vector<std::wstring> folders =
+      SearchFolders(path, {L"C:\\Stub", L"C:\\arbeit\\", L"C:\\\u00e4rger"});
+  const std::vector<std::wstring> expected = {L"C:\\Tools", L"C:\\Mit Blank",
+                                              L"\\\\srv\\share\\bin"};
+  EXPECT_EQ(folders, expected);
+  EXPECT_TRUE(SearchFolders(L"", {L"C:\\Stub"}).empty());
+  // Another spelling of an excluded folder is still that folder.
+  EXPECT_TRUE(
+      SearchFolders(L"\\\\?\\C:\\Stub;\\\\?\\c:\\arbeit\\x\\..", {L"C:\\Stub", L"C:\\Arbeit"})
+          .empty());
+  EXPECT_EQ(SearchFolders(L"\\\\?\\C:\\Werkzeug;\\\\.\\C:\\Dev", {L"C:\\Stub"}),
+            std::vector<std::wstring>{L"C:\\Werkzeug"});
+  EXPECT_EQ(SearchFolders(L"C:\\Stub", {}), std::vector<std::wstring>{L"C:\\Stub"});
+}
+
+TEST(StubCommands, AppPathsKeysForBareProgramNamesAndTheirRegisteredPaths) {
+  const std::wstring base = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+  EXPECT_EQ(AppPathsKey(L"evilcmd"), base + L"evilcmd.exe");
+  EXPECT_EQ(AppPathsKey(L"Tool.EXE"), base + L"Tool.EXE");
+  for (const wchar_t* none :
+       {L"", L"x.bat", L"liesmich.txt", L"sub\\x.exe", L"C:x.exe", L"a/b.exe", L".exe", L"\"x.exe"})
+    EXPECT_EQ(AppPathsKey(none), L"") << none;
+
+  SetEnvironmentVariableW(L"TBX_UNIT_APP", L"C:\\Programme\\Werkzeug");
+  EXPECT_EQ(AppPathsProgram(L"\"%TBX_UNIT_APP%\\w.exe\""), L"C:\\Programme\\Werkzeug\\w.exe");
+  EXPECT_EQ(AppPathsProgram(L"  C:\\a\\..\\b\\x.exe  "), L"C:\\b\\x.exe");
+  EXPECT_EQ(AppPathsProgram(L"\"C:\\Mit Blank\\x.exe\" /arg"), L"C:\\Mit Blank\\x.exe");
+  EXPECT_EQ(AppPathsProgram(L"x.exe"), L"");
+  EXPECT_EQ(AppPathsProgram(L"%TBX_UNSET_APP%\\x.exe"), L"");
+  EXPECT_EQ(AppPathsProgram(L""), L"");
+}
+
 }  // namespace
