@@ -154,7 +154,7 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     const platform::TreeEntry existing = tree->Kind(target);
     if (existing == platform::TreeEntry::ReadOnlyFile) {
       Error(err, "Die vorhandene Datei " + shownTarget +
-                     " ist schreibgesch\xFCtzt und wird nicht ersetzt!");
+                     " ist schreibgesch\xFCtzt und kann nicht ersetzt werden.");
       Error(err, "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.");
       return failed();
     }
