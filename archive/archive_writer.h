@@ -22,7 +22,8 @@ enum class ArchiveWriteStatus {
 using PartOpener = std::function<std::FILE*()>;
 
 // Writes the program file to program from its current position: copies stub (open at its start)
-// whole, trims the record's texts (settings keeps them trimmed) and writes the settings block, opens the compressed part only then and copies it whole, writes the offset of the
-// settings block and flushes. Closes nothing.
+// whole, trims the record's texts (settings keeps them trimmed) and writes the settings block,
+// opens the compressed part only then and copies it whole, writes the offset of the settings
+// block and flushes. Closes nothing.
 ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
                                 const PartOpener& openPart);

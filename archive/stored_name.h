@@ -63,7 +63,8 @@ std::vector<PlanProblem> PlanUnpack(size_t count,
 std::vector<PlanProblem> PlanUnpack(const std::vector<std::string>& storedNames, bool keepFolders);
 
 // The verdict every reader gives an archive it has read: true when an extractor unpacks it (the
-// settings name the method of the data, every planned entry is there and the plan holds). On false, why says why in German.
+// settings name the method of the data, every planned entry is there and the plan holds). On
+// false, why says why in German.
 bool IsUnpackable(const ArchiveInfo& info, std::string* why = nullptr);
 // The German reason for one plan problem, naming the stored name(s).
 std::string DescribeProblem(const PlanProblem& p,

@@ -10,37 +10,32 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "archive/archive_writer.h"
+#include "settings/install_inf.h"
 
 namespace {
 
-void Put16(std::string& b, unsigned v) {
-  b += static_cast<char>(v & 0xFF);
-  b += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& b, unsigned v) {
-  for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// A gzip archive of no files whose settings list count distinct source paths.
+// An archive of no files whose settings list count distinct source paths, written by the
+// builder's own archive writer.
 std::string ArchiveWithPaths(int count) {
-  const std::string stub = "MZ bench stub";
-  std::string b = stub;
-  b += '\x01';
-  Put16(b, static_cast<unsigned>(count));
-  for (int i = 0; i < count; ++i) {
-    const std::string path = "C:\\Quelle\\Verzeichnis " + std::to_string(i);
-    Put16(b, static_cast<unsigned>(path.size()));
-    b += path;
+  TInstallInf settings;
+  for (int i = 0; i < count; ++i)
+    settings.SourcePaths.Add("C:\\Quelle\\Verzeichnis " + std::to_string(i));
+  std::FILE* stub = std::tmpfile();
+  std::FILE* part = std::tmpfile();
+  std::FILE* program = std::tmpfile();
+  std::string bytes;
+  if (stub && part && program && std::fputs("MZ bench stub", stub) >= 0 && std::fflush(stub) == 0 &&
+      std::fseek(stub, 0, SEEK_SET) == 0 &&
+      WriteArchive(program, stub, settings, [part] { return part; }) == ArchiveWriteStatus::Ok &&
+      std::fseek(program, 0, SEEK_SET) == 0) {
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, program)) > 0) bytes.append(buf, n);
   }
-  b += '\x01';
-  b += '\x00';
-  for (int i = 0; i < 8; ++i) Put16(b, 0);
-  b += '\x00';
-  Put16(b, 0);
-  b += '\x01';
-  b += '\x00';
-  Put32(b, static_cast<unsigned>(stub.size()));
-  return b;
+  for (std::FILE* f : {stub, part, program})
+    if (f) std::fclose(f);
+  return bytes;
 }
 
 double SecondsToRead(const std::string& bytes, size_t& paths) {

@@ -8,6 +8,8 @@
 // extractor includes it without linking the platform layer.
 #pragma once
 
+#include <string>
+
 namespace platform {
 
 // The lower-case partner of a code page 1252 byte, or the byte itself.
@@ -26,6 +28,17 @@ inline unsigned char FoldCase1252(unsigned char c) {
     default:
       return c;
   }
+}
+
+// True when a and b are the same name after the fold.
+inline bool SameNameFolded1252(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase1252(static_cast<unsigned char>(a[i])) !=
+        FoldCase1252(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -11,14 +11,7 @@ namespace platform {
 namespace {
 
 bool SameName(const std::string& a, const std::string& b, bool caseInsensitive) {
-  if (!caseInsensitive) return a == b;
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase1252(static_cast<unsigned char>(a[i])) !=
-        FoldCase1252(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
+  return caseInsensitive ? SameNameFolded1252(a, b) : a == b;
 }
 
 class PathTree : public TargetTree {
@@ -39,8 +32,7 @@ class PathTree : public TargetTree {
     return true;
   }
 
-  std::FILE* CreateTemp(const Path& folder, const std::string& prefix,
-                        std::string& name) override {
+  std::FILE* CreateTemp(const Path& folder, const std::string& prefix, std::string& name) override {
     if (!FolderIsReal(folder)) return nullptr;
     std::string temp;
     if (!os_.CreateUniqueTempFile(Join(folder), prefix, temp)) return nullptr;

@@ -20,16 +20,7 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase1252(static_cast<unsigned char>(a[i])) !=
-        FoldCase1252(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+bool EqualNoCase(const std::string& a, const std::string& b) { return SameNameFolded1252(a, b); }
 
 char ToCp1252OrQuestionMark(uint32_t cp) {
   unsigned char c = '?';

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 
 #include "platform/platform.h"
 #include "platform/posix/cp1252.h"
@@ -31,9 +30,9 @@ bool HasHighBytes(const std::string& s) {
   return false;
 }
 
-// The name on disk for a code page 1252 path. Each component is converted to UTF-8, except a
-// component that exists only in its raw form: names that were delivered byte for byte (not valid
-// UTF-8, or with characters outside the code page) thus reach the same file again.
+// The name on disk for a code page 1252 path, component by component (NameOnDisk): names that
+// were delivered byte for byte (not valid UTF-8, or with characters outside the code page) thus
+// reach the same file again.
 std::string ToOsPath(const std::string& path) {
   if (!HasHighBytes(path)) return path;
   std::string out;
@@ -41,19 +40,7 @@ std::string ToOsPath(const std::string& path) {
   for (;;) {
     size_t slash = path.find('/', pos);
     if (slash == std::string::npos) slash = path.size();
-    const std::string component = path.substr(pos, slash - pos);
-    if (HasHighBytes(component)) {
-      const std::string converted = Cp1252ToUtf8(component);
-      struct stat st;
-      if (lstat((out + converted).c_str(), &st) != 0 &&
-          lstat((out + component).c_str(), &st) == 0) {
-        out += component;
-      } else {
-        out += converted;
-      }
-    } else {
-      out += component;
-    }
+    out += posix::NameOnDisk(AT_FDCWD, out, path.substr(pos, slash - pos));
     if (slash >= path.size()) break;
     out += '/';
     pos = slash + 1;
@@ -211,7 +198,7 @@ class PosixOs : public Os {
     if (base.back() != '/') base += '/';
     base += prefix.substr(0, 3);
     // Like GetTempFileNameA: four hex digits, tried in turn from a random start.
-    const unsigned start = static_cast<unsigned>(Random());
+    const unsigned start = static_cast<unsigned>(posix::RandomNumber());
     for (unsigned k = 0; k < 0x10000; ++k) {
       const unsigned number = (start + k) & 0xFFFF;
       if (number == 0) continue;
@@ -239,7 +226,7 @@ class PosixOs : public Os {
     for (int tries = 0; tries < 1000; ++tries) {
       char tail[48];
       std::snprintf(tail, sizeof tail, "t%lx_%llx", static_cast<unsigned long>(getpid()),
-                    static_cast<unsigned long long>(Random()));
+                    static_cast<unsigned long long>(posix::RandomNumber()));
       const std::string name = dir + tail;
       if (!Exists(name)) return name;
     }
@@ -319,12 +306,6 @@ class PosixOs : public Os {
   }
 
  private:
-  static uint64_t Random() {
-    static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32) ^
-                               static_cast<uint64_t>(std::time(nullptr)));
-    return rng();
-  }
-
   std::string IniText(const std::string& file) {
     std::string bytes;
     if (file.empty() || !ReadWholeFile(*this, file, bytes)) return std::string();

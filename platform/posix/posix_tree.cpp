@@ -42,13 +42,6 @@ class Fd {
   int fd_;
 };
 
-bool HasHighBytes(const std::string& s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return true;
-  }
-  return false;
-}
-
 class PosixTree : public TargetTree {
  public:
   PosixTree(Fd root, const std::string& display) : root_(std::move(root)), display_(display) {}
@@ -71,11 +64,10 @@ class PosixTree : public TargetTree {
     return dir >= 0 && mkdirat(dir, Spelling(dir, path.back()).c_str(), 0777) == 0;
   }
 
-  std::FILE* CreateTemp(const Path& folder, const std::string& prefix,
-                        std::string& name) override {
+  std::FILE* CreateTemp(const Path& folder, const std::string& prefix, std::string& name) override {
     const int dir = Folder(folder);
     if (dir < 0) return nullptr;
-    const unsigned start = static_cast<unsigned>(Random());
+    const unsigned start = static_cast<unsigned>(RandomNumber());
     for (unsigned k = 0; k < 0x10000; ++k) {
       char digits[8];
       std::snprintf(digits, sizeof digits, "%04x", (start + k) & 0xFFFF);
@@ -144,17 +136,10 @@ class PosixTree : public TargetTree {
   }
 
  private:
-  // The name on disk in dir for a code page 1252 name: its UTF-8 form, unless only the raw bytes
-  // exist (a name delivered byte for byte). Whichever is taken, it is entered without following
-  // a link, so a link under one spelling beside a folder under the other leads nowhere.
+  // The name on disk in dir. Whichever spelling is taken, it is entered without following a
+  // link, so a link under one spelling beside a folder under the other leads nowhere.
   static std::string Spelling(int dir, const std::string& name) {
-    if (!HasHighBytes(name)) return name;
-    const std::string utf8 = Cp1252ToUtf8(name);
-    struct stat st;
-    if (fstatat(dir, utf8.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-        fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-      return name;
-    return utf8;
+    return NameOnDisk(dir, std::string(), name);
   }
 
   // A descriptor of the folder path below the root, entered name by name without following any
@@ -166,8 +151,8 @@ class PosixTree : public TargetTree {
     Fd current;
     int at = root_.get();
     for (const std::string& name : path) {
-      Fd next(openat(at, Spelling(at, name).c_str(),
-                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      Fd next(
+          openat(at, Spelling(at, name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (next.get() < 0) return -1;
       current = std::move(next);
       at = current.get();
@@ -177,11 +162,6 @@ class PosixTree : public TargetTree {
     return cached_.get();
   }
 
-  static uint64_t Random() {
-    static std::mt19937_64 rng(std::random_device{}() ^ static_cast<uint64_t>(getpid()));
-    return rng();
-  }
-
   Fd root_;
   const std::string display_;
   Fd cached_;
@@ -189,6 +169,24 @@ class PosixTree : public TargetTree {
 };
 
 }  // namespace
+
+std::string NameOnDisk(int dir, const std::string& prefix, const std::string& name) {
+  bool high = false;
+  for (char c : name) high = high || static_cast<unsigned char>(c) >= 0x80;
+  if (!high) return name;
+  const std::string utf8 = Cp1252ToUtf8(name);
+  struct stat st;
+  if (fstatat(dir, (prefix + utf8).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+      fstatat(dir, (prefix + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return name;
+  return utf8;
+}
+
+uint64_t RandomNumber() {
+  static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32) ^
+                             static_cast<uint64_t>(std::time(nullptr)));
+  return rng();
+}
 
 bool DosTimeToTime(const DosTime& time, long long& out) {
   if (time.year1980 > 127 || time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 ||
