@@ -192,6 +192,7 @@ BatchSummary RunBatch(BatchFrontEnd& ui, const std::string& iniPath, const Build
       ++summary.failed;
       continue;
     }
+    if (build.cancel != nullptr && build.cancel->load()) break;  // Ctrl-C: no further builds
     ui.ShowSettings(Settings);
     ui.Repaint();
     {

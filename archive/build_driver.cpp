@@ -9,6 +9,7 @@
 #include "archive/archive_writer.h"
 #include "archive/compressor.h"
 #include "archive/file_helpers.h"
+#include "archive/parallel_compressor.h"
 #include "archive/source_names.h"
 #include "archive/stored_name.h"
 #include "settings/settings_block.h"
@@ -26,6 +27,9 @@ const char* const kMsgStubCopy = "Fehler bei Lesen aus Datei tambrix.resx!";
 const char* const kMsgDataCopy = "Fehler bei Lesen aus der Datendatei!";
 const char* const kMsgSuccess = "Das Archiv wurde ordnungsgem\xE4\xDF erstellt!";
 const char* const kMsgFileFailed = "Fehler bei der Erstellung des Archivs!";
+const char* const kMsgCancelled =
+    "Die Erstellung des Archivs wurde abgebrochen; es bleibt keine Datei zur\xFC"
+    "ck.";
 
 namespace {
 
@@ -106,6 +110,7 @@ class BuildRun {
     if (!dir.empty() && !EndsWithSeparator(dir, os_.Separator())) dir += os_.Separator();
     return dir;
   }
+  bool Cancelled() const { return options_.cancel != nullptr && options_.cancel->load(); }
   bool CheckSource(BuildResult& result);
   bool CheckOutput(BuildResult& result);
   bool CreateProgramFile(BuildResult& result);
@@ -250,23 +255,39 @@ BuildResult BuildRun::Run() {
   compressor_.TotalSize = list.TotalSize;
   compressor_.TrueTotalSize = list.TrueTotalSize;
 
+  compressor_.CancelRequested = options_.cancel;
+
   // A source file that cannot be added ends the entries there, and the program file is still
   // completed around them; a data file that cannot be written ends the build.
-  bool allAdded = true;
-  for (const TFileInfo& file : list.Files) {
-    compressor_.SourcePath = file.Name;
-    compressor_.StoredName = StoredNameOf(file.Name, sourceDir_, os_.Separator());
-    if (!compressor_.AddFile()) {
-      ui_.ShowProgress("");
-      if (compressor_.OutputFailed) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
-      allAdded = false;
-      ui_.FileFailed(file.Name, compressor_.LastError);
-      break;
+  size_t added = 0;
+  if (options_.jobs <= 1) {
+    for (const TFileInfo& file : list.Files) {
+      compressor_.SourcePath = file.Name;
+      compressor_.StoredName = StoredNameOf(file.Name, sourceDir_, os_.Separator());
+      if (!compressor_.AddFile()) break;
+      ++added;
     }
+  } else {
+    std::vector<ParallelFile> files;
+    files.reserve(list.Files.size());
+    for (const TFileInfo& file : list.Files) {
+      files.push_back({file.Name, StoredNameOf(file.Name, sourceDir_, os_.Separator()),
+                       file.TrueSize});
+    }
+    added = AddFilesInParallel(compressor_, files, options_.jobs,
+                               [this](const std::string& text) { ui_.ShowProgress(text); });
+  }
+  const bool allAdded = added == list.Files.size();
+  if (!allAdded) {
+    ui_.ShowProgress("");
+    if (compressor_.Cancelled) return Fail(BuildResult::Cancelled, kMsgCancelled);
+    if (compressor_.OutputFailed) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
+    ui_.FileFailed(list.Files[added].Name, compressor_.LastError);
   }
   const bool dataWhole = compressor_.Finish();
   ui_.ShowProgress("");
   if (!dataWhole) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
+  if (Cancelled()) return Fail(BuildResult::Cancelled, kMsgCancelled);
 
   const std::string programWriteFailed =
       "Fehler beim Schreiben der Programmdatei " + sfxName_ + "!";
@@ -292,6 +313,7 @@ BuildResult BuildRun::Run() {
   const bool closed = std::fclose(program_) == 0;
   program_ = nullptr;
   if (!closed) return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
+  if (Cancelled()) return Fail(BuildResult::Cancelled, kMsgCancelled);
 
   // The finished file takes the place of the SFX name, replacing an older one only now.
   if (!os_.Replace(programTemp_, sfxName_)) {

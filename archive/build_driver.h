@@ -4,6 +4,7 @@
 // It knows nothing of windows.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "settings/install_inf.h"
@@ -48,6 +49,7 @@ enum class BuildResult {
   ProgramCreateFailed,  // the program file could not be created, or not put in the old one's place
   ProgramWriteFailed,   // a write to the program file failed (a full disk)
   DataWriteFailed,      // the temporary data file could not be created or written
+  Cancelled,            // stopped from outside (Ctrl-C) before the program file was complete
 };
 
 // What one build takes besides Settings.
@@ -59,6 +61,10 @@ struct BuildOptions {
   // Directories of the tree that cannot be read: false refuses the build, naming them; true warns
   // once and builds without them.
   bool skipUnreadable = false;
+  // Threads that compress at once. 1 is the one-thread build; any number gives the same bytes.
+  int jobs = 1;
+  // Set from outside (a Ctrl-C handler) to stop the build; it then leaves nothing behind.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Builds one archive from Settings as the "Archiv erzeugen" button does: the SFX name is trimmed
@@ -77,3 +83,4 @@ extern const char* const kMsgStubCopy;
 extern const char* const kMsgDataCopy;
 extern const char* const kMsgSuccess;
 extern const char* const kMsgFileFailed;
+extern const char* const kMsgCancelled;

@@ -19,6 +19,7 @@ const char* const kErrTooLarge = "Datei ist zu gro\xDF f\xFCr das Archivformat (
 const char* const kErrNameTooLong = "Der gespeicherte Name ist l\xE4nger als 259 Zeichen";
 const char* const kErrCompress = "Fehler bei der Kompression";
 const char* const kErrNoMemory = "Nicht gen\xFCgend Speicher";
+const char* const kErrCancelled = "Abgebrochen";
 
 // The entry header as it is laid out in the data file: name length, name, date block, sizes,
 // method, a zero byte and a zero word.
@@ -63,12 +64,17 @@ struct FileChunks {
   unsigned char* buffer;
   size_t chunk;
   int64_t& bytesDone;  // over the whole build
+  const std::atomic<bool>* cancel;  // set from outside: stop before the next chunk
   int64_t fileBytes = 0;
   const char* why = kErrRead;  // why Next failed: a read error unless the file grew too large
 
-  // The next chunk; 0 at the end, -1 on a read error or when the file has grown beyond what the
-  // format's size fields can carry.
+  // The next chunk; 0 at the end, -1 on a read error, when the file has grown beyond what the
+  // format's size fields can carry, or when the build is cancelled.
   int64_t Next(const uint8_t*& data) {
+    if (cancel != nullptr && cancel->load()) {
+      why = kErrCancelled;
+      return -1;
+    }
     const size_t n = std::fread(buffer, 1, chunk, in);
     if (n == 0) return std::ferror(in) ? -1 : 0;
     fileBytes += static_cast<int64_t>(n);
@@ -150,6 +156,7 @@ bool TCompressor::AddFile() {
 
 bool TCompressor::AddOneFile() {
   LastError.clear();
+  Cancelled = false;
   if (SourcePath.empty() || OutputPath.empty() || StoredName.empty()) {
     LastError = OutputPath.empty() ? kErrNoDataFile : kErrNoName;
     return false;
@@ -158,24 +165,73 @@ bool TCompressor::AddOneFile() {
     LastError = kErrNameTooLong;
     return false;
   }
-  if (OutFile == nullptr) {
-    OutFile = platform::Current().Open(OutputPath, "wb");
-    if (OutFile == nullptr) {
-      LastError = kErrNoDataFile;
-      return false;
-    }
-    uint8_t header[layout::kArchiveHeaderSize] = {};
-    std::memcpy(header, layout::kArchiveMagic, 4);
-    PutU32(header + layout::kHdrFileCount, static_cast<uint32_t>(FileCount));
-    PutU32(header + layout::kHdrTotalSize, static_cast<uint32_t>(TotalSize));
-    PutU32(header + layout::kHdrReserved, 0);
-    header[layout::kHdrMethod] = Method;
-    if (!WriteAll(OutFile, header, sizeof header)) {
-      LastError = kErrDataWrite;
-      return false;
-    }
-  }
+  if (!OpenDataFile()) return false;
   return WriteEntry(SourcePath, StoredName, Method);
+}
+
+bool TCompressor::OpenDataFile() {
+  if (OutFile != nullptr) return true;
+  OutFile = platform::Current().Open(OutputPath, "wb");
+  if (OutFile == nullptr) {
+    LastError = kErrNoDataFile;
+    return false;
+  }
+  uint8_t header[layout::kArchiveHeaderSize] = {};
+  std::memcpy(header, layout::kArchiveMagic, 4);
+  PutU32(header + layout::kHdrFileCount, static_cast<uint32_t>(FileCount));
+  PutU32(header + layout::kHdrTotalSize, static_cast<uint32_t>(TotalSize));
+  PutU32(header + layout::kHdrReserved, 0);
+  header[layout::kHdrMethod] = Method;
+  if (!WriteAll(OutFile, header, sizeof header)) {
+    LastError = kErrDataWrite;
+    return false;
+  }
+  return true;
+}
+
+bool TCompressor::DataFailed() {
+  LastError = kErrDataWrite;
+  OutputFailed = true;
+  return false;
+}
+
+bool TCompressor::Begin() {
+  LastError.clear();
+  if (OutputPath.empty()) LastError = kErrNoDataFile;
+  OutputFailed = OutputPath.empty() || !OpenDataFile();
+  return !OutputFailed;
+}
+
+bool TCompressor::WriteHeader(const std::string& storedName, const platform::DosTime* date,
+                              uint64_t size, uint64_t compressedSize, int64_t& headerPos) {
+  if (OutFile == nullptr) return DataFailed();
+  headerPos = platform::Tell64(OutFile);
+  const std::vector<uint8_t> header =
+      EntryHeader(storedName, date, static_cast<uint32_t>(size),
+                  static_cast<uint32_t>(compressedSize), Method);
+  if (headerPos < 0 || !WriteAll(OutFile, header.data(), header.size())) return DataFailed();
+  return true;
+}
+
+bool TCompressor::WriteData(const uint8_t* data, size_t n) {
+  if (OutFile == nullptr || !WriteAll(OutFile, data, n)) return DataFailed();
+  return true;
+}
+
+bool TCompressor::FillHeader(int64_t headerPos, const std::string& storedName,
+                             const platform::DosTime& date, uint64_t size,
+                             uint64_t compressedSize) {
+  if (OutFile == nullptr) return DataFailed();
+  const std::vector<uint8_t> filled =
+      EntryHeader(storedName, &date, static_cast<uint32_t>(size),
+                  static_cast<uint32_t>(compressedSize), Method);
+  if (!FillInHeader(OutFile, headerPos, filled)) return DataFailed();
+  return true;
+}
+
+bool TCompressor::TruncateTo(int64_t pos) {
+  if (OutFile == nullptr || !platform::Truncate64(OutFile, pos)) return DataFailed();
+  return true;
 }
 
 bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& storedName,
@@ -213,7 +269,8 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   platform::DosTime date;
   os.LastWriteDosTime(sourcePath, date);  // unreadable: 1 January 1980
 
-  FileChunks chunks{InFile, Buffer.data(), static_cast<size_t>(BufferSize), BytesDone};
+  FileChunks chunks{InFile, Buffer.data(), static_cast<size_t>(BufferSize), BytesDone,
+                    CancelRequested};
   const ChunkSource source = [&chunks](const uint8_t*& data) { return chunks.Next(data); };
   const ByteSink sink = [this](const uint8_t* data, size_t n) { return WriteAll(OutFile, data, n); };
   const uint64_t totalDivisor =
@@ -230,7 +287,10 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   const EncodeStatus status = method == layout::kMethodBzip2
                                   ? EncodeBzip2Entry(source, sink, showProgress, size)
                                   : EncodeGzipEntry(source, sink, showProgress, size);
-  if (status == EncodeStatus::SourceFailed) return fail(chunks.why);
+  if (status == EncodeStatus::SourceFailed) {
+    Cancelled = chunks.why == kErrCancelled;
+    return fail(chunks.why);
+  }
   if (status != EncodeStatus::Ok) return fail(ReasonOf(status));
   if (size.out > layout::kMaxFileSize || size.in > layout::kMaxFileSize) return fail(kErrTooLarge);
 

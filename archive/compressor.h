@@ -2,11 +2,14 @@
 // file, reporting progress after each chunk. Failures are false results with no message.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 class TCompressor {
  public:
@@ -26,6 +29,22 @@ class TCompressor {
   // Closes both streams and releases the buffer.
   void Close();
 
+  // For entries compressed elsewhere (the parallel build), written with the same bytes WriteEntry
+  // writes. Each is false on a failure of the data file, with LastError and OutputFailed set.
+  // Creates the data file and writes the archive header, unless that is done already.
+  bool Begin();
+  // An entry header at the end of the data file: blank (date nullptr, sizes 0) or filled in.
+  // headerPos receives where it starts.
+  bool WriteHeader(const std::string& storedName, const platform::DosTime* date, uint64_t size,
+                   uint64_t compressedSize, int64_t& headerPos);
+  // Compressed bytes of the entry being written.
+  bool WriteData(const uint8_t* data, size_t n);
+  // Fills in the blank header at headerPos, as WriteEntry does once the data is written.
+  bool FillHeader(int64_t headerPos, const std::string& storedName, const platform::DosTime& date,
+                  uint64_t size, uint64_t compressedSize);
+  // Takes back everything from pos on, so that the entry there can be written anew.
+  bool TruncateTo(int64_t pos);
+
   std::string SourcePath;
   std::string OutputPath;
   std::string StoredName;
@@ -44,7 +63,12 @@ class TCompressor {
   std::string LastError;
   // The last AddFile failed on the data file (not created, a write failed), not on the source.
   bool OutputFailed = false;
+  // Set from outside (Ctrl-C): the next chunk is not read and AddFile fails with Cancelled set.
+  const std::atomic<bool>* CancelRequested = nullptr;
+  bool Cancelled = false;
 
  private:
   bool AddOneFile();
+  bool OpenDataFile();
+  bool DataFailed();
 };

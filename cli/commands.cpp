@@ -9,6 +9,7 @@
 #include "archive/build_driver.h"
 #include "archive/entry_decoder.h"
 #include "archive/file_byte_source.h"
+#include "archive/parallel_compressor.h"
 #include "cli/console_front_end.h"
 #include "cli/console_text.h"
 #include "platform/platform.h"
@@ -56,6 +57,43 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, Option& o) {
   if (i + 1 >= args.size()) return false;
   o.value = args[++i];
   o.hasValue = true;
+  return true;
+}
+
+constexpr int kMaxJobs = 256;
+
+// "-j N", "-jN", "--jobs N" and "--jobs=N": the number of threads that compress at once. False
+// when args[i] is no such option; otherwise true, with jobs set or, for a value that is no number
+// from 1 to kMaxJobs, problem saying so.
+bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std::string& problem) {
+  const std::string& a = args[i];
+  std::string value;
+  bool haveValue = false;
+  if (a == "-j" || a == "--jobs") {
+    if (i + 1 < args.size()) {
+      value = args[++i];
+      haveValue = true;
+    }
+  } else if (a.compare(0, 7, "--jobs=") == 0) {
+    value = a.substr(7);
+    haveValue = true;
+  } else if (a.size() > 2 && a.compare(0, 2, "-j") == 0) {
+    value = a.substr(2);
+    haveValue = true;
+  } else {
+    return false;
+  }
+  long n = 0;
+  bool number = haveValue && !value.empty() && value.size() <= 4;
+  for (char c : value) {
+    if (c < '0' || c > '9') number = false;
+  }
+  if (number) n = std::stol(value);
+  if (!number || n < 1 || n > kMaxJobs) {
+    problem = "Die Option -j braucht eine Zahl von 1 bis " + std::to_string(kMaxJobs) + ".";
+  } else {
+    jobs = static_cast<int>(n);
+  }
   return true;
 }
 
@@ -163,8 +201,10 @@ std::string HelpText() {
          "                           (Vorgabe: das Verzeichnis von tambrixc)\n"
          "  --skip-unreadable        Ordner, die nicht gelesen werden k\xF6nnen, auslassen\n"
          "                           (sonst bricht der Bau ab und nennt sie)\n"
+         "  -j N, --jobs=N           N Threads komprimieren zugleich (Vorgabe: einer je\n"
+         "                           Prozessor); das Archiv ist f\xFCr jedes N dasselbe\n"
          "\n"
-         "tambrixc batch [DATEI] [--stub-dir VERZ] [--skip-unreadable]\n"
+         "tambrixc batch [DATEI] [--stub-dir VERZ] [--skip-unreadable] [-j N]\n"
          "  Arbeitet die Steuerdatei ab (Vorgabe: tambbatch.ini neben tambrixc)\n"
          "  und gibt den Bericht aus.\n"
          "\n"
@@ -187,10 +227,11 @@ std::string HelpText() {
          "\n"
          "Optionen gehen auch als --option=WERT. Meldungen erscheinen auf der\n"
          "Fehlerausgabe, Listen und Berichte auf der Standardausgabe.\n"
+         "Strg+C bricht einen Bau ab; er hinterl\xE4sst dann keine Datei.\n"
          "R\xFC"
          "ckgabewert: 0 bei vollem Erfolg, 1 bei einem Fehler oder einem\n"
          "besch\xE4"
-         "digten Archiv, 2 bei falschem Aufruf.\n";
+         "digten Archiv, 2 bei falschem Aufruf, 130 nach Strg+C.\n";
 }
 
 // ---- dispatch ---------------------------------------------------------------------------------
@@ -219,12 +260,18 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   bool skipUnreadable = false;
   bool haveSource = false;
   bool haveSfx = false;
+  int jobs = DefaultJobs();
   // Options are applied in order after the starting record is chosen, so collect them first.
   std::vector<Option> options;
   for (size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
       console::Write(out, HelpText());
       return kExitOk;
+    }
+    std::string problem;
+    if (JobsOption(args, i, jobs, problem)) {
+      if (!problem.empty()) return Usage(err, problem);
+      continue;
     }
     Option o = SplitOption(args[i]);
     static const char* const kWithValue[] = {
@@ -325,8 +372,11 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   BuildOptions build;
   build.stubDir = stubDir;
   build.skipUnreadable = skipUnreadable;
+  build.jobs = jobs;
+  build.cancel = console::CatchInterrupt();
   const BuildResult result = BuildArchive(ui, build);
   if (result == BuildResult::FoldersUnreadable) console::Write(err, kSkipUnreadableHint);
+  if (result == BuildResult::Cancelled) return kExitInterrupted;
   return result == BuildResult::Success ? kExitOk : kExitFailed;
 }
 
@@ -337,10 +387,16 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
   std::string stubDir;
   bool skipUnreadable = false;
   bool haveFile = false;
+  int jobs = DefaultJobs();
   for (size_t i = 0; i < args.size(); ++i) {
     if (IsHelp(args[i])) {
       console::Write(out, HelpText());
       return kExitOk;
+    }
+    std::string problem;
+    if (JobsOption(args, i, jobs, problem)) {
+      if (!problem.empty()) return Usage(err, problem);
+      continue;
     }
     Option o = SplitOption(args[i]);
     if (o.name == "--stub-dir") {
@@ -361,7 +417,10 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
   BuildOptions build;
   build.stubDir = stubDir;
   build.skipUnreadable = skipUnreadable;
+  build.jobs = jobs;
+  build.cancel = console::CatchInterrupt();
   const BatchSummary summary = RunBatch(ui, iniPath, build);
+  if (build.cancel->load()) return kExitInterrupted;
   return summary.fileFound && summary.failed == 0 ? kExitOk : kExitFailed;
 }
 

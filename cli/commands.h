@@ -14,6 +14,8 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// A build or batch stopped by Ctrl-C, as shells report a program ended by SIGINT.
+constexpr int kExitInterrupted = 130;
 
 // args without the program name: the command and its arguments.
 int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

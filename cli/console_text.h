@@ -2,6 +2,7 @@
 // command line are in the platform's own encoding.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -31,5 +32,10 @@ std::string Shown(const std::string& value);
 std::string ShownText(const std::string& text);
 // True when f is an interactive terminal or console.
 bool IsTerminal(std::FILE* f);
+
+// From now on the first Ctrl-C (SIGINT, SIGTERM; on Windows the console's Ctrl-C and
+// Ctrl-Break) only sets the flag returned, so that a build can stop and remove what it made; a
+// second one ends the program at once.
+const std::atomic<bool>* CatchInterrupt();
 
 }  // namespace console

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include "cli/console_text.h"
@@ -24,5 +25,23 @@ void Write(std::FILE* f, const std::string& text) { WriteBytes(f, ShownText(text
 void Rewrite(std::FILE* f, const std::string& line) { WriteBytes(f, "\r" + Shown(line)); }
 
 bool IsTerminal(std::FILE* f) { return isatty(fileno(f)) != 0; }
+
+namespace {
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
+
+void OnInterrupt(int) { interrupted.store(true); }
+}  // namespace
+
+const std::atomic<bool>* CatchInterrupt() {
+  interrupted.store(false);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the second signal has its default effect
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return &interrupted;
+}
 
 }  // namespace console

@@ -47,4 +47,21 @@ void Rewrite(std::FILE* f, const std::string& line) { WriteBytes(f, "\r" + Shown
 
 bool IsTerminal(std::FILE* f) { return ConsoleHandle(f) != INVALID_HANDLE_VALUE; }
 
+namespace {
+std::atomic<bool> interrupted{false};
+
+// Runs on a thread of its own. The first Ctrl-C is taken (TRUE) and only noted; a second one is
+// left to the default handler, which ends the process.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  return interrupted.exchange(true) ? FALSE : TRUE;
+}
+}  // namespace
+
+const std::atomic<bool>* CatchInterrupt() {
+  interrupted.store(false);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  return &interrupted;
+}
+
 }  // namespace console

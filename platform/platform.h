@@ -198,6 +198,8 @@ void SetForTesting(Os* os);
 // 64-bit positioning on an open stream. Tell64 returns -1 on failure.
 int64_t Tell64(std::FILE* f);
 bool Seek64(std::FILE* f, int64_t offset, int whence);
+// Cuts a stream open for writing back to size bytes and puts its position there.
+bool Truncate64(std::FILE* f, int64_t size);
 // Size of an open stream in bytes, leaving the position unchanged; -1 on failure.
 int64_t StreamSize(std::FILE* f);
 

@@ -329,4 +329,9 @@ bool Seek64(std::FILE* f, int64_t offset, int whence) {
   return fseeko(f, static_cast<off_t>(offset), whence) == 0;
 }
 
+bool Truncate64(std::FILE* f, int64_t size) {
+  return std::fflush(f) == 0 && ftruncate(fileno(f), static_cast<off_t>(size)) == 0 &&
+         Seek64(f, size, SEEK_SET);
+}
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <random>
 
 #include "platform/posix/cp1252.h"
@@ -183,8 +184,11 @@ std::string NameOnDisk(int dir, const std::string& prefix, const std::string& na
 }
 
 uint64_t RandomNumber() {
+  // Temporary files are made from several threads in a parallel build.
+  static std::mutex guard;
   static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32) ^
                              static_cast<uint64_t>(std::time(nullptr)));
+  const std::lock_guard<std::mutex> lock(guard);
   return rng();
 }
 

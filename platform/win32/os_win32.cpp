@@ -482,4 +482,8 @@ int64_t Tell64(std::FILE* f) { return _ftelli64(f); }
 
 bool Seek64(std::FILE* f, int64_t offset, int whence) { return _fseeki64(f, offset, whence) == 0; }
 
+bool Truncate64(std::FILE* f, int64_t size) {
+  return std::fflush(f) == 0 && _chsize_s(_fileno(f), size) == 0 && Seek64(f, size, SEEK_SET);
+}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,8 +87,10 @@ struct OsGuard {
 class RecordingOs : public platform::ForwardingOs {
  public:
   RecordingOs() : ForwardingOs(platform::Real()) {}
+  // A parallel build calls from several threads.
   bool CreateUniqueTempFile(const std::string& d, const std::string& pre, std::string& p) override {
     const bool ok = inner_.CreateUniqueTempFile(d, pre, p);
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (ok) tempFiles.push_back(p);
     return ok;
   }
@@ -95,8 +98,9 @@ class RecordingOs : public platform::ForwardingOs {
     if (p == failPath && (failMode.empty() || failMode == m)) return nullptr;
     // Opened, but every read fails.
     if (p == unreadablePath && std::string(m) == "rb") return inner_.Open(p, "ab");
-    if (failDataRead && !tempFiles.empty() && p == tempFiles.back() && std::string(m) == "rb") {
-      return nullptr;
+    if (failDataRead && std::string(m) == "rb") {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!tempFiles.empty() && p == tempFiles.back()) return nullptr;
     }
     return inner_.Open(p, m);
   }
@@ -120,6 +124,9 @@ class RecordingOs : public platform::ForwardingOs {
   std::string programPath;
   std::string tempDirectory;            // with a trailing separator; "" for the real one
   std::vector<std::string> unlistable;  // directories whose listing fails
+
+ private:
+  std::mutex mutex_;
 };
 
 // The record as the tests' own settings-block encoder sees it.

@@ -1,0 +1,552 @@
+#include "archive/parallel_compressor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "archive/archive_layout.h"
+#include "archive/bzip2_blocks.h"
+#include "archive/entry_encoder.h"
+#include "archive/file_helpers.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr size_t kChunk = 64000;  // read size, as the one-thread build reads
+// Compressed bytes of one entry kept in memory; beyond that they go to a temporary file.
+constexpr size_t kMemoryPerEntry = size_t(4) << 20;
+// Files from this size on are cut into bzip2 blocks, compressed one by one on all threads.
+constexpr uint64_t kSplitFrom = 900000;
+// Input of cut blocks held at once, per thread (a block of long runs holds up to ~46 MB).
+constexpr uint64_t kBlockBytesPerJob = uint64_t(64) << 20;
+
+// The compressed bytes of one entry: in memory, or in an unnamed temporary file once they are
+// more than kMemoryPerEntry.
+class EntryBuffer {
+ public:
+  EntryBuffer() = default;
+  EntryBuffer(const EntryBuffer&) = delete;
+  EntryBuffer& operator=(const EntryBuffer&) = delete;
+  ~EntryBuffer() { Drop(); }
+
+  bool Add(const uint8_t* data, size_t n) {
+    size_ += n;
+    if (spill_ == nullptr && memory_.size() + n <= kMemoryPerEntry) {
+      try {
+        memory_.insert(memory_.end(), data, data + n);
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      return true;
+    }
+    if (spill_ == nullptr && !StartSpill()) return false;
+    return std::fwrite(data, 1, n, spill_) == n;
+  }
+
+  // Hands every byte to sink in order; false when the temporary file cannot be read back
+  // (readFailed) or the sink refuses.
+  bool CopyTo(const std::function<bool(const uint8_t*, size_t)>& sink, bool& readFailed) {
+    readFailed = false;
+    if (spill_ == nullptr) return memory_.empty() || sink(memory_.data(), memory_.size());
+    if (std::fflush(spill_) != 0 || !platform::Seek64(spill_, 0, SEEK_SET)) {
+      readFailed = true;
+      return false;
+    }
+    std::vector<uint8_t> chunk(kChunk);
+    uint64_t left = size_;
+    while (left > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
+      if (std::fread(chunk.data(), 1, want, spill_) != want) {
+        readFailed = true;
+        return false;
+      }
+      if (!sink(chunk.data(), want)) return false;
+      left -= want;
+    }
+    return true;
+  }
+
+  uint64_t Size() const { return size_; }
+
+  void Drop() {
+    if (spill_ != nullptr) std::fclose(spill_);
+    spill_ = nullptr;
+    if (!spillName_.empty()) platform::Current().Remove(spillName_);
+    spillName_.clear();
+    std::vector<uint8_t>().swap(memory_);
+  }
+
+ private:
+  bool StartSpill() {
+    platform::Os& os = platform::Current();
+    spillName_ = MakeTempName("zal");
+    if (spillName_.empty()) return false;
+    spill_ = os.Open(spillName_, "w+b");
+    if (spill_ == nullptr) return false;
+    // Where an open file can lose its name (POSIX), it does so at once: even a killed build
+    // leaves nothing behind. Elsewhere it is removed when the entry is dropped.
+    if (os.Remove(spillName_)) spillName_.clear();
+    if (!memory_.empty() && std::fwrite(memory_.data(), 1, memory_.size(), spill_) != memory_.size())
+      return false;
+    std::vector<uint8_t>().swap(memory_);
+    return true;
+  }
+
+  std::vector<uint8_t> memory_;
+  std::FILE* spill_ = nullptr;
+  std::string spillName_;
+  uint64_t size_ = 0;
+};
+
+// One piece of work, in the order the data file needs it: a whole file, or one bzip2 block of a
+// file that is cut into blocks.
+struct Unit {
+  size_t file = 0;
+  bool block = false;  // one block of a cut file
+  bool first = false;  // a cut file's first unit
+  bool last = false;   // a cut file's last unit
+  // A cut file that could not be read to its end: this last unit carries no block.
+  bool sourceFailed = false;
+  std::vector<uint8_t> input;  // a block's input, until it is compressed
+
+  // Set by the file's reader (the worker for a whole file, the cutting thread for a cut one).
+  platform::DosTime date;
+  uint64_t size = 0;  // the whole file's bytes
+
+  // The result.
+  bool done = false;
+  bool ok = false;
+  EntryBuffer whole;               // a whole file's entry data
+  std::vector<uint8_t> oneBlock;   // a block, as a bzip2 stream of its own
+};
+
+class Pipeline {
+ public:
+  Pipeline(TCompressor& compressor, const std::vector<ParallelFile>& files, int jobs,
+           const std::function<void(const std::string&)>& progress)
+      : compressor_(compressor),
+        files_(files),
+        jobs_(jobs),
+        progress_(progress),
+        os_(platform::Current()),
+        bzip2_(compressor.Method == layout::kMethodBzip2),
+        window_(static_cast<size_t>(2 * jobs + 2)) {}
+  ~Pipeline() { Stop(); }
+
+  size_t Run();
+
+ private:
+  // Producer side.
+  void Produce();
+  void CutFile(size_t file);
+  bool Push(std::unique_ptr<Unit> unit);
+  // Worker side.
+  void Work();
+  void CompressWhole(Unit& unit);
+  void CompressBlock(Unit& unit);
+  // Writer side.
+  Unit* WaitHead();
+  void PopHead();
+  bool Fallback(size_t file, int64_t truncateAt);
+  void ShowProgress(bool force);
+  void Stop();
+  bool Stopping() const {
+    return stop_.load() ||
+           (compressor_.CancelRequested != nullptr && compressor_.CancelRequested->load());
+  }
+
+  TCompressor& compressor_;
+  const std::vector<ParallelFile>& files_;
+  const int jobs_;
+  const std::function<void(const std::string&)>& progress_;
+  platform::Os& os_;
+  const bool bzip2_;
+  const size_t window_;  // units held at once, from the head to the newest
+
+  std::mutex mutex_;
+  std::condition_variable workReady_;  // a unit to take, or the end
+  std::condition_variable unitDone_;   // a unit done, or the producer at its end
+  std::condition_variable space_;      // room in the window
+  std::deque<std::unique_ptr<Unit>> units_;
+  size_t head_ = 0;          // number of the unit at units_.front()
+  size_t nextToTake_ = 0;    // number of the next unit for a worker
+  uint64_t blockBytes_ = 0;  // input of blocks not yet compressed
+  bool produced_ = false;    // the producer has pushed its last unit
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> bytesDone_{0};
+  std::vector<std::thread> threads_;
+
+  size_t filesWritten_ = 0;
+  std::string shownProgress_;
+};
+
+// ---- producer --------------------------------------------------------------------------------
+
+bool Pipeline::Push(std::unique_ptr<Unit> unit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const uint64_t bytes = unit->input.size();
+  const uint64_t budget = kBlockBytesPerJob * static_cast<uint64_t>(jobs_);
+  space_.wait(lock, [&] {
+    return Stopping() ||
+           (units_.size() < window_ && (blockBytes_ == 0 || blockBytes_ + bytes <= budget));
+  });
+  if (Stopping()) return false;
+  blockBytes_ += bytes;
+  units_.push_back(std::move(unit));
+  workReady_.notify_one();
+  return true;
+}
+
+void Pipeline::Produce() {
+  for (size_t i = 0; i < files_.size() && !Stopping(); ++i) {
+    if (bzip2_ && files_[i].size >= kSplitFrom) {
+      CutFile(i);
+    } else {
+      auto unit = std::make_unique<Unit>();
+      unit->file = i;
+      if (!Push(std::move(unit))) break;
+    }
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  produced_ = true;
+  workReady_.notify_all();
+  unitDone_.notify_all();
+}
+
+// Reads a file as the one-thread build does, in chunks, and cuts it where libbz2 ends each
+// block. A file that cannot be opened or read to its end ends in a unit that says so; the
+// writer then leaves the file to the one-thread compressor.
+void Pipeline::CutFile(size_t file) {
+  const ParallelFile& source = files_[file];
+  auto newUnit = [&](bool first) {
+    auto unit = std::make_unique<Unit>();
+    unit->file = file;
+    unit->block = true;
+    unit->first = first;
+    return unit;
+  };
+  auto fail = [&](std::unique_ptr<Unit> unit) {
+    std::vector<uint8_t>().swap(unit->input);
+    unit->last = true;
+    unit->sourceFailed = true;
+    Push(std::move(unit));
+  };
+
+  std::unique_ptr<Unit> unit = newUnit(true);
+  std::FILE* in = os_.Open(source.sourcePath, "rb");
+  const int64_t size = in != nullptr ? platform::StreamSize(in) : -1;
+  if (size < 0 || size > static_cast<int64_t>(layout::kMaxFileSize)) {
+    if (in != nullptr) std::fclose(in);
+    fail(std::move(unit));
+    return;
+  }
+  platform::DosTime date;
+  os_.LastWriteDosTime(source.sourcePath, date);
+
+  Bzip2BlockCutter cutter;
+  std::vector<uint8_t> chunk(kChunk);
+  uint64_t fileBytes = 0;
+  bool readFailed = false;
+  for (;;) {
+    if (Stopping()) {
+      std::fclose(in);
+      return;
+    }
+    const size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
+    if (n == 0) {
+      readFailed = std::ferror(in) != 0;
+      break;
+    }
+    fileBytes += n;
+    if (fileBytes > layout::kMaxFileSize) {
+      readFailed = true;
+      break;
+    }
+    const uint8_t* p = chunk.data();
+    size_t left = n;
+    while (left > 0) {
+      const size_t taken = cutter.Take(p, left);
+      try {
+        unit->input.insert(unit->input.end(), p, p + taken);
+      } catch (const std::bad_alloc&) {
+        std::fclose(in);
+        fail(std::move(unit));  // the one-thread compressor tries again and says what it finds
+        return;
+      }
+      p += taken;
+      left -= taken;
+      if (left > 0) {  // the block ended before p
+        if (!Push(std::move(unit))) {
+          std::fclose(in);
+          return;
+        }
+        unit = newUnit(false);
+      }
+    }
+  }
+  std::fclose(in);
+  if (readFailed) {
+    fail(std::move(unit));
+    return;
+  }
+  unit->last = true;
+  unit->date = date;
+  unit->size = fileBytes;
+  Push(std::move(unit));
+}
+
+// ---- workers ---------------------------------------------------------------------------------
+
+void Pipeline::Work() {
+  for (;;) {
+    Unit* unit = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      workReady_.wait(lock, [&] {
+        return Stopping() || nextToTake_ < head_ + units_.size() || produced_;
+      });
+      if (Stopping() || nextToTake_ >= head_ + units_.size()) return;
+      unit = units_[nextToTake_ - head_].get();
+      ++nextToTake_;
+    }
+    const uint64_t blockInput = unit->input.size();
+    try {
+      if (unit->block) {
+        CompressBlock(*unit);
+      } else {
+        CompressWhole(*unit);
+      }
+    } catch (const std::bad_alloc&) {
+      // Out of memory: the one-thread compressor tries the file again and says what it finds.
+      unit->ok = false;
+      unit->whole.Drop();
+      std::vector<uint8_t>().swap(unit->input);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    blockBytes_ -= blockInput;
+    unit->done = true;
+    unitDone_.notify_all();
+    space_.notify_all();
+  }
+}
+
+void Pipeline::CompressBlock(Unit& unit) {
+  if (unit.sourceFailed) return;  // nothing to compress; the writer falls back
+  unit.ok = CompressBzip2Block(unit.input.data(), unit.input.size(), unit.oneBlock);
+  bytesDone_ += unit.input.size();
+  std::vector<uint8_t>().swap(unit.input);
+}
+
+// The same steps as TCompressor::WriteEntry, into the unit's buffer. Whatever goes wrong leaves
+// ok false, and the writer lets the one-thread compressor do the file (and say why).
+void Pipeline::CompressWhole(Unit& unit) {
+  const std::string& path = files_[unit.file].sourcePath;
+  std::FILE* in = os_.Open(path, "rb");
+  if (in == nullptr) return;
+  const int64_t size = platform::StreamSize(in);
+  if (size < 0 || size > static_cast<int64_t>(layout::kMaxFileSize)) {
+    std::fclose(in);
+    return;
+  }
+  os_.LastWriteDosTime(path, unit.date);
+  std::vector<uint8_t> chunk(kChunk);
+  bool tooLarge = false;
+  uint64_t fileBytes = 0;
+  const ChunkSource source = [&](const uint8_t*& data) -> int64_t {
+    if (Stopping()) return -1;
+    const size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
+    if (n == 0) return std::ferror(in) ? -1 : 0;
+    fileBytes += n;
+    bytesDone_ += n;
+    if (fileBytes > layout::kMaxFileSize) {
+      tooLarge = true;
+      return -1;
+    }
+    data = chunk.data();
+    return static_cast<int64_t>(n);
+  };
+  const ByteSink sink = [&](const uint8_t* data, size_t n) { return unit.whole.Add(data, n); };
+  EncodedSize encoded;
+  const EncodeStatus status = compressor_.Method == layout::kMethodBzip2
+                                  ? EncodeBzip2Entry(source, sink, ChunkDone(), encoded)
+                                  : EncodeGzipEntry(source, sink, ChunkDone(), encoded);
+  std::fclose(in);
+  unit.size = encoded.in;
+  unit.ok = status == EncodeStatus::Ok && !tooLarge && encoded.in <= layout::kMaxFileSize &&
+            encoded.out <= layout::kMaxFileSize;
+  if (!unit.ok) unit.whole.Drop();
+}
+
+// ---- writer ----------------------------------------------------------------------------------
+
+Unit* Pipeline::WaitHead() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (Stopping()) return nullptr;
+    if (!units_.empty() && units_.front()->done) return units_.front().get();
+    if (units_.empty() && produced_) return nullptr;
+    // The wait has a limit only so that the progress line moves during a long file.
+    unitDone_.wait_for(lock, std::chrono::milliseconds(250));
+    lock.unlock();
+    ShowProgress(false);
+    lock.lock();
+  }
+}
+
+void Pipeline::PopHead() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  units_.pop_front();
+  ++head_;
+  space_.notify_all();
+}
+
+// Leaves file to the one-thread compressor, after taking back what was written of its entry
+// from truncateAt on (-1: nothing was).
+bool Pipeline::Fallback(size_t file, int64_t truncateAt) {
+  if (truncateAt >= 0 && !compressor_.TruncateTo(truncateAt)) return false;
+  compressor_.SourcePath = files_[file].sourcePath;
+  compressor_.StoredName = files_[file].storedName;
+  return compressor_.AddFile();
+}
+
+void Pipeline::ShowProgress(bool force) {
+  if (!progress_) return;
+  const uint64_t whole = compressor_.TrueTotalSize != 0
+                             ? compressor_.TrueTotalSize
+                             : static_cast<uint32_t>(compressor_.TotalSize);
+  const uint64_t done = bytesDone_.load();
+  const uint64_t percent = whole == 0 ? 100 : std::min<uint64_t>(100, done * 100 / whole);
+  const std::string text = "Dateien: " + std::to_string(filesWritten_) + " von " +
+                           std::to_string(files_.size()) + ", Total: " + std::to_string(percent) +
+                           " Prozent";
+  if (!force && text == shownProgress_) return;
+  shownProgress_ = text;
+  progress_(text);
+}
+
+void Pipeline::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    workReady_.notify_all();
+    space_.notify_all();
+    unitDone_.notify_all();
+  }
+  for (std::thread& t : threads_) {
+    if (t.joinable()) t.join();
+  }
+  threads_.clear();
+  units_.clear();
+}
+
+size_t Pipeline::Run() {
+  if (!compressor_.Begin()) return 0;
+  threads_.emplace_back([this] { Produce(); });
+  for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { Work(); });
+
+  // The cut file being written: its entry header's place and the splicer of its blocks.
+  std::unique_ptr<Bzip2Splicer> splicer;
+  int64_t headerPos = -1;
+  bool dataFailed = false;
+  const size_t none = files_.size();
+  size_t leftToFallback = none;  // a cut file already given to the one-thread compressor
+  auto dataSink = [&](const uint8_t* data, size_t n) {
+    if (compressor_.WriteData(data, n)) return true;
+    dataFailed = true;
+    return false;
+  };
+
+  size_t expected = 0;  // the file the next entry belongs to
+  for (;;) {
+    Unit* unit = WaitHead();
+    if (unit == nullptr) break;
+    const size_t file = unit->file;
+    const std::string& name = files_[file].storedName;
+    bool fileDone = false;
+    bool fallback = false;
+    int64_t takeBackFrom = -1;  // where what is written of this file's entry starts
+    if (file == leftToFallback) {
+      // Blocks of a file the one-thread compressor has written already.
+    } else if (!unit->block) {
+      if (!unit->ok || name.size() > layout::kMaxStoredName) {
+        fallback = true;
+      } else {
+        bool readFailed = false;
+        if (!compressor_.WriteHeader(name, &unit->date, unit->size, unit->whole.Size(),
+                                     takeBackFrom)) {
+          return file;  // the data file failed: as on one thread
+        }
+        if (!unit->whole.CopyTo(dataSink, readFailed)) {
+          if (!readFailed) return file;
+          fallback = true;
+        } else {
+          fileDone = true;
+        }
+      }
+    } else {
+      if (unit->first) {
+        headerPos = -1;
+        if (!unit->sourceFailed && name.size() <= layout::kMaxStoredName) {
+          if (!compressor_.WriteHeader(name, nullptr, 0, 0, headerPos)) return file;
+          splicer = std::make_unique<Bzip2Splicer>(dataSink);
+        }
+      }
+      takeBackFrom = headerPos;
+      if (unit->sourceFailed || headerPos < 0 || !unit->ok ||
+          !splicer->AddBlock(unit->oneBlock.data(), unit->oneBlock.size())) {
+        if (dataFailed) return file;
+        fallback = true;
+      } else if (unit->last) {
+        if (!splicer->Finish()) return file;
+        const uint64_t out = splicer->BytesOut();
+        if (out > layout::kMaxFileSize) {
+          fallback = true;
+        } else if (!compressor_.FillHeader(headerPos, name, unit->date, unit->size, out)) {
+          return file;
+        } else {
+          fileDone = true;
+        }
+      }
+    }
+    if (fallback) {
+      splicer.reset();
+      if (!Fallback(file, takeBackFrom)) return file;
+      fileDone = true;
+      if (unit->block && !unit->last) leftToFallback = file;
+    }
+    if (fileDone) {
+      splicer.reset();
+      ++filesWritten_;
+      expected = file + 1;
+      ShowProgress(false);
+    }
+    PopHead();
+  }
+  if (Stopping() && expected < files_.size()) {
+    // Cancelled from outside: the file in hand is the one that failed.
+    compressor_.Cancelled = compressor_.CancelRequested != nullptr &&
+                            compressor_.CancelRequested->load();
+    compressor_.LastError = "Abgebrochen";
+    return expected;
+  }
+  return files_.size();
+}
+
+}  // namespace
+
+size_t AddFilesInParallel(TCompressor& compressor, const std::vector<ParallelFile>& files,
+                          int jobs, const std::function<void(const std::string&)>& progress) {
+  if (files.empty()) return 0;
+  Pipeline pipeline(compressor, files, std::max(1, jobs), progress);
+  return pipeline.Run();
+}
+
+int DefaultJobs() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+}
