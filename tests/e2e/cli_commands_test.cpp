@@ -409,6 +409,35 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
 }
 
+TEST_F(CliTest, ThreadsAreAskedForInEveryFormAndGiveTheSameArchive) {
+  MakeSourceTree();
+  const std::vector<std::string> build{"build", "--source", "src", "--sfx",
+                                       "out.exe", "--stub-dir", stubs_, "--max-compression"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = build;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  ASSERT_EQ(Run(with({"-j1"})).code, kExitOk);
+  const std::string one = testutil::ReadFile(dir_.Join("out.exe"));
+  ASSERT_FALSE(one.empty());
+  for (const std::vector<std::string>& form :
+       {std::vector<std::string>{"-j", "3"}, {"-j2"}, {"--jobs=4"}, {"--jobs", "2"}, {}}) {
+    const RunResult r = Run(with(form));
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_TRUE(testutil::ReadFile(dir_.Join("out.exe")) == one)
+        << (form.empty() ? std::string("default") : form[0]);
+  }
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"-j0"}, {"-j"}, {"-jx"}, {"--jobs=257"}, {"--jobs="}, {"-j-1"}}) {
+    const RunResult r = Run(with(bad));
+    EXPECT_EQ(r.code, kExitUsage) << bad[0];
+    EXPECT_NE(r.err.find("Die Option -j braucht eine Zahl von 1 bis 256."), std::string::npos)
+        << bad[0] << ": " << r.err;
+  }
+  EXPECT_EQ(Run({"batch", "-j0"}).code, kExitUsage);
+}
+
 TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
   const RunResult r = Run({"--help"});
   EXPECT_EQ(r.code, kExitOk);
@@ -416,7 +445,7 @@ TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
                            "--max-compression", "--target-dir", "--command", "--title",
                            "--text-file", "--info-before-file", "--info-after-file", "--terminates",
                            "--clean-up", "--no-target-editable", "--settings", "--stub-dir",
-                           "--skip-unreadable"}) {
+                           "--skip-unreadable", "--jobs"}) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(Run({"build", "--help"}).code, kExitOk);

@@ -98,4 +98,50 @@ if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
   expect_rc 0 run extract signed.exe out-signed
   diff -r tree out-signed || fail "signed: extracted tree differs"
 fi
+# Several threads give the very bytes of one.
+for method in bzip2 gzip; do
+  flag=""; [ "$method" = bzip2 ] && flag="--max-compression"
+  expect_rc 0 run build --source tree --sfx j1.exe $flag --stub-dir stubs -j1
+  expect_rc 0 run build --source tree --sfx j3.exe $flag --stub-dir stubs -j 3
+  cmp j1.exe j3.exe >/dev/null || {
+    # The settings block names the file: compare with the name made equal.
+    expect_rc 0 run build --source tree --sfx j1.exe $flag --stub-dir stubs -j 3
+    mv j1.exe j3.exe
+    expect_rc 0 run build --source tree --sfx j1.exe $flag --stub-dir stubs -j1
+    cmp j1.exe j3.exe || fail "$method: -j3 differs from -j1"
+  }
+done
+
+# Ctrl-C (SIGINT) while the real program compresses: exit 130, the older program file as it was,
+# no temporary file in the output folder or in TMPDIR. Natively only: a signal to the Wine
+# process does not reach the Windows program as a console Ctrl-C.
+if [ -z "$RUNNER" ]; then
+  mkdir -p big tmp
+  head -c 30000000 /dev/urandom >big/zufall.bin
+  printf 'older' >big.exe
+  TMPDIR="$WORK/tmp" "$TAMBRIXC" build --source big --sfx big.exe --max-compression \
+    --stub-dir stubs -j 2 >/dev/null 2>int.txt &
+  pid=$!
+  # The program file exists under its temporary name once the build compresses.
+  for _ in $(seq 1 400); do
+    compgen -G 'tbx*.tmp' >/dev/null && break
+    sleep 0.05
+  done
+  compgen -G 'tbx*.tmp' >/dev/null || fail "the build did not start"
+  kill -INT "$pid"
+  wait "$pid"
+  rc=$?
+  [ "$rc" -eq 130 ] || { cat int.txt >&2; fail "Ctrl-C: exit $rc instead of 130"; }
+  grep -q 'abgebrochen' int.txt || fail "Ctrl-C: no message"
+  [ "$(cat big.exe)" = older ] || fail "Ctrl-C: the older program file was changed"
+  ! compgen -G 'tbx*.tmp' >/dev/null || fail "Ctrl-C: the temporary program file is left"
+  [ -z "$(ls -A tmp)" ] || fail "Ctrl-C: files left in TMPDIR: $(ls -A tmp)"
+  # On a terminal the progress of a parallel build is one line rewritten in place.
+  if command -v script >/dev/null; then
+    script -qec "'$TAMBRIXC' build --source tree --sfx pty.exe --stub-dir stubs -j 2" \
+      /dev/null >pty.txt 2>&1 || fail "build on a terminal failed"
+    grep -q $'\rDateien: [0-9]* von [0-9]*, Total: [0-9]* Prozent' pty.txt ||
+      fail "no progress line on a terminal"
+  fi
+fi
 echo "cli round trip: OK"
