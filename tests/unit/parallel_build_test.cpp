@@ -162,6 +162,8 @@ TEST_P(ParallelBuildTest, AFileThatCannotBeReadEndsTheArchiveAsOnOneThread) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    // The C runtime on Windows reads a stream opened for appending as empty, without an error.
+    if (!c.openFails && platform::Real().Separator() == '\\') continue;
     RecordingOs os;
     (c.openFails ? os.failPath : os.unreadablePath) = c.file;
     if (c.openFails) os.failMode = "rb";
