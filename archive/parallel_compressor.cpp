@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kChunk = 64000;  // read size, as the one-thread build reads
 // Compressed bytes of one entry kept in memory; beyond that they go to a temporary file.
-constexpr size_t kMemoryPerEntry = size_t(4) << 20;
+constexpr size_t kMemoryPerEntry = size_t(1) << 20;
 // Files from this size on are cut into bzip2 blocks, compressed one by one on all threads.
 constexpr uint64_t kSplitFrom = 900000;
 // Input of cut blocks held at once, per thread (a block of long runs holds up to ~46 MB).
@@ -135,7 +135,7 @@ class Pipeline {
         progress_(progress),
         os_(platform::Current()),
         bzip2_(compressor.Method == layout::kMethodBzip2),
-        window_(static_cast<size_t>(2 * jobs + 2)) {}
+        window_(static_cast<size_t>(4 * jobs + 4)) {}
   ~Pipeline() { Stop(); }
 
   size_t Run();

@@ -78,7 +78,7 @@ class ParallelBuildTest : public ::testing::TestWithParam<bool> {
     Add("bloecke/text.txt", sfxtest::Content(2700000, 4));
     Add("bloecke/laeufe.bin", std::string(1200000, 'x') + RandomBytes(5000, 5) +
                                   std::string(700000, '\0'));
-    if (large) Add("gross/zufall.bin", RandomBytes(5u << 20, 6));
+    if (large) Add("gross/zufall.bin", RandomBytes(2u << 20, 6));
   }
 
   Built Build(int jobs, const std::atomic<bool>* cancel = nullptr, FakeFrontEnd* front = nullptr) {
@@ -181,7 +181,7 @@ TEST_P(ParallelBuildTest, AFileThatCannotBeReadEndsTheArchiveAsOnOneThread) {
 // data file, nor a buffer of an entry stays; an older program file of the name is untouched.
 TEST_P(ParallelBuildTest, ACancelledBuildLeavesNothingBehind) {
   for (int i = 0; i < 12; ++i) Add("f" + std::to_string(i) + ".bin", RandomBytes(300000, 40 + i));
-  Add("gross.bin", RandomBytes(6u << 20, 60));
+  Add("gross.bin", RandomBytes(2u << 20, 60));
   ASSERT_TRUE(testutil::WriteFile(sfx_, "older archive"));
   for (int jobs : {1, 2, 4}) {
     SCOPED_TRACE("threads: " + std::to_string(jobs));
