@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "archive/archive_layout.h"
@@ -228,6 +229,7 @@ void Pipeline::CutFile(size_t file) {
     unit->file = file;
     unit->block = true;
     unit->first = first;
+    unit->input.reserve(Bzip2BlockCutter::kBlockLimit + kChunk);  // the size of most blocks
     return unit;
   };
   auto fail = [&](std::unique_ptr<Unit> unit) {
@@ -446,8 +448,17 @@ void Pipeline::Stop() {
 
 size_t Pipeline::Run() {
   if (!compressor_.Begin()) return 0;
-  threads_.emplace_back([this] { Produce(); });
-  for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { Work(); });
+  try {
+    threads_.emplace_back([this] { Produce(); });
+    for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // No threads to be had: the files go one after the other, as with one thread.
+    Stop();
+    for (size_t i = 0; i < files_.size(); ++i) {
+      if (!Fallback(i, -1)) return i;
+    }
+    return files_.size();
+  }
 
   // The cut file being written: its entry header's place and the splicer of its blocks.
   std::unique_ptr<Bzip2Splicer> splicer;
