@@ -25,6 +25,11 @@ constexpr size_t kMemoryPerEntry = size_t(1) << 20;
 constexpr uint64_t kSplitFrom = 900000;
 // Input of cut blocks held at once, per thread (a block of long runs holds up to ~46 MB).
 constexpr uint64_t kBlockBytesPerJob = uint64_t(64) << 20;
+// Compressed bytes in memory that wait for the writer, per thread: beyond that, workers take
+// no new unit but the one the writer waits for.
+constexpr uint64_t kHeldBytesPerJob = uint64_t(8) << 20;
+// Units that may wait at once, per thread: whole files cost nothing until a worker takes them.
+constexpr size_t kUnitsPerJob = 64;
 
 // The compressed bytes of one entry: in memory, or in an unnamed temporary file once they are
 // more than kMemoryPerEntry.
@@ -73,6 +78,7 @@ class EntryBuffer {
   }
 
   uint64_t Size() const { return size_; }
+  uint64_t InMemory() const { return memory_.size(); }
 
   void Drop() {
     if (spill_ != nullptr) std::fclose(spill_);
@@ -120,6 +126,7 @@ struct Unit {
   uint64_t size = 0;  // the whole file's bytes
 
   // The result.
+  uint64_t held = 0;  // compressed bytes it holds in memory once done
   bool done = false;
   bool ok = false;
   EntryBuffer whole;               // a whole file's entry data
@@ -136,7 +143,9 @@ class Pipeline {
         progress_(progress),
         os_(platform::Current()),
         bzip2_(compressor.Method == layout::kMethodBzip2),
-        window_(static_cast<size_t>(4 * jobs + 4)) {}
+        window_(kUnitsPerJob * static_cast<size_t>(jobs) + kUnitsPerJob),
+        blocksAhead_(2 * static_cast<size_t>(jobs) + 1),
+        heldBudget_(kHeldBytesPerJob * static_cast<uint64_t>(jobs)) {}
   ~Pipeline() { Stop(); }
 
   size_t Run();
@@ -167,7 +176,9 @@ class Pipeline {
   const std::function<void(const std::string&)>& progress_;
   platform::Os& os_;
   const bool bzip2_;
-  const size_t window_;  // units held at once, from the head to the newest
+  const size_t window_;        // units held at once, from the head to the newest
+  const size_t blocksAhead_;   // blocks pushed and not yet compressed, at most
+  const uint64_t heldBudget_;  // see kHeldBytesPerJob
 
   std::mutex mutex_;
   std::condition_variable workReady_;  // a unit to take, or the end
@@ -177,7 +188,13 @@ class Pipeline {
   size_t head_ = 0;          // number of the unit at units_.front()
   size_t nextToTake_ = 0;    // number of the next unit for a worker
   uint64_t blockBytes_ = 0;  // input of blocks not yet compressed
+  size_t blocksWaiting_ = 0;  // blocks pushed and not yet compressed
+  uint64_t heldBytes_ = 0;   // compressed bytes in memory of units done and not yet written
   bool produced_ = false;    // the producer has pushed its last unit
+  // Who waits, so that nobody is woken for nothing (every wake is a switch on a busy machine).
+  int idleWorkers_ = 0;
+  bool producerWaits_ = false;
+  bool writerWaits_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> bytesDone_{0};
   std::vector<std::thread> threads_;
@@ -192,14 +209,20 @@ bool Pipeline::Push(std::unique_ptr<Unit> unit) {
   std::unique_lock<std::mutex> lock(mutex_);
   const uint64_t bytes = unit->input.size();
   const uint64_t budget = kBlockBytesPerJob * static_cast<uint64_t>(jobs_);
+  const bool block = unit->block;
+  producerWaits_ = true;
   space_.wait(lock, [&] {
     return Stopping() ||
-           (units_.size() < window_ && (blockBytes_ == 0 || blockBytes_ + bytes <= budget));
+           (units_.size() < window_ &&
+            (!block || (blocksWaiting_ < blocksAhead_ &&
+                        (blockBytes_ == 0 || blockBytes_ + bytes <= budget))));
   });
+  producerWaits_ = false;
   if (Stopping()) return false;
   blockBytes_ += bytes;
+  if (block) ++blocksWaiting_;
   units_.push_back(std::move(unit));
-  workReady_.notify_one();
+  if (idleWorkers_ > 0) workReady_.notify_one();
   return true;
 }
 
@@ -216,7 +239,7 @@ void Pipeline::Produce() {
   std::lock_guard<std::mutex> lock(mutex_);
   produced_ = true;
   workReady_.notify_all();
-  unitDone_.notify_all();
+  unitDone_.notify_one();
 }
 
 // Reads a file as the one-thread build does, in chunks, and cuts it where libbz2 ends each
@@ -309,10 +332,17 @@ void Pipeline::Work() {
     Unit* unit = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      // The unit the writer waits for is always taken, so the writer can always go on.
+      auto mayTake = [&] {
+        return nextToTake_ < head_ + units_.size() &&
+               (heldBytes_ <= heldBudget_ || nextToTake_ == head_);
+      };
+      ++idleWorkers_;
       workReady_.wait(lock, [&] {
-        return Stopping() || nextToTake_ < head_ + units_.size() || produced_;
+        return Stopping() || mayTake() || (produced_ && nextToTake_ >= head_ + units_.size());
       });
-      if (Stopping() || nextToTake_ >= head_ + units_.size()) return;
+      --idleWorkers_;
+      if (Stopping() || !mayTake()) return;
       unit = units_[nextToTake_ - head_].get();
       ++nextToTake_;
     }
@@ -331,9 +361,12 @@ void Pipeline::Work() {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     blockBytes_ -= blockInput;
+    if (unit->block) --blocksWaiting_;
+    unit->held = unit->whole.InMemory() + unit->oneBlock.size();
+    heldBytes_ += unit->held;
     unit->done = true;
-    unitDone_.notify_all();
-    space_.notify_all();
+    if (writerWaits_ && unit == units_.front().get()) unitDone_.notify_one();
+    if (producerWaits_ && unit->block) space_.notify_one();
   }
 }
 
@@ -393,7 +426,9 @@ Unit* Pipeline::WaitHead() {
     if (!units_.empty() && units_.front()->done) return units_.front().get();
     if (units_.empty() && produced_) return nullptr;
     // The wait has a limit only so that the progress line moves during a long file.
+    writerWaits_ = true;
     unitDone_.wait_for(lock, std::chrono::milliseconds(250));
+    writerWaits_ = false;
     lock.unlock();
     ShowProgress(false);
     lock.lock();
@@ -402,9 +437,12 @@ Unit* Pipeline::WaitHead() {
 
 void Pipeline::PopHead() {
   std::lock_guard<std::mutex> lock(mutex_);
+  heldBytes_ -= units_.front()->held;
   units_.pop_front();
   ++head_;
-  space_.notify_all();
+  if (producerWaits_) space_.notify_one();
+  // Workers held back by the memory budget, or waiting for the unit that is now the head.
+  if (idleWorkers_ > 0 && nextToTake_ < head_ + units_.size()) workReady_.notify_all();
 }
 
 // Leaves file to the one-thread compressor, after taking back what was written of its entry
