@@ -84,41 +84,55 @@ size_t Bzip2BlockCutter::Take(const uint8_t* data, size_t n) {
 
 // --- CompressBzip2Block -------------------------------------------------------------------------
 
-bool CompressBzip2Block(const uint8_t* data, size_t n, std::vector<uint8_t>& stream) {
-  stream.clear();
-  bz_stream strm{};
-  if (BZ2_bzCompressInit(&strm, 9, 0, 0) != BZ_OK) return false;
-  // libbz2's bound for the stream of n bytes, up to 1 MiB (more than the stream of one block
-  // needs); the buffer doubles should the input need more.
-  stream.resize(std::min<size_t>(n + n / 100 + 600, size_t(1) << 20));
-  size_t used = 0;
-  // One library call into the free end of stream, grown first when it is full.
-  const auto call = [&](int action) {
-    if (used == stream.size()) stream.resize(stream.size() * 2);
-    const size_t room = std::min<size_t>(stream.size() - used, UINT_MAX);
-    strm.next_out = reinterpret_cast<char*>(stream.data() + used);
-    strm.avail_out = static_cast<unsigned int>(room);
-    const int rc = BZ2_bzCompress(&strm, action);
-    used += room - strm.avail_out;
-    return rc;
-  };
-  bool ok = true;
+Bzip2BlockCompressor::Bzip2BlockCompressor(std::vector<uint8_t>& stream) : stream_(stream) {
+  stream_.clear();
+  // About what the stream of one block needs; the buffer doubles should the input need more.
+  stream_.resize(size_t(1) << 20);
+  ok_ = BZ2_bzCompressInit(&strm_, 9, 0, 0) == BZ_OK;
+  started_ = ok_;
+}
+
+Bzip2BlockCompressor::~Bzip2BlockCompressor() {
+  if (started_) BZ2_bzCompressEnd(&strm_);
+}
+
+// One library call into the free end of the stream, grown first when it is full.
+int Bzip2BlockCompressor::Call(int action) {
+  if (used_ == stream_.size()) stream_.resize(stream_.size() * 2);
+  const size_t room = std::min<size_t>(stream_.size() - used_, UINT_MAX);
+  strm_.next_out = reinterpret_cast<char*>(stream_.data() + used_);
+  strm_.avail_out = static_cast<unsigned int>(room);
+  const int rc = BZ2_bzCompress(&strm_, action);
+  used_ += room - strm_.avail_out;
+  return rc;
+}
+
+bool Bzip2BlockCompressor::Add(const uint8_t* data, size_t n) {
   size_t at = 0;
-  while (ok && at < n) {
+  while (ok_ && at < n) {
     const size_t chunk = std::min<size_t>(n - at, 1u << 30);
-    strm.next_in = const_cast<char*>(reinterpret_cast<const char*>(data + at));
-    strm.avail_in = static_cast<unsigned int>(chunk);
-    while (ok && strm.avail_in > 0) ok = call(BZ_RUN) == BZ_RUN_OK;
+    strm_.next_in = const_cast<char*>(reinterpret_cast<const char*>(data + at));
+    strm_.avail_in = static_cast<unsigned int>(chunk);
+    while (ok_ && strm_.avail_in > 0) ok_ = Call(BZ_RUN) == BZ_RUN_OK;
     at += chunk;
   }
-  for (;;) {
-    if (!ok) break;
-    const int rc = call(BZ_FINISH);
+  return ok_;
+}
+
+bool Bzip2BlockCompressor::Finish() {
+  while (ok_) {
+    const int rc = Call(BZ_FINISH);
     if (rc == BZ_STREAM_END) break;
-    ok = rc == BZ_FINISH_OK;
+    ok_ = rc == BZ_FINISH_OK;
   }
-  BZ2_bzCompressEnd(&strm);
-  stream.resize(ok ? used : 0);
+  stream_.resize(ok_ ? used_ : 0);
+  return ok_;
+}
+
+bool CompressBzip2Block(const uint8_t* data, size_t n, std::vector<uint8_t>& stream) {
+  Bzip2BlockCompressor compressor(stream);
+  const bool ok = compressor.Add(data, n) && compressor.Finish();
+  if (!ok) stream.clear();
   return ok;
 }
 

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <bzlib.h>
+
 #include "archive/entry_decoder.h"
 
 // Replays libbz2's first run-length stage (block size 900k, input given with BZ_RUN, as
@@ -43,6 +45,27 @@ class Bzip2BlockCutter {
 // hold several blocks, which Bzip2Splicer refuses. False when the library fails (stream is then
 // empty).
 bool CompressBzip2Block(const uint8_t* data, size_t n, std::vector<uint8_t>& stream);
+
+// The same, for input that comes in pieces: Add every piece in order, then Finish. The pieces'
+// sizes do not change the bytes. Each call is false once the library has failed.
+class Bzip2BlockCompressor {
+ public:
+  explicit Bzip2BlockCompressor(std::vector<uint8_t>& stream);
+  ~Bzip2BlockCompressor();
+  Bzip2BlockCompressor(const Bzip2BlockCompressor&) = delete;
+  Bzip2BlockCompressor& operator=(const Bzip2BlockCompressor&) = delete;
+  bool Add(const uint8_t* data, size_t n);
+  bool Finish();
+
+ private:
+  int Call(int action);
+
+  std::vector<uint8_t>& stream_;
+  bz_stream strm_{};
+  size_t used_ = 0;
+  bool ok_ = false;
+  bool started_ = false;
+};
 
 // Joins one-block streams into one bzip2 stream of block size 900k and hands every complete byte
 // to the sink as soon as it is known; the splicer keeps under one byte between calls.

@@ -110,6 +110,109 @@ class EntryBuffer {
   uint64_t size_ = 0;
 };
 
+// The input of one bzip2 block. Most blocks take 899,981 bytes or little more, and are kept as
+// they are. A block of long runs of one byte takes up to ~46 MB of input; once a block's input
+// passes kPlainBlockMax it is kept run-length coded from then on (a run of 4 to 255 equal bytes
+// as 4 bytes and a count, as bzip2's first stage codes it), so no block takes much more than a
+// megabyte of memory, whatever its runs.
+class BlockInput {
+ public:
+  static constexpr size_t kPlainBlockMax = size_t(2) << 20;
+
+  void Append(const uint8_t* p, size_t n) {
+    size_ += n;
+    if (!coded_) {
+      data_.insert(data_.end(), p, p + n);
+      if (data_.size() <= kPlainBlockMax) return;
+      std::vector<uint8_t> plain;
+      plain.swap(data_);
+      coded_ = true;
+      Code(plain.data(), plain.size());
+      return;
+    }
+    Code(p, n);
+  }
+  // Ends the coding of the last run; called once, when the block is complete.
+  void Close() {
+    if (coded_) PutRun();
+  }
+  void Reserve(size_t n) { data_.reserve(n); }
+  uint64_t Size() const { return size_; }
+  size_t Held() const { return data_.capacity(); }
+  void Release() { std::vector<uint8_t>().swap(data_); }
+
+  // Hands the input, decoded, to consume in pieces of at most kChunk bytes. False when consume
+  // refuses.
+  bool ForEach(const std::function<bool(const uint8_t*, size_t)>& consume) const {
+    if (!coded_) {
+      for (size_t at = 0; at < data_.size(); at += kChunk) {
+        if (!consume(data_.data() + at, std::min(kChunk, data_.size() - at))) return false;
+      }
+      return true;
+    }
+    std::vector<uint8_t> out;
+    out.reserve(kChunk + 256);
+    int last = -1;
+    int equal = 0;  // how many times last came in a row, up to 4
+    for (size_t i = 0; i < data_.size(); ++i) {
+      const uint8_t b = data_[i];
+      if (equal == 4) {  // b is the count of further copies of last
+        out.insert(out.end(), b, static_cast<uint8_t>(last));
+        equal = 0;
+        last = -1;
+      } else {
+        out.push_back(b);
+        equal = b == last ? equal + 1 : 1;
+        last = b;
+      }
+      if (out.size() >= kChunk) {
+        if (!consume(out.data(), out.size())) return false;
+        out.clear();
+      }
+    }
+    return out.empty() || consume(out.data(), out.size());
+  }
+
+ private:
+  void Code(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (runLength_ > 0 && p[i] == runByte_ && runLength_ < 255) {
+        ++runLength_;
+        continue;
+      }
+      PutRun();
+      runByte_ = p[i];
+      runLength_ = 1;
+    }
+  }
+  void PutRun() {
+    if (runLength_ == 0) return;
+    if (runLength_ < 4) {
+      data_.insert(data_.end(), runLength_, runByte_);
+    } else {
+      data_.insert(data_.end(), 4, runByte_);
+      data_.push_back(static_cast<uint8_t>(runLength_ - 4));
+    }
+    runLength_ = 0;
+  }
+
+  std::vector<uint8_t> data_;
+  uint64_t size_ = 0;  // input bytes
+  bool coded_ = false;
+  uint8_t runByte_ = 0;
+  unsigned runLength_ = 0;  // the run not yet coded
+};
+
+// Compresses a block's input into a stream of its own, as CompressBzip2Block does.
+bool CompressBlockInput(const BlockInput& input, std::vector<uint8_t>& stream) {
+  Bzip2BlockCompressor compressor(stream);
+  const bool ok =
+      input.ForEach([&](const uint8_t* p, size_t n) { return compressor.Add(p, n); }) &&
+      compressor.Finish();
+  if (!ok) stream.clear();
+  return ok;
+}
+
 // One piece of work, in the order the data file needs it: a whole file, or one bzip2 block of a
 // file that is cut into blocks.
 struct Unit {
@@ -119,7 +222,7 @@ struct Unit {
   bool last = false;   // a cut file's last unit
   // A cut file that could not be read to its end: this last unit carries no block.
   bool sourceFailed = false;
-  std::vector<uint8_t> input;  // a block's input, until it is compressed
+  BlockInput input;  // a block's input, until it is compressed
 
   // Set by the file's reader (the worker for a whole file, the cutting thread for a cut one).
   platform::DosTime date;
@@ -207,7 +310,7 @@ class Pipeline {
 
 bool Pipeline::Push(std::unique_ptr<Unit> unit) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const uint64_t bytes = unit->input.size();
+  const uint64_t bytes = unit->input.Held();
   const uint64_t budget = kBlockBytesPerJob * static_cast<uint64_t>(jobs_);
   const bool block = unit->block;
   producerWaits_ = true;
@@ -252,11 +355,11 @@ void Pipeline::CutFile(size_t file) {
     unit->file = file;
     unit->block = true;
     unit->first = first;
-    unit->input.reserve(Bzip2BlockCutter::kBlockLimit + kChunk);  // the size of most blocks
+    unit->input.Reserve(Bzip2BlockCutter::kBlockLimit + kChunk);  // the size of most blocks
     return unit;
   };
   auto fail = [&](std::unique_ptr<Unit> unit) {
-    std::vector<uint8_t>().swap(unit->input);
+    unit->input.Release();
     unit->last = true;
     unit->sourceFailed = true;
     Push(std::move(unit));
@@ -297,7 +400,7 @@ void Pipeline::CutFile(size_t file) {
     while (left > 0) {
       const size_t taken = cutter.Take(p, left);
       try {
-        unit->input.insert(unit->input.end(), p, p + taken);
+        unit->input.Append(p, taken);
       } catch (const std::bad_alloc&) {
         std::fclose(in);
         fail(std::move(unit));  // the one-thread compressor tries again and says what it finds
@@ -306,6 +409,7 @@ void Pipeline::CutFile(size_t file) {
       p += taken;
       left -= taken;
       if (left > 0) {  // the block ended before p
+        unit->input.Close();
         if (!Push(std::move(unit))) {
           std::fclose(in);
           return;
@@ -319,6 +423,7 @@ void Pipeline::CutFile(size_t file) {
     fail(std::move(unit));
     return;
   }
+  unit->input.Close();
   unit->last = true;
   unit->date = date;
   unit->size = fileBytes;
@@ -346,7 +451,7 @@ void Pipeline::Work() {
       unit = units_[nextToTake_ - head_].get();
       ++nextToTake_;
     }
-    const uint64_t blockInput = unit->input.size();
+    const uint64_t blockInput = unit->input.Held();
     try {
       if (unit->block) {
         CompressBlock(*unit);
@@ -357,7 +462,7 @@ void Pipeline::Work() {
       // Out of memory: the one-thread compressor tries the file again and says what it finds.
       unit->ok = false;
       unit->whole.Drop();
-      std::vector<uint8_t>().swap(unit->input);
+      unit->input.Release();
     }
     std::lock_guard<std::mutex> lock(mutex_);
     blockBytes_ -= blockInput;
@@ -372,9 +477,9 @@ void Pipeline::Work() {
 
 void Pipeline::CompressBlock(Unit& unit) {
   if (unit.sourceFailed) return;  // nothing to compress; the writer falls back
-  unit.ok = CompressBzip2Block(unit.input.data(), unit.input.size(), unit.oneBlock);
-  bytesDone_ += unit.input.size();
-  std::vector<uint8_t>().swap(unit.input);
+  unit.ok = CompressBlockInput(unit.input, unit.oneBlock);
+  bytesDone_ += unit.input.Size();
+  unit.input.Release();
 }
 
 // The same steps as TCompressor::WriteEntry, into the unit's buffer. Whatever goes wrong leaves

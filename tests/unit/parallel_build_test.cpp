@@ -36,6 +36,16 @@ std::string RandomBytes(size_t n, uint32_t seed) {
   return s;
 }
 
+// Runs of one byte, 1 to 300 bytes long, n bytes in all.
+std::string Runs(size_t n) {
+  std::string s;
+  s.reserve(n);
+  for (uint32_t i = 0; s.size() < n; ++i) {
+    s.append(std::min<size_t>((i * 37) % 300 + 1, n - s.size()), static_cast<char>(i % 251));
+  }
+  return s;
+}
+
 struct Built {
   BuildResult result = BuildResult::Success;
   std::string bytes;  // the program file; "" when there is none
@@ -239,6 +249,8 @@ TEST(ParallelBzip2Build, EveryEntryIsOneLibbz2StreamOfItsFile) {
       {"text.txt", sfxtest::Content(3100000, 11)},
       // A block of one repeated byte holds about 46 MB: this file has two blocks.
       {"nullen.bin", std::string(47u << 20, '\0')},
+      // Runs of 1 to 300 bytes: a block holds far more input than a plain block.
+      {"laeufe.bin", Runs(30u << 20)},
   };
   for (const auto& f : files) ASSERT_TRUE(testutil::WriteFile(dir.Join("src/" + f.first), f.second));
   Settings.SourcePaths.Add(dir.Join("src"));
