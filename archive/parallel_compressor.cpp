@@ -23,7 +23,8 @@ constexpr size_t kChunk = 64000;  // read size, as the one-thread build reads
 constexpr size_t kMemoryPerEntry = size_t(1) << 20;
 // Files from this size on are cut into bzip2 blocks, compressed one by one on all threads.
 constexpr uint64_t kSplitFrom = 900000;
-// Input of cut blocks held at once, per thread (a block of long runs holds up to ~46 MB).
+// Memory of cut blocks waiting to be compressed, per thread: a last bound behind the count of
+// waiting blocks, as each takes about a megabyte (see BlockInput).
 constexpr uint64_t kBlockBytesPerJob = uint64_t(64) << 20;
 // Compressed bytes in memory that wait for the writer, per thread: beyond that, workers take
 // no new unit but the one the writer waits for.
