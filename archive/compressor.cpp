@@ -5,6 +5,7 @@
 
 #include "archive/archive_layout.h"
 #include "archive/entry_encoder.h"
+#include "archive/file_helpers.h"
 #include "platform/platform.h"
 #include "support/tus_strings.h"
 
@@ -57,37 +58,6 @@ bool ReadyBuffer(std::vector<unsigned char>& buffer, int32_t size) {
   return true;
 }
 
-// One source file, read chunk by chunk into the compressor's buffer and counted for the progress
-// line.
-struct FileChunks {
-  std::FILE* in;
-  unsigned char* buffer;
-  size_t chunk;
-  int64_t& bytesDone;  // over the whole build
-  const std::atomic<bool>* cancel;  // set from outside: stop before the next chunk
-  int64_t fileBytes = 0;
-  const char* why = kErrRead;  // why Next failed: a read error unless the file grew too large
-
-  // The next chunk; 0 at the end, -1 on a read error, when the file has grown beyond what the
-  // format's size fields can carry, or when the build is cancelled.
-  int64_t Next(const uint8_t*& data) {
-    if (cancel != nullptr && cancel->load()) {
-      why = kErrCancelled;
-      return -1;
-    }
-    const size_t n = std::fread(buffer, 1, chunk, in);
-    if (n == 0) return std::ferror(in) ? -1 : 0;
-    fileBytes += static_cast<int64_t>(n);
-    bytesDone += static_cast<int64_t>(n);
-    if (fileBytes > static_cast<int64_t>(layout::kMaxFileSize)) {
-      why = kErrTooLarge;
-      return -1;
-    }
-    data = buffer;
-    return static_cast<int64_t>(n);
-  }
-};
-
 // Writes header over the blank one at headerPos, once everything behind it is on its way to the
 // disk, and returns to the end of the file.
 bool FillInHeader(std::FILE* f, int64_t headerPos, const std::vector<uint8_t>& header) {
@@ -117,6 +87,38 @@ int Percent(int64_t done, uint64_t whole) {
 }
 
 }  // namespace
+
+std::FILE* OpenSource(const std::string& path, int64_t& size, const char*& refused) {
+  std::FILE* in = platform::Current().Open(path, "rb");
+  size = in != nullptr ? platform::StreamSize(in) : 0;
+  refused = size < 0                                           ? kErrRead
+            : size > static_cast<int64_t>(layout::kMaxFileSize) ? kErrTooLarge
+                                                                : nullptr;
+  return in;
+}
+
+int64_t SourceReader::Next(const uint8_t*& data) {
+  if (stop && stop()) {
+    why_ = kErrCancelled;
+    return -1;
+  }
+  const size_t n = std::fread(buffer_, 1, chunk_, in_);
+  if (n == 0) {
+    if (!std::ferror(in_)) return 0;
+    why_ = kErrRead;
+    return -1;
+  }
+  bytesRead_ += static_cast<int64_t>(n);
+  if (counted) counted(n);
+  if (bytesRead_ > static_cast<int64_t>(layout::kMaxFileSize)) {
+    why_ = kErrTooLarge;
+    return -1;
+  }
+  data = buffer_;
+  return static_cast<int64_t>(n);
+}
+
+bool SourceReader::Cancelled() const { return why_ == kErrCancelled; }
 
 TCompressor::TCompressor() = default;
 
@@ -229,6 +231,17 @@ bool TCompressor::FillHeader(int64_t headerPos, const std::string& storedName,
   return true;
 }
 
+bool TCompressor::WriteDataFrom(std::FILE* src, int64_t count, bool& readFailed) {
+  bool writeFailed = false;
+  readFailed = false;
+  if (OutFile != nullptr && CopyHandleBytes(src, OutFile, count, &writeFailed)) return true;
+  if (OutFile != nullptr && !writeFailed) {
+    readFailed = true;
+    return false;
+  }
+  return DataFailed();
+}
+
 bool TCompressor::TruncateTo(int64_t pos) {
   if (OutFile == nullptr || !platform::Truncate64(OutFile, pos)) return DataFailed();
   return true;
@@ -252,10 +265,10 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   // Open the source before anything of its entry is written: a file the format cannot describe
   // is refused without leaving a header behind.
   if (InFile != nullptr) std::fclose(InFile);
-  InFile = os.Open(sourcePath, "rb");
-  const int64_t sourceSize = InFile != nullptr ? platform::StreamSize(InFile) : 0;
-  if (sourceSize < 0) return fail(kErrRead);
-  if (sourceSize > static_cast<int64_t>(layout::kMaxFileSize)) return fail(kErrTooLarge);
+  int64_t sourceSize = 0;
+  const char* refused = nullptr;
+  InFile = OpenSource(sourcePath, sourceSize, refused);
+  if (refused != nullptr) return fail(refused);
 
   const int64_t headerPos = platform::Tell64(OutFile);
   if (headerPos < 0) return fail(kErrDataWrite);
@@ -269,27 +282,27 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   platform::DosTime date;
   os.LastWriteDosTime(sourcePath, date);  // unreadable: 1 January 1980
 
-  FileChunks chunks{InFile, Buffer.data(), static_cast<size_t>(BufferSize), BytesDone,
-                    CancelRequested};
-  const ChunkSource source = [&chunks](const uint8_t*& data) { return chunks.Next(data); };
+  SourceReader reader(InFile, Buffer.data(), static_cast<size_t>(BufferSize));
+  const std::atomic<bool>* cancel = CancelRequested;
+  reader.stop = [cancel] { return cancel != nullptr && cancel->load(); };
+  reader.counted = [this](size_t n) { BytesDone += static_cast<int64_t>(n); };
+  const ChunkSource source = [&reader](const uint8_t*& data) { return reader.Next(data); };
   const ByteSink sink = [this](const uint8_t* data, size_t n) { return WriteAll(OutFile, data, n); };
   const uint64_t totalDivisor =
       TrueTotalSize != 0 ? TrueTotalSize : static_cast<uint64_t>(static_cast<uint32_t>(TotalSize));
   const ChunkDone showProgress = [&]() {
     if (!StatusWindow) return;
     StatusWindow("Datei: " + sourcePath + ", " +
-                 std::to_string(Percent(chunks.fileBytes, static_cast<uint64_t>(sourceSize))) +
+                 std::to_string(Percent(reader.BytesRead(), static_cast<uint64_t>(sourceSize))) +
                  " Prozent, Total: " + std::to_string(Percent(BytesDone, totalDivisor)) +
                  " Prozent");
   };
 
   EncodedSize size;
-  const EncodeStatus status = method == layout::kMethodBzip2
-                                  ? EncodeBzip2Entry(source, sink, showProgress, size)
-                                  : EncodeGzipEntry(source, sink, showProgress, size);
+  const EncodeStatus status = EncodeEntry(method, source, sink, showProgress, size);
   if (status == EncodeStatus::SourceFailed) {
-    Cancelled = chunks.why == kErrCancelled;
-    return fail(chunks.why);
+    Cancelled = reader.Cancelled();
+    return fail(reader.Why());
   }
   if (status != EncodeStatus::Ok) return fail(ReasonOf(status));
   if (size.out > layout::kMaxFileSize || size.in > layout::kMaxFileSize) return fail(kErrTooLarge);

@@ -11,6 +11,36 @@
 
 #include "platform/platform.h"
 
+// A source file as every build reads it, on one thread or on many. OpenSource opens it before
+// its entry is begun: nullptr when it cannot be opened (its entry then ends at the header);
+// refused is set (and the stream still returned) when it is a file the format cannot describe, as
+// its size cannot be taken or is too large: nothing of its entry is to be written then.
+std::FILE* OpenSource(const std::string& path, int64_t& size, const char*& refused);
+
+// Reads an open source (not owned) in chunks that stop once the file has grown beyond what the
+// format's size fields carry, or once stop says so.
+class SourceReader {
+ public:
+  SourceReader(std::FILE* in, unsigned char* buffer, size_t chunk)
+      : in_(in), buffer_(buffer), chunk_(chunk) {}
+  // The next chunk: its length; 0 at the end; -1 on a read error, when the file has grown too
+  // large or when stop says so (Why tells which).
+  int64_t Next(const uint8_t*& data);
+  int64_t BytesRead() const { return bytesRead_; }
+  const char* Why() const { return why_; }
+  bool Cancelled() const;
+
+  std::function<bool()> stop;           // asked before each chunk; may be empty
+  std::function<void(size_t)> counted;  // told the length of each chunk read; may be empty
+
+ private:
+  std::FILE* in_;
+  unsigned char* buffer_;
+  size_t chunk_;
+  int64_t bytesRead_ = 0;
+  const char* why_ = nullptr;
+};
+
 class TCompressor {
  public:
   TCompressor();
@@ -42,6 +72,9 @@ class TCompressor {
   // Fills in the blank header at headerPos, as WriteEntry does once the data is written.
   bool FillHeader(int64_t headerPos, const std::string& storedName, const platform::DosTime& date,
                   uint64_t size, uint64_t compressedSize);
+  // Copies count bytes of src (an entry's data kept in a temporary file) to the data file. False
+  // when src could not be read (readFailed) or the data file failed.
+  bool WriteDataFrom(std::FILE* src, int64_t count, bool& readFailed);
   // Takes back everything from pos on, so that the entry there can be written anew.
   bool TruncateTo(int64_t pos);
 

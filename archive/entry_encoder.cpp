@@ -1,5 +1,7 @@
 #include "archive/entry_encoder.h"
 
+#include "archive/archive_layout.h"
+
 EncodeStatus FeedChunks(const ChunkSource& source, const ChunkDone& done, EncodedSize& size,
                         const ChunkCompressor& compress,
                         const std::function<EncodeStatus()>& finish) {
@@ -13,4 +15,10 @@ EncodeStatus FeedChunks(const ChunkSource& source, const ChunkDone& done, Encode
     size.in += static_cast<uint64_t>(n);
     if (done) done();
   }
+}
+
+EncodeStatus EncodeEntry(uint8_t method, const ChunkSource& source, const ByteSink& sink,
+                         const ChunkDone& done, EncodedSize& size) {
+  return method == layout::kMethodBzip2 ? EncodeBzip2Entry(source, sink, done, size)
+                                        : EncodeGzipEntry(source, sink, done, size);
 }

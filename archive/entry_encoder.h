@@ -50,3 +50,7 @@ EncodeStatus EncodeBzip2Entry(const ChunkSource& source, const ByteSink& sink,
 // (entry_encoder_gzip.cpp, links zlib). A library that cannot start is NoMemory.
 EncodeStatus EncodeGzipEntry(const ChunkSource& source, const ByteSink& sink, const ChunkDone& done,
                              EncodedSize& size);
+
+// The encoder of method (layout::kMethodBzip2 or layout::kMethodGzip).
+EncodeStatus EncodeEntry(uint8_t method, const ChunkSource& source, const ByteSink& sink,
+                         const ChunkDone& done, EncodedSize& size);

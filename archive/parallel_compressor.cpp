@@ -32,6 +32,12 @@ constexpr uint64_t kHeldBytesPerJob = uint64_t(8) << 20;
 // Units that may wait at once, per thread: whole files cost nothing until a worker takes them.
 constexpr size_t kUnitsPerJob = 64;
 
+// A source file open for reading, closed when it goes.
+struct CloseFile {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using SourceStream = std::unique_ptr<std::FILE, CloseFile>;
+
 // The compressed bytes of one entry: in memory, or in an unnamed temporary file once they are
 // more than kMemoryPerEntry.
 class EntryBuffer {
@@ -55,27 +61,18 @@ class EntryBuffer {
     return std::fwrite(data, 1, n, spill_) == n;
   }
 
-  // Hands every byte to sink in order; false when the temporary file cannot be read back
-  // (readFailed) or the sink refuses.
-  bool CopyTo(const std::function<bool(const uint8_t*, size_t)>& sink, bool& readFailed) {
+  // Appends every byte to the data file through compressor; false when the temporary file
+  // cannot be read back (readFailed) or the data file failed.
+  bool WriteTo(TCompressor& compressor, bool& readFailed) {
     readFailed = false;
-    if (spill_ == nullptr) return memory_.empty() || sink(memory_.data(), memory_.size());
+    if (spill_ == nullptr) {
+      return memory_.empty() || compressor.WriteData(memory_.data(), memory_.size());
+    }
     if (std::fflush(spill_) != 0 || !platform::Seek64(spill_, 0, SEEK_SET)) {
       readFailed = true;
       return false;
     }
-    std::vector<uint8_t> chunk(kChunk);
-    uint64_t left = size_;
-    while (left > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
-      if (std::fread(chunk.data(), 1, want, spill_) != want) {
-        readFailed = true;
-        return false;
-      }
-      if (!sink(chunk.data(), want)) return false;
-      left -= want;
-    }
-    return true;
+    return compressor.WriteDataFrom(spill_, static_cast<int64_t>(size_), readFailed);
   }
 
   uint64_t Size() const { return size_; }
@@ -367,43 +364,35 @@ void Pipeline::CutFile(size_t file) {
   };
 
   std::unique_ptr<Unit> unit = newUnit(true);
-  std::FILE* in = os_.Open(source.sourcePath, "rb");
-  const int64_t size = in != nullptr ? platform::StreamSize(in) : -1;
-  if (size < 0 || size > static_cast<int64_t>(layout::kMaxFileSize)) {
-    if (in != nullptr) std::fclose(in);
+  int64_t size = 0;
+  const char* refused = nullptr;
+  const SourceStream in(OpenSource(source.sourcePath, size, refused));
+  if (in == nullptr || refused != nullptr) {
     fail(std::move(unit));
     return;
   }
+  std::vector<uint8_t> chunk(kChunk);
+  SourceReader reader(in.get(), chunk.data(), chunk.size());
+  reader.stop = [this] { return Stopping(); };
   platform::DosTime date;
   os_.LastWriteDosTime(source.sourcePath, date);
 
   Bzip2BlockCutter cutter;
-  std::vector<uint8_t> chunk(kChunk);
-  uint64_t fileBytes = 0;
-  bool readFailed = false;
   for (;;) {
-    if (Stopping()) {
-      std::fclose(in);
+    const uint8_t* p = nullptr;
+    const int64_t n = reader.Next(p);
+    if (n < 0 && Stopping()) return;
+    if (n < 0) {
+      fail(std::move(unit));
       return;
     }
-    const size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
-    if (n == 0) {
-      readFailed = std::ferror(in) != 0;
-      break;
-    }
-    fileBytes += n;
-    if (fileBytes > layout::kMaxFileSize) {
-      readFailed = true;
-      break;
-    }
-    const uint8_t* p = chunk.data();
-    size_t left = n;
+    if (n == 0) break;
+    size_t left = static_cast<size_t>(n);
     while (left > 0) {
       const size_t taken = cutter.Take(p, left);
       try {
         unit->input.Append(p, taken);
       } catch (const std::bad_alloc&) {
-        std::fclose(in);
         fail(std::move(unit));  // the one-thread compressor tries again and says what it finds
         return;
       }
@@ -411,19 +400,12 @@ void Pipeline::CutFile(size_t file) {
       left -= taken;
       if (left > 0) {  // the block ended before p
         unit->input.Close();
-        if (!Push(std::move(unit))) {
-          std::fclose(in);
-          return;
-        }
+        if (!Push(std::move(unit))) return;
         unit = newUnit(false);
       }
     }
   }
-  std::fclose(in);
-  if (readFailed) {
-    fail(std::move(unit));
-    return;
-  }
+  const uint64_t fileBytes = static_cast<uint64_t>(reader.BytesRead());
   unit->input.Close();
   unit->last = true;
   unit->date = date;
@@ -487,38 +469,22 @@ void Pipeline::CompressBlock(Unit& unit) {
 // ok false, and the writer lets the one-thread compressor do the file (and say why).
 void Pipeline::CompressWhole(Unit& unit) {
   const std::string& path = files_[unit.file].sourcePath;
-  std::FILE* in = os_.Open(path, "rb");
-  if (in == nullptr) return;
-  const int64_t size = platform::StreamSize(in);
-  if (size < 0 || size > static_cast<int64_t>(layout::kMaxFileSize)) {
-    std::fclose(in);
-    return;
-  }
-  os_.LastWriteDosTime(path, unit.date);
+  int64_t size = 0;
+  const char* refused = nullptr;
+  const SourceStream in(OpenSource(path, size, refused));
+  if (in == nullptr || refused != nullptr) return;
   std::vector<uint8_t> chunk(kChunk);
-  bool tooLarge = false;
-  uint64_t fileBytes = 0;
-  const ChunkSource source = [&](const uint8_t*& data) -> int64_t {
-    if (Stopping()) return -1;
-    const size_t n = std::fread(chunk.data(), 1, chunk.size(), in);
-    if (n == 0) return std::ferror(in) ? -1 : 0;
-    fileBytes += n;
-    bytesDone_ += n;
-    if (fileBytes > layout::kMaxFileSize) {
-      tooLarge = true;
-      return -1;
-    }
-    data = chunk.data();
-    return static_cast<int64_t>(n);
-  };
+  SourceReader reader(in.get(), chunk.data(), chunk.size());
+  reader.stop = [this] { return Stopping(); };
+  reader.counted = [this](size_t n) { bytesDone_ += n; };
+  os_.LastWriteDosTime(path, unit.date);
+  const ChunkSource source = [&reader](const uint8_t*& data) { return reader.Next(data); };
   const ByteSink sink = [&](const uint8_t* data, size_t n) { return unit.whole.Add(data, n); };
   EncodedSize encoded;
-  const EncodeStatus status = compressor_.Method == layout::kMethodBzip2
-                                  ? EncodeBzip2Entry(source, sink, ChunkDone(), encoded)
-                                  : EncodeGzipEntry(source, sink, ChunkDone(), encoded);
-  std::fclose(in);
+  const EncodeStatus status =
+      EncodeEntry(compressor_.Method, source, sink, ChunkDone(), encoded);
   unit.size = encoded.in;
-  unit.ok = status == EncodeStatus::Ok && !tooLarge && encoded.in <= layout::kMaxFileSize &&
+  unit.ok = status == EncodeStatus::Ok && encoded.in <= layout::kMaxFileSize &&
             encoded.out <= layout::kMaxFileSize;
   if (!unit.ok) unit.whole.Drop();
 }
@@ -636,7 +602,7 @@ size_t Pipeline::Run() {
                                      takeBackFrom)) {
           return file;  // the data file failed: as on one thread
         }
-        if (!unit->whole.CopyTo(dataSink, readFailed)) {
+        if (!unit->whole.WriteTo(compressor_, readFailed)) {
           if (!readFailed) return file;
           fallback = true;
         } else {
