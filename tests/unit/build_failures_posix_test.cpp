@@ -17,6 +17,7 @@
 #include "archive/build_driver.h"
 #include "platform/platform.h"
 #include "tests/unit/fake_front_end.h"
+#include "tests/unit/hooked_stream_posix.h"
 #include "tests/unit/sfx_test_parser.h"
 #include "tests/unit/test_util.h"
 
@@ -37,45 +38,22 @@ class FillingDiskOs : public testfe::RecordingOs {
     if (f == nullptr || std::string(m) == "rb" || p.compare(0, folder_.size(), folder_) != 0) {
       return f;
     }
-    cookie_io_functions_t io{};
-    io.read = [](void* c, char* buf, size_t n) -> ssize_t {
-      return static_cast<ssize_t>(std::fread(buf, 1, n, static_cast<Stream*>(c)->file));
-    };
-    io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
-      Stream* s = static_cast<Stream*>(c);
-      const size_t allowed = static_cast<size_t>(std::min<int64_t>(*s->left, n));
-      if (allowed == 0 && n > 0) {
-        errno = ENOSPC;
-        return 0;
-      }
-      const size_t written = std::fwrite(buf, 1, allowed, s->file);
-      *s->left -= static_cast<int64_t>(written);
-      return static_cast<ssize_t>(written);
-    };
-    io.seek = [](void* c, off64_t* offset, int whence) -> int {
-      Stream* s = static_cast<Stream*>(c);
-      if (fseeko(s->file, *offset, whence) != 0) return -1;
-      *offset = ftello(s->file);
-      return 0;
-    };
-    io.close = [](void* c) -> int {
-      std::unique_ptr<Stream> s(static_cast<Stream*>(c));
-      return std::fclose(s->file);
-    };
-    Stream* s = new Stream{f, &left_};
-    std::FILE* wrapped = fopencookie(s, m, io);
-    if (wrapped == nullptr) {
-      std::fclose(f);
-      delete s;
-    }
-    return wrapped;
+    int64_t* left = &left_;
+    return testutil::HookedStream(
+        f, m, testutil::ReadHook(),
+        [left](std::FILE* file, const char* buf, size_t n) -> ssize_t {
+          const size_t allowed = static_cast<size_t>(std::min<int64_t>(*left, n));
+          if (allowed == 0 && n > 0) {
+            errno = ENOSPC;
+            return 0;
+          }
+          const size_t written = std::fwrite(buf, 1, allowed, file);
+          *left -= static_cast<int64_t>(written);
+          return static_cast<ssize_t>(written);
+        });
   }
 
  private:
-  struct Stream {
-    std::FILE* file;
-    int64_t* left;
-  };
   std::string folder_;
   int64_t left_;
 };

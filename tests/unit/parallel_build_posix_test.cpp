@@ -10,6 +10,7 @@
 #include "archive/build_driver.h"
 #include "platform/platform.h"
 #include "tests/unit/fake_front_end.h"
+#include "tests/unit/hooked_stream_posix.h"
 #include "tests/unit/sfx_test_parser.h"
 #include "tests/unit/test_util.h"
 
@@ -28,41 +29,22 @@ class FailingHalfwayOs : public platform::ForwardingOs {
   std::FILE* Open(const std::string& p, const char* m) override {
     std::FILE* f = inner_.Open(p, m);
     if (f == nullptr || p != path_ || std::string(m) != "rb") return f;
-    cookie_io_functions_t io{};
-    io.read = [](void* c, char* buf, size_t n) -> ssize_t {
-      Stream* s = static_cast<Stream*>(c);
-      const long pos = ftell(s->file);
-      if (pos >= s->limit) {
-        errno = EIO;
-        return -1;
-      }
-      const size_t allowed = std::min<size_t>(n, static_cast<size_t>(s->limit - pos));
-      return static_cast<ssize_t>(std::fread(buf, 1, allowed, s->file));
-    };
-    io.seek = [](void* c, off64_t* offset, int whence) -> int {
-      Stream* s = static_cast<Stream*>(c);
-      if (fseeko(s->file, *offset, whence) != 0) return -1;
-      *offset = ftello(s->file);
-      return 0;
-    };
-    io.close = [](void* c) -> int {
-      std::unique_ptr<Stream> s(static_cast<Stream*>(c));
-      return std::fclose(s->file);
-    };
-    Stream* s = new Stream{f, limit_};
-    std::FILE* wrapped = fopencookie(s, "rb", io);
-    if (wrapped == nullptr) {
-      std::fclose(f);
-      delete s;
-    }
-    return wrapped;
+    const long limit = limit_;
+    return testutil::HookedStream(
+        f, "rb",
+        [limit](std::FILE* file, char* buf, size_t n) -> ssize_t {
+          const long pos = ftell(file);
+          if (pos >= limit) {
+            errno = EIO;
+            return -1;
+          }
+          const size_t allowed = std::min<size_t>(n, static_cast<size_t>(limit - pos));
+          return static_cast<ssize_t>(std::fread(buf, 1, allowed, file));
+        },
+        testutil::WriteHook());
   }
 
  private:
-  struct Stream {
-    std::FILE* file;
-    long limit;
-  };
   std::string path_;
   long limit_;
 };
