@@ -235,7 +235,10 @@ BuildResult BuildRun::Run() {
   const std::string stubPath =
       StubFolder() + (maxCompression ? layout::kStubBzip2 : layout::kStubGzip);
   stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
-  if (stub_ == nullptr) return Fail(BuildResult::StubMissing, kMsgStubMissing);
+  if (stub_ == nullptr) {
+    ui_.StubMissing(stubPath);
+    return Fail(BuildResult::StubMissing, kMsgStubMissing);
+  }
 
   if (!CreateProgramFile(result)) return result;
 

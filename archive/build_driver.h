@@ -28,6 +28,8 @@ class BuildFrontEnd {
   virtual void FileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
   // A directory of the tree could not be read, for front ends that name every one.
   virtual void FolderUnreadable(const std::string& /*path*/) {}
+  // The stub file was looked for at path and not found, for front ends that name it.
+  virtual void StubMissing(const std::string& /*path*/) {}
 };
 
 // The outcome of one build, for front ends that need more than the message (exit codes). Every

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "support/file_access.h"
+#include "support/util_var_man.h"
 
 namespace {
 
@@ -95,6 +96,20 @@ bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std:
     jobs = static_cast<int>(n);
   }
   return true;
+}
+
+// The folder of the stub files when --stub-dir is not given: the program's own directory, or,
+// when neither stub is there, the package's place beside it (<prefix>/bin/tambrixc finds them in
+// <prefix>/lib/tambrix). "" leaves the build to its default, the program's own directory.
+std::string DefaultStubDir() {
+  platform::Os& os = platform::Current();
+  const std::string own = TUtilVarMan().ProgramDir;
+  const auto holdsStub = [&os](const std::string& dir) {
+    return os.Exists(dir + layout::kStubBzip2) || os.Exists(dir + layout::kStubGzip);
+  };
+  if (own.empty() || holdsStub(own) || os.Separator() != '/') return std::string();
+  const std::string packaged = own + "../lib/tambrix/";
+  return holdsStub(packaged) ? packaged : std::string();
 }
 
 // Opens an archive for reading; nullptr after a message when it cannot be opened.
@@ -240,6 +255,10 @@ int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   if (args.empty()) return Usage(err, "Kein Befehl angegeben.");
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command == "--version" || command == "-V") {
+    console::Write(out, std::string("tambrixc ") + TAMBRIX_VERSION + "\n");
+    return kExitOk;
+  }
   if (IsHelp(command) || command == "help") {
     console::Write(out, HelpText());
     return kExitOk;
@@ -370,7 +389,7 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   Settings = record;
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
   BuildOptions build;
-  build.stubDir = stubDir;
+  build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
   build.skipUnreadable = skipUnreadable;
   build.jobs = jobs;
   build.cancel = console::CatchInterrupt();
@@ -415,7 +434,7 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
   }
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
   BuildOptions build;
-  build.stubDir = stubDir;
+  build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
   build.skipUnreadable = skipUnreadable;
   build.jobs = jobs;
   build.cancel = console::CatchInterrupt();

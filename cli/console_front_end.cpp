@@ -62,3 +62,10 @@ void ConsoleFrontEnd::ShowReport(const std::string& report) {
   Report = report;
   console::Write(out_, report);
 }
+
+void ConsoleFrontEnd::StubMissing(const std::string& path) {
+  ClearProgress();
+  const std::string line = "Gesucht wurde die Datei " + path + " (Ort der Stubs: --stub-dir VERZ)";
+  Messages.push_back(line);
+  console::Write(err_, line + "\n");
+}

@@ -22,6 +22,7 @@ class ConsoleFrontEnd : public BatchFrontEnd {
   void StartProgram(const std::string& /*path*/) override {}
   void FileFailed(const std::string& path, const std::string& reason) override;
   void FolderUnreadable(const std::string& path) override;
+  void StubMissing(const std::string& path) override;
   void ShowSettings(const TInstallInf& /*settings*/) override {}
   void ShowReport(const std::string& report) override;
 
