@@ -220,7 +220,7 @@ BuildResult BuildRun::Run() {
   list.Scan(sourceDir_, false);
   std::string namesRefused;
   if (!CheckSourceNames(list.Files, sourceDir_, os_.Separator(), Settings.StoreDirNames != 0,
-                        namesRefused)) {
+                        namesRefused, options_.names)) {
     return Fail(BuildResult::NamesRefused, namesRefused);
   }
   if (!list.Unreadable.empty()) {
@@ -236,8 +236,9 @@ BuildResult BuildRun::Run() {
       StubFolder() + (maxCompression ? layout::kStubBzip2 : layout::kStubGzip);
   stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
   if (stub_ == nullptr) {
+    const BuildResult missing = Fail(BuildResult::StubMissing, kMsgStubMissing);
     ui_.StubMissing(stubPath);
-    return Fail(BuildResult::StubMissing, kMsgStubMissing);
+    return missing;
   }
 
   if (!CreateProgramFile(result)) return result;
@@ -259,6 +260,7 @@ BuildResult BuildRun::Run() {
   compressor_.TrueTotalSize = list.TrueTotalSize;
 
   compressor_.CancelRequested = options_.cancel;
+  compressor_.LatestTime = options_.latestTime;
 
   // A source file that cannot be added ends the entries there, and the program file is still
   // completed around them; a data file that cannot be written ends the build.
@@ -266,7 +268,7 @@ BuildResult BuildRun::Run() {
   if (options_.jobs <= 1) {
     for (const TFileInfo& file : list.Files) {
       compressor_.SourcePath = file.Name;
-      compressor_.StoredName = StoredNameOf(file.Name, sourceDir_, os_.Separator());
+      compressor_.StoredName = StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names);
       if (!compressor_.AddFile()) break;
       ++added;
     }
@@ -274,7 +276,7 @@ BuildResult BuildRun::Run() {
     std::vector<ParallelFile> files;
     files.reserve(list.Files.size());
     for (const TFileInfo& file : list.Files) {
-      files.push_back({file.Name, StoredNameOf(file.Name, sourceDir_, os_.Separator()),
+      files.push_back({file.Name, StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names),
                        file.TrueSize});
     }
     added = AddFilesInParallel(compressor_, files, options_.jobs,
@@ -313,6 +315,7 @@ BuildResult BuildRun::Run() {
   os_.Remove(dataName_);
   dataName_.clear();
   CloseFile(stub_);
+  const int64_t programBytes = platform::Tell64(program_);
   const bool closed = std::fclose(program_) == 0;
   program_ = nullptr;
   if (!closed) return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
@@ -328,6 +331,7 @@ BuildResult BuildRun::Run() {
   programTemp_.clear();
 
   if (allAdded) {
+    ui_.ArchiveWritten(sfxName_, added, programBytes < 0 ? 0 : static_cast<uint64_t>(programBytes));
     Report(ui_, kMsgSuccess, kBatchSuccess);
   } else {
     Report(ui_, kMsgFileFailed, "");

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
+#include "archive/stored_name.h"
 #include "settings/install_inf.h"
 
 // What a build shows and does outside the archive.
@@ -28,6 +30,9 @@ class BuildFrontEnd {
   virtual void FileFailed(const std::string& /*path*/, const std::string& /*reason*/) {}
   // A directory of the tree could not be read, for front ends that name every one.
   virtual void FolderUnreadable(const std::string& /*path*/) {}
+  // The program file path is complete: files entries, bytes long. Called before the success
+  // message, for front ends that say what was made.
+  virtual void ArchiveWritten(const std::string& /*path*/, size_t /*files*/, uint64_t /*bytes*/) {}
   // The stub file was looked for at path and not found, for front ends that name it.
   virtual void StubMissing(const std::string& /*path*/) {}
 };
@@ -65,6 +70,11 @@ struct BuildOptions {
   bool skipUnreadable = false;
   // Threads that compress at once. 1 is the one-thread build; any number gives the same bytes.
   int jobs = 1;
+  // How files are named in the archive: the dialog's rule, or relative to the source directory.
+  NameRule names = NameRule::Dialog;
+  // Latest file time stored, in seconds since 1970 (UTC); negative: every file's own time. With
+  // a limit every time is taken in UTC, so that a build gives the same bytes in every time zone.
+  int64_t latestTime = -1;
   // Set from outside (a Ctrl-C handler) to stop the build; it then leaves nothing behind.
   const std::atomic<bool>* cancel = nullptr;
 };

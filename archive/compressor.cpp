@@ -88,6 +88,17 @@ int Percent(int64_t done, uint64_t whole) {
 
 }  // namespace
 
+platform::DosTime SourceTime(platform::Os& os, const std::string& path, int64_t latest) {
+  platform::DosTime date;
+  if (latest < 0) {
+    os.LastWriteDosTime(path, date);
+    return date;
+  }
+  int64_t seconds = 0;
+  if (!os.LastWriteSeconds(path, seconds)) return date;
+  return platform::DosTimeOfUtcSeconds(seconds < latest ? seconds : latest);
+}
+
 std::FILE* OpenSource(const std::string& path, int64_t& size, const char*& refused) {
   std::FILE* in = platform::Current().Open(path, "rb");
   size = in != nullptr ? platform::StreamSize(in) : 0;
@@ -279,8 +290,7 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   // build that stopped at that file.
   if (InFile == nullptr) return fail(kErrOpen);
 
-  platform::DosTime date;
-  os.LastWriteDosTime(sourcePath, date);  // unreadable: 1 January 1980
+  const platform::DosTime date = SourceTime(os, sourcePath, LatestTime);
 
   SourceReader reader(InFile, Buffer.data(), static_cast<size_t>(BufferSize));
   const std::atomic<bool>* cancel = CancelRequested;

@@ -17,6 +17,11 @@
 // its size cannot be taken or is too large: nothing of its entry is to be written then.
 std::FILE* OpenSource(const std::string& path, int64_t& size, const char*& refused);
 
+// The time stored for the source file at path: its last-write time in local time, or, with a
+// latest time (seconds since 1970, not negative), the earlier of the two in UTC. 1 January 1980
+// when the file's time cannot be read.
+platform::DosTime SourceTime(platform::Os& os, const std::string& path, int64_t latest);
+
 // Reads an open source (not owned) in chunks that stop once the file has grown beyond what the
 // format's size fields carry, or once stop says so.
 class SourceReader {
@@ -99,6 +104,8 @@ class TCompressor {
   // Set from outside (Ctrl-C): the next chunk is not read and AddFile fails with Cancelled set.
   const std::atomic<bool>* CancelRequested = nullptr;
   bool Cancelled = false;
+  // Latest file time stored (seconds since 1970, UTC); negative: each file's own time.
+  int64_t LatestTime = -1;
 
  private:
   bool AddOneFile();

@@ -374,8 +374,7 @@ void Pipeline::CutFile(size_t file) {
   std::vector<uint8_t> chunk(kChunk);
   SourceReader reader(in.get(), chunk.data(), chunk.size());
   reader.stop = [this] { return Stopping(); };
-  platform::DosTime date;
-  os_.LastWriteDosTime(source.sourcePath, date);
+  const platform::DosTime date = SourceTime(os_, source.sourcePath, compressor_.LatestTime);
 
   Bzip2BlockCutter cutter;
   for (;;) {
@@ -477,7 +476,7 @@ void Pipeline::CompressWhole(Unit& unit) {
   SourceReader reader(in.get(), chunk.data(), chunk.size());
   reader.stop = [this] { return Stopping(); };
   reader.counted = [this](size_t n) { bytesDone_ += n; };
-  os_.LastWriteDosTime(path, unit.date);
+  unit.date = SourceTime(os_, path, compressor_.LatestTime);
   const ChunkSource source = [&reader](const uint8_t*& data) { return reader.Next(data); };
   const ByteSink sink = [&](const uint8_t* data, size_t n) { return unit.whole.Add(data, n); };
   EncodedSize encoded;

@@ -37,14 +37,14 @@ std::string OwnProblem(const TFileInfo& file, const std::string& stored, bool ba
 }  // namespace
 
 bool CheckSourceNames(const std::vector<TFileInfo>& files, const std::string& sourceDir, char sep,
-                      bool keepFolders, std::string& message) {
+                      bool keepFolders, std::string& message, NameRule rule) {
   std::vector<std::string> lines;
   std::vector<std::string> stored;
   stored.reserve(files.size());
   for (const TFileInfo& file : files) {
-    stored.push_back(StoredNameOf(file.Name, sourceDir, sep));
+    stored.push_back(StoredNameOf(file.Name, sourceDir, sep, rule));
     const std::string own =
-        OwnProblem(file, stored.back(), HasBackslashInName(file.Name, sourceDir, sep));
+        OwnProblem(file, stored.back(), HasBackslashInName(file.Name, sourceDir, sep, rule));
     if (!own.empty()) lines.push_back(own);
   }
   // The names that pass on their own must also fit together below one target.

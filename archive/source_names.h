@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "archive/stored_name.h"
 #include "support/dir_scanner.h"
 
-// True when every file of files (scanned below sourceDir, separator sep) gets a stored name the
+// True when every file of files (scanned below sourceDir, separator sep) gets a stored name (by
+// rule) the
 // extractor creates, unpacking with or without folders (keepFolders). On false, message holds
 // the German text that names the refused file, or both files of a pair, one line each (at most
 // ten, then the number of the others), and the closing line.
 bool CheckSourceNames(const std::vector<TFileInfo>& files, const std::string& sourceDir, char sep,
-                      bool keepFolders, std::string& message);
+                      bool keepFolders, std::string& message, NameRule rule = NameRule::Dialog);
 
 extern const char* const kMsgNamesRefused;

@@ -13,7 +13,19 @@ bool IsSeparator(char c, char sep) { return c == '\\' || c == sep; }
 
 // Where StoredNameOf cuts fullPath; npos when it has no separator at all.
 std::string::size_type StoredNameCut(const std::string& fullPath, const std::string& sourceDir,
-                                     char sep) {
+                                     char sep, NameRule rule) {
+  if (rule == NameRule::BelowSource) {
+    // The scanner names each file as the source directory less one trailing separator, a
+    // separator and the relative path: cut at that joining separator.
+    std::string base = sourceDir;
+    if (!base.empty() && base.back() == sep) base.pop_back();
+    const std::string::size_type join = base.size();
+    if (fullPath.size() > join + 1 && fullPath.compare(0, join, base) == 0 &&
+        fullPath[join] == sep) {
+      return join;
+    }
+    // Not a path below sourceDir: named as the dialog names it.
+  }
   // Cut at the second separator, or at the only one.
   std::string::size_type first = std::string::npos;
   std::string::size_type second = std::string::npos;
@@ -106,8 +118,9 @@ const char kWhyIncomplete[] =
 
 }  // namespace
 
-std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep) {
-  const std::string::size_type cut = StoredNameCut(fullPath, sourceDir, sep);
+std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep,
+                         NameRule rule) {
+  const std::string::size_type cut = StoredNameCut(fullPath, sourceDir, sep, rule);
   if (cut == std::string::npos) return std::string();
   std::string name = fullPath.substr(cut);
   for (char& c : name) {
@@ -116,9 +129,10 @@ std::string StoredNameOf(const std::string& fullPath, const std::string& sourceD
   return name;
 }
 
-bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDir, char sep) {
+bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDir, char sep,
+                        NameRule rule) {
   if (sep == '\\') return false;  // there a backslash only ever separates
-  const std::string::size_type cut = StoredNameCut(fullPath, sourceDir, sep);
+  const std::string::size_type cut = StoredNameCut(fullPath, sourceDir, sep, rule);
   return cut != std::string::npos && fullPath.find('\\', cut + 1) != std::string::npos;
 }
 

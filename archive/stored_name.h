@@ -15,15 +15,25 @@
 
 struct ArchiveInfo;
 
-// The stored name of fullPath (the scanner's Name) for the source directory sourceDir: fullPath
-// cut to begin at its second separator ('\\' or sep), or at its only one, with backslashes in the
-// result. Where that cut would fall below sourceDir (a drive root or "/" as the source), the whole
-// relative path below sourceDir is kept instead, so no two files collide.
-std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep);
+// How the builder names the files of a tree.
+enum class NameRule {
+  // The dialog's rule: fullPath cut to begin at its second separator ('\\' or sep), or at its
+  // only one. Where that cut would fall below sourceDir (a drive root or "/" as the source), the
+  // whole relative path below sourceDir is kept instead, so no two files collide.
+  Dialog,
+  // Every file as its path relative to sourceDir, however the source was typed.
+  BelowSource,
+};
+
+// The stored name of fullPath (the scanner's Name) for the source directory sourceDir, by rule,
+// with backslashes as separators and one leading backslash.
+std::string StoredNameOf(const std::string& fullPath, const std::string& sourceDir, char sep,
+                         NameRule rule = NameRule::Dialog);
 
 // True when the part of fullPath that StoredNameOf keeps holds a backslash inside a name (POSIX
 // names may): the stored name would turn it into a folder boundary, or into "..".
-bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDir, char sep);
+bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDir, char sep,
+                        NameRule rule = NameRule::Dialog);
 
 // True when one path element may be created on Windows: not empty, no character below 0x20, no
 // DEL, none of the five bytes the code page leaves undefined (Windows maps them to control

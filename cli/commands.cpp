@@ -19,19 +19,53 @@
 
 namespace {
 
-const char kSkipUnreadableHint[] =
-    "Mit --skip-unreadable wird das Archiv ohne diese Ordner erstellt.\n";
-const char kUsageHint[] = "Aufruf: tambrixc --help zeigt alle Befehle und Optionen.\n";
+const char kSkipUnreadableHint[] = "Mit --skip-unreadable wird das Archiv ohne diese Ordner erstellt.";
+const char kUsageHint[] = "Aufruf: tambrixc --help zeigt alle Befehle und Optionen.";
 
-void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
+void Error(std::FILE* err, const std::string& text) { console::Message(err, text); }
 
 int Usage(std::FILE* err, const std::string& text) {
-  Error(err, "tambrixc: " + text);
-  console::Write(err, kUsageHint);
+  Error(err, text + "\n" + kUsageHint);
   return kExitUsage;
 }
 
 bool IsHelp(const std::string& a) { return a == "--help" || a == "-h" || a == "/?"; }
+bool IsQuiet(const std::string& a) { return a == "--quiet" || a == "-q"; }
+// An argument that names an option (anything but "-" itself, which is a name).
+bool IsOptionLike(const std::string& a) { return a.size() > 1 && a[0] == '-'; }
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: the latest file time an archive
+// stores, in seconds since 1970. -1 when unset or empty; false (after a message) when it is no
+// such number.
+bool SourceDateEpoch(int64_t& latest, std::FILE* err) {
+  latest = -1;
+  const char* value = std::getenv("SOURCE_DATE_EPOCH");
+  if (value == nullptr || *value == '\0') return true;
+  const std::string text = value;
+  bool number = text.size() <= 12;
+  for (char c : text) {
+    if (c < '0' || c > '9') number = false;
+  }
+  if (!number) {
+    Error(err, "SOURCE_DATE_EPOCH ist keine Zahl von Sekunden seit 1970: " + console::Shown(text));
+    return false;
+  }
+  latest = std::stoll(text);
+  return true;
+}
+
+// An option's text as the record keeps texts: code page 1252, lines ending in CR LF as in a
+// text the dialog's fields hold. False when the text has characters the code page lacks.
+bool RecordText(const std::string& arg, std::string& text) {
+  std::string converted;
+  if (!console::TextArg(arg, converted)) return false;
+  text.clear();
+  for (size_t i = 0; i < converted.size(); ++i) {
+    if (converted[i] == '\n' && (i == 0 || converted[i - 1] != '\r')) text += '\r';
+    text += converted[i];
+  }
+  return true;
+}
 
 // Splits "--name=value" into name and value; other arguments keep hasValue false.
 struct Option {
@@ -190,58 +224,70 @@ std::string Indented(const std::string& text) {
 // ---- help -------------------------------------------------------------------------------------
 
 std::string HelpText() {
-  return "tambrixc - Tambrix-Archivgenerator f\xFCr die Konsole\n"
-         "(ZAL Gralvex Version 0.5b)\n"
+  return "tambrixc - Tambrix-Archivgenerator f\xFCr die Konsole, Version " TAMBRIX_VERSION "\n"
          "\n"
          "tambrixc build --source VERZ --sfx DATEI [Optionen]\n"
          "  Erzeugt ein selbstentpackendes Archiv aus VERZ und allen\n"
-         "  Unterverzeichnissen. Ausgangspunkt sind die Vorgaben oder die mit\n"
-         "  --settings genannte Datei.\n"
+         "  Unterverzeichnissen. Jede Datei hei\xDFt im Archiv wie ihr Pfad unterhalb\n"
+         "  von VERZ (\\sub\\datei.txt). Ohne --settings beginnt der Bau mit leeren\n"
+         "  Texten: kein Infotext, kein Dialogtext, als Titel der Programmname.\n"
          "  --source VERZ            Quellverzeichnis\n"
          "  --sfx DATEI              SFX-Name: die zu erzeugende Programmdatei\n"
          "  --max-compression        Maximale Kompression: bzip2 und tambrix.res1\n"
          "                           (sonst gzip und tambrix.res2)\n"
          "  --target-dir VERZ        Zielverzeichnisvorgabe (leer: Tempverzeichnis)\n"
          "  --command KOMMANDO       Kommando nach dem Entpacken\n"
+         "  --second-command KOMMANDO  Zweites Kommando nach dem Entpacken\n"
          "  --title TEXT             Dialogtitelzeile\n"
+         "  --text TEXT              Dialogtext\n"
          "  --text-file DATEI        Dialogtext aus einer Textdatei (Codepage 1252)\n"
-         "  --info-before-file DATEI Infotext bei Programmstart aus einer Textdatei\n"
-         "  --info-after-file DATEI  Infotext nach dem Entpacken aus einer Textdatei\n"
+         "  --info-before TEXT       Infotext bei Programmstart\n"
+         "  --info-before-file DATEI ... aus einer Textdatei\n"
+         "  --info-after TEXT        Infotext nach dem Entpacken\n"
+         "  --info-after-file DATEI  ... aus einer Textdatei\n"
          "  --terminates             Programm terminiert\n"
          "  --clean-up               Nach dem Programmende abr\xE4umen\n"
          "  --no-target-editable     Zielverzeichnis nicht vom Benutzer editierbar\n"
+         "  --flat                   Ohne Verzeichnisnamen: alle Dateien direkt ins Ziel\n"
          "  --settings DATEI         Einstellungen aus DATEI (Format von tambrix.dat);\n"
          "                           --source und --sfx sind dann freigestellt\n"
-         "  --stub-dir VERZ          Ort von tambrix.res1 und tambrix.res2\n"
-         "                           (Vorgabe: das Verzeichnis von tambrixc)\n"
+         "  --dialog-names           Namen wie der Windows-Dialog bilden (ab dem zweiten\n"
+         "                           Trennzeichen des vollen Pfads)\n"
+         "  --stub-dir VERZ          Ort von tambrix.res1 und tambrix.res2 (Vorgabe:\n"
+         "                           das Verzeichnis von tambrixc, sonst ../lib/tambrix)\n"
          "  --skip-unreadable        Ordner, die nicht gelesen werden k\xF6nnen, auslassen\n"
          "                           (sonst bricht der Bau ab und nennt sie)\n"
          "  -j N, --jobs=N           N Threads komprimieren zugleich (Vorgabe: einer je\n"
          "                           Prozessor); das Archiv ist f\xFCr jedes N dasselbe\n"
+         "  -q, --quiet              Bei Erfolg nichts ausgeben\n"
          "\n"
-         "tambrixc batch [DATEI] [--stub-dir VERZ] [--skip-unreadable] [-j N]\n"
-         "  Arbeitet die Steuerdatei ab (Vorgabe: tambbatch.ini neben tambrixc)\n"
-         "  und gibt den Bericht aus.\n"
+         "tambrixc batch [DATEI] [--stub-dir VERZ] [--skip-unreadable] [-j N] [-q]\n"
+         "  Arbeitet die Steuerdatei ab (Vorgabe: tambbatch.ini im aktuellen\n"
+         "  Verzeichnis, sonst neben tambrixc) und gibt den Bericht aus. Namen\n"
+         "  werden wie im Windows-Dialog gebildet.\n"
          "\n"
-         "tambrixc list ARCHIV\n"
+         "tambrixc list [--json] ARCHIV\n"
          "  Zeigt die Einstellungen und jede Datei (Gr\xF6\xDF"
-         "e, gepackt, Datum, Name).\n"
+         "e, gepackt, Datum, Name);\n"
+         "  mit --json als JSON (UTF-8) f\xFCr Skripte.\n"
          "\n"
-         "tambrixc verify ARCHIV\n"
+         "tambrixc verify [-q] ARCHIV\n"
          "  Entpackt jede Datei zur Probe und pr\xFC"
          "ft L\xE4ngen und Pr\xFC"
          "fsummen.\n"
          "\n"
-         "tambrixc extract ARCHIV ZIELVERZ\n"
+         "tambrixc extract [-q] ARCHIV ZIELVERZ\n"
          "  Entpackt alle Dateien unterhalb von ZIELVERZ. Ein Archiv mit unsicheren\n"
          "  Namen (.., absolute Pfade, Laufwerke, ':', Ger\xE4tenamen wie CON) wird\n"
          "  ganz abgelehnt.\n"
          "\n"
-         "tambrixc --help\n"
-         "  Zeigt diesen Text.\n"
+         "tambrixc --help | -h     Zeigt diesen Text.\n"
+         "tambrixc --version | -V  Zeigt die Version.\n"
          "\n"
-         "Optionen gehen auch als --option=WERT. Meldungen erscheinen auf der\n"
-         "Fehlerausgabe, Listen und Berichte auf der Standardausgabe.\n"
+         "Optionen gehen auch als --option=WERT; -- beendet die Optionen. Meldungen\n"
+         "erscheinen auf der Fehlerausgabe (jede Zeile beginnt mit \"tambrixc: \"),\n"
+         "Listen und Berichte auf der Standardausgabe. SOURCE_DATE_EPOCH (Sekunden\n"
+         "seit 1970) begrenzt die gespeicherten Dateizeiten (dann in UTC).\n"
          "Strg+C bricht einen Bau ab; er hinterl\xE4sst dann keine Datei.\n"
          "R\xFC"
          "ckgabewert: 0 bei vollem Erfolg, 1 bei einem Fehler oder einem\n"
@@ -252,14 +298,30 @@ std::string HelpText() {
 // ---- dispatch ---------------------------------------------------------------------------------
 
 int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  if (args.empty()) return Usage(err, "Kein Befehl angegeben.");
-  const std::string& command = args[0];
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command == "--version" || command == "-V") {
-    console::Write(out, std::string("tambrixc ") + TAMBRIX_VERSION + "\n");
-    return kExitOk;
+  // Options before the command: -q applies to the command, --help and --version answer alone.
+  bool quiet = false;
+  size_t i = 0;
+  for (; i < args.size() && IsOptionLike(args[i]); ++i) {
+    const std::string& a = args[i];
+    if (a == "--version" || a == "-V") {
+      console::Write(out, std::string("tambrixc ") + TAMBRIX_VERSION + "\n");
+      return kExitOk;
+    }
+    if (IsHelp(a)) {
+      console::Write(out, HelpText());
+      return kExitOk;
+    }
+    if (IsQuiet(a)) {
+      quiet = true;
+      continue;
+    }
+    return Usage(err, "Unbekannte Option: " + a);
   }
-  if (IsHelp(command) || command == "help") {
+  if (i >= args.size()) return Usage(err, "Kein Befehl angegeben.");
+  const std::string& command = args[i];
+  std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+  if (quiet) rest.insert(rest.begin(), "--quiet");
+  if (command == "help" || command == "/?") {
     console::Write(out, HelpText());
     return kExitOk;
   }
@@ -279,10 +341,20 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   bool skipUnreadable = false;
   bool haveSource = false;
   bool haveSfx = false;
+  bool quiet = false;
+  bool dialogNames = false;
   int jobs = DefaultJobs();
   // Options are applied in order after the starting record is chosen, so collect them first.
   std::vector<Option> options;
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
+    if (optionsEnded || !IsOptionLike(args[i])) {
+      return Usage(err, "build nimmt nur Optionen, kein Argument: " + args[i]);
+    }
+    if (args[i] == "--") {
+      optionsEnded = true;
+      continue;
+    }
     if (IsHelp(args[i])) {
       console::Write(out, HelpText());
       return kExitOk;
@@ -292,13 +364,19 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       if (!problem.empty()) return Usage(err, problem);
       continue;
     }
+    if (IsQuiet(args[i])) {
+      quiet = true;
+      continue;
+    }
     Option o = SplitOption(args[i]);
     static const char* const kWithValue[] = {
-        "--source",   "--sfx",       "--target-dir",       "--command",
-        "--title",    "--text-file", "--info-before-file", "--info-after-file",
-        "--settings", "--stub-dir"};
-    static const char* const kFlags[] = {"--max-compression", "--terminates", "--clean-up",
-                                         "--no-target-editable", "--skip-unreadable"};
+        "--source",      "--sfx",           "--target-dir",       "--command",
+        "--second-command", "--title",      "--text",             "--text-file",
+        "--info-before", "--info-before-file", "--info-after",    "--info-after-file",
+        "--settings",    "--stub-dir"};
+    static const char* const kFlags[] = {"--max-compression", "--terminates",   "--clean-up",
+                                         "--no-target-editable", "--skip-unreadable", "--flat",
+                                         "--dialog-names"};
     bool known = false;
     for (const char* name : kWithValue) {
       if (o.name == name) {
@@ -320,6 +398,8 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       stubDir = console::PathArg(o.value);
     } else if (o.name == "--skip-unreadable") {
       skipUnreadable = true;
+    } else if (o.name == "--dialog-names") {
+      dialogNames = true;
     } else {
       if (o.name == "--source") haveSource = true;
       if (o.name == "--sfx") haveSfx = true;
@@ -327,7 +407,13 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
     }
   }
 
+  // A console build starts from an empty record: the dialog's placeholder texts are for
+  // someone who edits them, not for whoever runs an archive built by a script.
   TInstallInf record;
+  record.DialogText.clear();
+  record.DialogTitle.clear();
+  record.InfoTextBefore.clear();
+  record.InfoTextAfter.clear();
   if (!settingsFile.empty()) {
     if (!FileExists(settingsFile)) {
       Error(err, "Kann Datei " + settingsFile + " nicht finden!");
@@ -341,6 +427,8 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   }
   if (!haveSource && settingsFile.empty()) return Usage(err, "Die Option --source fehlt.");
   if (!haveSfx && settingsFile.empty()) return Usage(err, "Die Option --sfx fehlt.");
+  int64_t latestTime = -1;
+  if (!SourceDateEpoch(latestTime, err)) return kExitUsage;
 
   for (const Option& o : options) {
     std::string text;
@@ -348,7 +436,7 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
                         o.name == "--info-before-file" || o.name == "--info-after-file";
     if (isPath) {
       text = console::PathArg(o.value);
-    } else if (!console::TextArg(o.value, text)) {
+    } else if (!RecordText(o.value, text)) {
       Error(err, "Der Wert von " + o.name +
                      " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
       return kExitUsage;
@@ -362,8 +450,16 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       record.TargetDir = text;
     } else if (o.name == "--command") {
       record.Command = text;
+    } else if (o.name == "--second-command") {
+      record.SecondCommand = text;
     } else if (o.name == "--title") {
       record.DialogTitle = text;
+    } else if (o.name == "--text") {
+      record.DialogText = text;
+    } else if (o.name == "--info-before") {
+      record.InfoTextBefore = text;
+    } else if (o.name == "--info-after") {
+      record.InfoTextAfter = text;
     } else if (o.name == "--text-file" || o.name == "--info-before-file" ||
                o.name == "--info-after-file") {
       if (!FileExists(text)) {
@@ -383,18 +479,22 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       record.CleanUp = 1;
     } else if (o.name == "--no-target-editable") {
       record.TargetEditable = 0;
+    } else if (o.name == "--flat") {
+      record.StoreDirNames = 0;
     }
   }
 
   Settings = record;
-  ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), quiet);
   BuildOptions build;
   build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
   build.skipUnreadable = skipUnreadable;
   build.jobs = jobs;
+  build.names = dialogNames ? NameRule::Dialog : NameRule::BelowSource;
+  build.latestTime = latestTime;
   build.cancel = console::CatchInterrupt();
   const BuildResult result = BuildArchive(ui, build);
-  if (result == BuildResult::FoldersUnreadable) console::Write(err, kSkipUnreadableHint);
+  if (result == BuildResult::FoldersUnreadable) Error(err, kSkipUnreadableHint);
   if (result == BuildResult::Cancelled) return kExitInterrupted;
   return result == BuildResult::Success ? kExitOk : kExitFailed;
 }
@@ -406,25 +506,37 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
   std::string stubDir;
   bool skipUnreadable = false;
   bool haveFile = false;
+  bool quiet = false;
+  bool optionsEnded = false;
   int jobs = DefaultJobs();
   for (size_t i = 0; i < args.size(); ++i) {
-    if (IsHelp(args[i])) {
-      console::Write(out, HelpText());
-      return kExitOk;
-    }
-    std::string problem;
-    if (JobsOption(args, i, jobs, problem)) {
-      if (!problem.empty()) return Usage(err, problem);
-      continue;
-    }
-    Option o = SplitOption(args[i]);
-    if (o.name == "--stub-dir") {
-      if (!TakeValue(args, i, o)) return Usage(err, "Die Option --stub-dir braucht einen Wert.");
-      stubDir = console::PathArg(o.value);
-    } else if (o.name == "--skip-unreadable" && !o.hasValue) {
-      skipUnreadable = true;
-    } else if (args[i].compare(0, 1, "-") == 0 && args[i] != "-") {
-      return Usage(err, "Unbekannte Option: " + args[i]);
+    if (!optionsEnded && IsOptionLike(args[i])) {
+      if (args[i] == "--") {
+        optionsEnded = true;
+        continue;
+      }
+      if (IsHelp(args[i])) {
+        console::Write(out, HelpText());
+        return kExitOk;
+      }
+      if (IsQuiet(args[i])) {
+        quiet = true;
+        continue;
+      }
+      std::string problem;
+      if (JobsOption(args, i, jobs, problem)) {
+        if (!problem.empty()) return Usage(err, problem);
+        continue;
+      }
+      Option o = SplitOption(args[i]);
+      if (o.name == "--stub-dir") {
+        if (!TakeValue(args, i, o)) return Usage(err, "Die Option --stub-dir braucht einen Wert.");
+        stubDir = console::PathArg(o.value);
+      } else if (o.name == "--skip-unreadable" && !o.hasValue) {
+        skipUnreadable = true;
+      } else {
+        return Usage(err, "Unbekannte Option: " + args[i]);
+      }
     } else if (!haveFile) {
       iniPath = console::PathArg(args[i]);
       haveFile = true;
@@ -432,37 +544,84 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
       return Usage(err, "Zu viele Argumente: " + args[i]);
     }
   }
-  ConsoleFrontEnd ui(out, err, console::IsTerminal(err));
+  int64_t latestTime = -1;
+  if (!SourceDateEpoch(latestTime, err)) return kExitUsage;
+  // Without a file name: the control file of the current directory, else the one beside the
+  // program. The message names every place looked at.
+  if (!haveFile) {
+    const std::string here = "tambbatch.ini";
+    const std::string besideProgram = BatchFilePath();
+    if (FileExists(here)) {
+      iniPath = here;
+    } else if (FileExists(besideProgram)) {
+      iniPath = besideProgram;
+    } else {
+      Error(err, std::string(kMsgBatchMissing) + "\nGesucht im aktuellen Verzeichnis und als " +
+                     besideProgram + ".");
+      return kExitFailed;
+    }
+  } else if (!FileExists(iniPath)) {
+    Error(err, "Kann Datei " + iniPath + " nicht finden!");
+    return kExitFailed;
+  }
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), quiet);
   BuildOptions build;
   build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
   build.skipUnreadable = skipUnreadable;
   build.jobs = jobs;
+  build.latestTime = latestTime;
   build.cancel = console::CatchInterrupt();
   const BatchSummary summary = RunBatch(ui, iniPath, build);
   if (build.cancel->load()) return kExitInterrupted;
-  return summary.fileFound && summary.failed == 0 ? kExitOk : kExitFailed;
+  const bool ok = summary.fileFound && summary.failed == 0;
+  // A quiet batch still shows its report when a build failed: it says which one and why.
+  if (quiet && !ok) console::Write(out, ui.Report);
+  return ok ? kExitOk : kExitFailed;
 }
 
 // ---- list -------------------------------------------------------------------------------------
 
 namespace {
-bool OneArchiveArg(const std::vector<std::string>& args, const char* command, std::FILE* out,
-                   std::FILE* err, std::string& path, int& exitCode) {
-  std::vector<std::string> plain;
+// The switches list, verify and extract take besides their file names.
+struct ReadSwitches {
+  bool quiet = false;
+  bool json = false;
+};
+
+// Splits args into plain names (count of them wanted) and switches; false, with exitCode set,
+// after help or a usage message.
+bool ReadArgs(const std::vector<std::string>& args, bool jsonAllowed, std::FILE* out,
+              std::FILE* err, std::vector<std::string>& plain, ReadSwitches& switches,
+              int& exitCode) {
+  bool optionsEnded = false;
   for (const std::string& a : args) {
-    if (IsHelp(a)) {
+    if (optionsEnded || !IsOptionLike(a)) {
+      plain.push_back(a);
+    } else if (a == "--") {
+      optionsEnded = true;
+    } else if (IsHelp(a)) {
       console::Write(out, HelpText());
       exitCode = kExitOk;
       return false;
-    }
-    if (a.size() > 1 && a[0] == '-') {
+    } else if (IsQuiet(a)) {
+      switches.quiet = true;
+    } else if (jsonAllowed && a == "--json") {
+      switches.json = true;
+    } else {
       exitCode = Usage(err, "Unbekannte Option: " + a);
       return false;
     }
-    plain.push_back(a);
   }
+  return true;
+}
+
+bool OneArchiveArg(const std::vector<std::string>& args, const char* command, bool jsonAllowed,
+                   std::FILE* out, std::FILE* err, std::string& path, ReadSwitches& switches,
+                   int& exitCode) {
+  std::vector<std::string> plain;
+  if (!ReadArgs(args, jsonAllowed, out, err, plain, switches, exitCode)) return false;
   if (plain.size() != 1) {
-    exitCode = Usage(err, std::string("tambrixc ") + command + " erwartet genau eine Archivdatei.");
+    exitCode = Usage(err, std::string(command) + " erwartet genau eine Archivdatei.");
     return false;
   }
   path = console::PathArg(plain[0]);
@@ -484,12 +643,28 @@ bool ReportUnusable(const ArchiveInfo& info, const std::string& path, std::FILE*
 int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string path;
   int code = kExitOk;
-  if (!OneArchiveArg(args, "list", out, err, path, code)) return code;
+  ReadSwitches switches;
+  if (!OneArchiveArg(args, "list", true, out, err, path, switches, code)) return code;
   FilePtr f(OpenArchive(path, err));
   if (!f) return kExitFailed;
   FileByteSource src(f.get());
   ArchiveInfo info;
   if (!ReadOrReport(src, path, info, err)) return kExitFailed;
+  if (switches.json) {
+    // The document itself says whether the archive is whole and usable; the exit code and the
+    // messages on err are those of the listing.
+    std::string why;
+    const bool complete = !info.hasCompressedPart || info.entries.size() == info.fileCount;
+    const bool usable = IsUnpackable(info, &why);
+    std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
+    std::fflush(out);
+    if (!complete) {
+      Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
+                     Number(info.fileCount) + " Dateien vorhanden.");
+      return kExitFailed;
+    }
+    return ReportUnusable(info, path, err) ? kExitFailed : kExitOk;
+  }
 
   const TInstallInf& s = info.settings;
   std::string text = "Archiv: " + console::Shown(path) + "\n";
@@ -548,7 +723,8 @@ DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& e, const ByteSink&
 int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string path;
   int code = kExitOk;
-  if (!OneArchiveArg(args, "verify", out, err, path, code)) return code;
+  ReadSwitches switches;
+  if (!OneArchiveArg(args, "verify", false, out, err, path, switches, code)) return code;
   FilePtr f(OpenArchive(path, err));
   if (!f) return kExitFailed;
   FileByteSource src(f.get());
@@ -560,7 +736,7 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
   for (const ArchiveEntry& e : info.entries) {
     const DecodeStatus status = DecodeEntry(src, e, discard);
     if (status == DecodeStatus::Ok) {
-      console::Write(out, "OK      " + console::Shown(e.name) + "\n");
+      if (!switches.quiet) console::Write(out, "OK      " + console::Shown(e.name) + "\n");
     } else {
       ++bad;
       console::Write(out, "FEHLER  " + console::Shown(e.name) + "\n");
@@ -581,7 +757,9 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   // Whole data is not enough: an archive no extractor will unpack is no usable archive.
   if (ReportUnusable(info, path, err)) return kExitFailed;
-  console::Write(out, "Alle " + Number(info.entries.size()) + " Dateien sind in Ordnung.\n");
+  if (!switches.quiet) {
+    console::Write(out, "Alle " + Number(info.entries.size()) + " Dateien sind in Ordnung.\n");
+  }
   return kExitOk;
 }
 
@@ -589,16 +767,12 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
 
 int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::vector<std::string> plain;
-  for (const std::string& a : args) {
-    if (IsHelp(a)) {
-      console::Write(out, HelpText());
-      return kExitOk;
-    }
-    if (a.size() > 1 && a[0] == '-') return Usage(err, "Unbekannte Option: " + a);
-    plain.push_back(a);
-  }
+  ReadSwitches switches;
+  int code = kExitOk;
+  if (!ReadArgs(args, false, out, err, plain, switches, code)) return code;
   if (plain.size() != 2) {
-    return Usage(err, "tambrixc extract erwartet eine Archivdatei und ein Zielverzeichnis.");
+    return Usage(err, "extract erwartet eine Archivdatei und ein Zielverzeichnis.");
   }
-  return ExtractArchive(console::PathArg(plain[0]), console::PathArg(plain[1]), out, err);
+  return ExtractArchive(console::PathArg(plain[0]), console::PathArg(plain[1]), out, err,
+                        switches.quiet);
 }

@@ -2,13 +2,15 @@
 // ANSI on Windows); messages go to err, listings and reports to out.
 //
 // Exit codes: 0 full success, 1 a failed build, a damaged archive or any other failure, 2 a usage
-// error (unknown command or option, missing value).
+// error (unknown command or option, missing value), 130 a build stopped by Ctrl-C. Every message
+// on err begins with "tambrixc: ".
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
 
 constexpr int kExitOk = 0;
@@ -30,9 +32,16 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FI
 // Unpacks the archive sfxPath below targetDir (both code page 1252 paths). Refuses the whole
 // archive before writing anything when it is damaged, incomplete, or holds an unsafe or colliding
 // name; each file is written under a temporary name and renamed into place only when it decoded
-// completely. Messages go to err in German. Returns an exit code.
+// completely. Messages go to err in German; each file written is named on out unless quiet.
+// Returns an exit code.
 int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
-                   std::FILE* err);
+                   std::FILE* err, bool quiet = false);
+
+// The archive at path, read into info, as a JSON document (ASCII, every other character as a
+// \u escape): settings, method, totals, entries, whether it is complete, and problem: why no
+// extractor unpacks it ("" when one does, given as null).
+std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
+                        const std::string& problem);
 
 // Decodes one entry with the decoder of its method.
 DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& entry, const ByteSink& sink);

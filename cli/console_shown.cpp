@@ -47,4 +47,17 @@ std::string ShownText(const std::string& text) {
   return out;
 }
 
+void Message(std::FILE* f, const std::string& text) {
+  std::string lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines += "tambrixc: " + text.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  if (lines.empty()) lines = "tambrixc: \n";
+  Write(f, lines);
+}
+
 }  // namespace console

@@ -21,6 +21,8 @@ bool TextArg(const std::string& arg, std::string& out);
 // feed and tab are shown as Shown shows them, so no name or text from an archive can steer the
 // terminal.
 void Write(std::FILE* f, const std::string& text);
+// Writes text to f as one of the program's messages: every line begins with "tambrixc: ".
+void Message(std::FILE* f, const std::string& text);
 // Overwrites the current terminal line with line (shown as by Shown): the progress line.
 void Rewrite(std::FILE* f, const std::string& line);
 // value with every control character (0x00-0x1F, 0x7F, and the bytes code page 1252 leaves

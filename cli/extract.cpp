@@ -17,7 +17,7 @@
 
 namespace {
 
-void Error(std::FILE* err, const std::string& text) { console::Write(err, text + "\n"); }
+void Error(std::FILE* err, const std::string& text) { console::Message(err, text); }
 
 using Path = platform::TargetTree::Path;
 
@@ -51,7 +51,7 @@ struct FileCloser {
 }  // namespace
 
 int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
-                   std::FILE* err) {
+                   std::FILE* err, bool quiet) {
   platform::Os& os = platform::Current();
   const char sep = os.Separator();
 
@@ -192,9 +192,12 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     if (!tree->SetLastWriteDosTime(target, entry.time)) {
       Error(err, "Hinweis: Das Datum von " + shownTarget + " konnte nicht gesetzt werden.");
     }
-    console::Write(out, shownTarget + "\n");
+    if (!quiet) console::Write(out, shownTarget + "\n");
     ++done;
   }
-  console::Write(out, std::to_string(done) + " Dateien entpackt nach " + console::Shown(root) + "\n");
+  if (!quiet) {
+    console::Write(out,
+                   std::to_string(done) + " Dateien entpackt nach " + console::Shown(root) + "\n");
+  }
   return kExitOk;
 }

@@ -65,6 +65,10 @@ struct DosTime {
   uint32_t year1980 = 0;  // year - 1980, 0-127
 };
 
+// seconds since 1 January 1970 UTC as a DOS date and time in UTC, clamped to the years the
+// format covers (1980 to 2107).
+DosTime DosTimeOfUtcSeconds(int64_t seconds);
+
 // Screen metrics of the display device.
 struct ScreenInfo {
   int width = 0;
@@ -184,6 +188,8 @@ class Os {
 
   // The file's last-write time in local time as DOS date and time. False when unreadable.
   virtual bool LastWriteDosTime(const std::string& path, DosTime& out) = 0;
+  // The file's last-write time in whole seconds since 1 January 1970 UTC. False when unreadable.
+  virtual bool LastWriteSeconds(const std::string& path, int64_t& seconds) = 0;
   // Sets a file's last-write time from a local DOS date and time.
   virtual bool SetLastWriteDosTime(const std::string& path, const DosTime& time) = 0;
 };
@@ -249,6 +255,9 @@ class ForwardingOs : public Os {
   }
   bool LastWriteDosTime(const std::string& p, DosTime& o) override {
     return inner_.LastWriteDosTime(p, o);
+  }
+  bool LastWriteSeconds(const std::string& p, int64_t& s) override {
+    return inner_.LastWriteSeconds(p, s);
   }
   bool SetLastWriteDosTime(const std::string& p, const DosTime& t) override {
     return inner_.SetLastWriteDosTime(p, t);

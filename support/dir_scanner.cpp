@@ -1,5 +1,8 @@
 #include "support/dir_scanner.h"
 
+#include <algorithm>
+
+#include "platform/name_case.h"
 #include "platform/platform.h"
 
 namespace {
@@ -12,6 +15,15 @@ bool IsDirectoryEntry(const platform::DirEntry& e) {
 bool IsDescendable(const platform::DirEntry& e) {
   return IsDirectoryEntry(e) && (e.attributes & platform::kAttrReparsePoint) == 0 &&
          e.name != "." && e.name != "..";
+}
+
+// Puts one folder's entries in the order NTFS lists them, whatever the file system gives: the
+// same tree then gives the same list, and the same archive, on every machine.
+void SortAsNtfs(std::vector<platform::DirEntry>& entries) {
+  std::sort(entries.begin(), entries.end(),
+            [](const platform::DirEntry& a, const platform::DirEntry& b) {
+              return platform::NameOrderLess(a.name, b.name);
+            });
 }
 
 }  // namespace
@@ -76,6 +88,7 @@ void TDirList::ListOne(const std::string& dir, const std::string& mask, bool dir
     NoteUnreadable(dir);
     return;
   }
+  SortAsNtfs(entries);
   const std::string prefix = dir + os.Separator();
   for (const platform::DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
@@ -99,6 +112,7 @@ void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, bool forei
     NoteUnreadable(path);
     return;
   }
+  SortAsNtfs(subdirs);
   const std::string::size_type oldLength = path.size();
   for (const platform::DirEntry& e : subdirs) {
     if (!IsDescendable(e)) continue;

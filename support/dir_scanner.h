@@ -1,5 +1,6 @@
 // Recursive directory listing: every file of a tree, depth-first and pre-order, each directory's
-// own files before those of its subdirectories, in file-system order.
+// own files before those of its subdirectories, each folder in the order NTFS lists it (by name,
+// compared case-insensitively as Windows upper-cases), whatever the file system.
 //
 // Every real directory is descended, whatever other attribute bits it carries (read-only, hidden,
 // system, compressed, ...). Reparse points (junctions, symbolic links to directories) are never

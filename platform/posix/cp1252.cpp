@@ -7,14 +7,6 @@ namespace posix {
 
 namespace {
 
-// Code points of the bytes 0x80-0x9F; the rest of the code page equals Latin-1.
-const uint16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
-};
-
 void AppendUtf8(uint32_t cp, std::string& out) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -59,19 +51,16 @@ bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& cp) {
   return true;
 }
 
-uint32_t Cp1252ToCodePoint(unsigned char c) {
-  if (c >= 0x80 && c <= 0x9F) return kHigh[c - 0x80];
-  return c;
-}
+uint32_t Cp1252ToCodePoint(unsigned char c) { return CodePointOf1252(c); }
 
 bool CodePointToCp1252(uint32_t cp, unsigned char& out) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
     out = static_cast<unsigned char>(cp);
     return true;
   }
-  for (int k = 0; k < 32; ++k) {
-    if (kHigh[k] == cp) {
-      out = static_cast<unsigned char>(0x80 + k);
+  for (int k = 0x80; k <= 0x9F; ++k) {
+    if (CodePointOf1252(static_cast<unsigned char>(k)) == cp) {
+      out = static_cast<unsigned char>(k);
       return true;
     }
   }

@@ -10,9 +10,7 @@
 namespace platform {
 namespace posix {
 
-// The Unicode code point of a code page 1252 byte. The five bytes the code page leaves undefined
-// (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of the same value, as Windows maps them, so
-// every byte has a code point and the mapping is reversible.
+// The Unicode code point of a code page 1252 byte (CodePointOf1252).
 uint32_t Cp1252ToCodePoint(unsigned char c);
 // The code page 1252 byte of a code point; false when the code page has no such character.
 bool CodePointToCp1252(uint32_t cp, unsigned char& out);

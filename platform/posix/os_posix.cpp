@@ -294,6 +294,13 @@ class PosixOs : public Os {
     return true;
   }
 
+  bool LastWriteSeconds(const std::string& path, int64_t& seconds) override {
+    struct stat st;
+    if (path.empty() || stat(ToOsPath(path).c_str(), &st) != 0) return false;
+    seconds = static_cast<int64_t>(st.st_mtime);
+    return true;
+  }
+
   bool SetLastWriteDosTime(const std::string& path, const DosTime& time) override {
     long long t = 0;
     if (path.empty() || !posix::DosTimeToTime(time, t)) return false;

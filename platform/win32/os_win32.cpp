@@ -448,6 +448,19 @@ class Win32Os : public Os {
     return true;
   }
 
+  bool LastWriteSeconds(const std::string& path, int64_t& seconds) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    const std::wstring p = SystemPath(path);
+    if (p.empty() || !GetFileAttributesExW(p.c_str(), GetFileExInfoStandard, &data)) {
+      return false;
+    }
+    // FILETIME counts 100-nanosecond steps from 1601; 11644473600 seconds lie before 1970.
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    seconds = static_cast<int64_t>(ticks / 10000000) - 11644473600LL;
+    return true;
+  }
+
   bool SetLastWriteDosTime(const std::string& path, const DosTime& t) override {
     if (path.empty() || t.year1980 > 127 || t.month < 1 || t.month > 12 || t.day < 1 ||
         t.day > 31 || t.hour > 23 || t.minute > 59 || t.seconds2 > 29) {
