@@ -6,6 +6,12 @@ if(TARGET tambrix_cli)
   add_test(NAME e2e.cli_commands COMMAND cli_commands_test --gtest_brief=1)
   set_tests_properties(e2e.cli_commands PROPERTIES TIMEOUT 300 LABELS e2e)
 
+  add_executable(cli_conventions_test ${CMAKE_CURRENT_LIST_DIR}/cli_conventions_test.cpp)
+  target_link_libraries(cli_conventions_test PRIVATE tambrix_cli tambrix_test_util GTest::gtest_main)
+  target_compile_definitions(cli_conventions_test PRIVATE TAMBRIX_TEST_VERSION="${PROJECT_VERSION}")
+  add_test(NAME e2e.cli_conventions COMMAND cli_conventions_test --gtest_brief=1)
+  set_tests_properties(e2e.cli_conventions PROPERTIES TIMEOUT 300 LABELS e2e)
+
   set(TAMBRIX_CLI_RUNNER "")
   if(CMAKE_CROSSCOMPILING)
     set(TAMBRIX_CLI_RUNNER "${CMAKE_CROSSCOMPILING_EMULATOR}")

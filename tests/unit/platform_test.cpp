@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -447,6 +450,49 @@ TEST(PlatformTimes, ASetDosTimeReadsBackUnchanged) {
   EXPECT_EQ(got.hour, 0u);
   EXPECT_EQ(got.minute, 0u);
   EXPECT_EQ(got.seconds2, 1u);
+}
+
+// "YYYY-MM-DD hh:mm:ss" of a DOS time, for comparisons that name the whole moment.
+std::string DosText(const platform::DosTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + t.year1980, t.month,
+                t.day, t.hour, t.minute, t.seconds2 * 2);
+  return text;
+}
+
+TEST(PlatformTimes, UtcSecondsBecomeDosTimesAcrossLeapDaysAndTheRangesEnds) {
+  using platform::DosTimeOfUtcSeconds;
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(0)), "1980-01-01 00:00:00");           // before 1980
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(315532800)), "1980-01-01 00:00:00");   // its start
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(951825599)), "2000-02-29 11:59:58");   // leap 400
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1700000000)), "2023-11-14 22:13:20");
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1709251199)), "2024-02-29 23:59:58");
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1709251200)), "2024-03-01 00:00:00");
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(4107542400)), "2100-03-01 00:00:00");  // no leap day
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(4354819199)), "2107-12-31 23:59:58");  // its end
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(9999999999)), "2107-12-31 23:59:58");
+}
+
+TEST(PlatformTimes, LastWriteSecondsIsTheTimeSet) {
+  TempDir tmp;
+  const std::string f = tmp.Join("seconds.txt");
+  ASSERT_TRUE(WriteFile(f, "s"));
+  int64_t seconds = 0;
+  ASSERT_TRUE(Os().LastWriteSeconds(f, seconds));
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  EXPECT_LE(std::llabs(seconds - now), 600) << "a new file's time is about now";
+  // The local DOS time set reads back as the same moment: one day later is 86400 seconds later.
+  platform::DosTime t;
+  t.year1980 = 44, t.month = 6, t.day = 1, t.hour = 12;
+  ASSERT_TRUE(Os().SetLastWriteDosTime(f, t));
+  int64_t first = 0;
+  ASSERT_TRUE(Os().LastWriteSeconds(f, first));
+  t.day = 2;
+  ASSERT_TRUE(Os().SetLastWriteDosTime(f, t));
+  int64_t second = 0;
+  ASSERT_TRUE(Os().LastWriteSeconds(f, second));
+  EXPECT_EQ(second - first, 86400);
+  EXPECT_FALSE(Os().LastWriteSeconds(tmp.Join("missing"), seconds));
 }
 
 TEST(PlatformTimes, TimesOutsideTheDosRangeAreClampedAndBadInputFails) {

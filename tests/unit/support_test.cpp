@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/name_case.h"
 #include "platform/platform.h"
 #include "support/dir_scanner.h"
 #include "support/tus_strings.h"
@@ -482,20 +483,59 @@ TEST(DirScanner, DepthFirstPreOrderWithEachDirectorysOwnFilesFirst) {
                            tmp.Join("src/one/two/c.txt"), tmp.Join("src/three/d.txt")}));
 }
 
-TEST(DirScanner, TheFileSystemsOrderIsKeptNotSorted) {
+TEST(DirScanner, EveryFolderIsListedInOneOrderWhateverTheFileSystemGives) {
   TempDir tmp;
   MakeExampleTree(tmp);
+  const std::string src = tmp.Join("src");
+  std::vector<std::string> forward;
+  {
+    OrderedOs os(false);
+    InstalledOs installed(&os);
+    forward = Scan(src);
+  }
   OrderedOs os(true);
   InstalledOs installed(&os);
-  const std::string src = tmp.Join("src");
-  EXPECT_EQ(Scan(src),
-            (std::vector<std::string>{tmp.Join("src/z.txt"), tmp.Join("src/a.txt"),
-                                      tmp.Join("src/three/d.txt"), tmp.Join("src/one/b.txt"),
-                                      tmp.Join("src/one/two/c.txt")}));
+  EXPECT_EQ(Scan(src), forward);
+  EXPECT_EQ(forward, (std::vector<std::string>{tmp.Join("src/a.txt"), tmp.Join("src/z.txt"),
+                                               tmp.Join("src/one/b.txt"),
+                                               tmp.Join("src/one/two/c.txt"),
+                                               tmp.Join("src/three/d.txt")}));
   // The sorted result orders by name, byte by byte.
   std::vector<std::string> sorted = Scan(src, true);
   EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end()));
   EXPECT_EQ(sorted.size(), 5u);
+}
+
+TEST(DirScanner, NamesAreOrderedAsNtfsOrdersThemCaseInsensitively) {
+  TempDir tmp;
+  // Upper and lower case mixed, '_' (after the letters once upper-cased) and a prefix of
+  // another name; listed by the file system in reverse byte order.
+  for (const char* name : {"_unten.txt", "Zeta.txt", "beta.txt", "Alpha.txt", "alpha"}) {
+    ASSERT_TRUE(WriteFile(tmp.Join("src/") + name, "x"));
+  }
+  OrderedOs os(true);
+  InstalledOs installed(&os);
+  const std::string prefix = tmp.Join("src/");
+  std::vector<std::string> names;
+  for (const std::string& path : Scan(tmp.Join("src"))) names.push_back(path.substr(prefix.size()));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"alpha", "Alpha.txt", "beta.txt", "Zeta.txt", "_unten.txt"}));
+}
+
+TEST(NameOrder, UpperCasedCodePointsDecideAndBytesBreakTies) {
+  using platform::NameOrderLess;
+  EXPECT_TRUE(NameOrderLess("a.txt", "B.txt"));
+  EXPECT_FALSE(NameOrderLess("B.txt", "a.txt"));
+  EXPECT_TRUE(NameOrderLess("Z", "_"));        // '_' sorts after every letter
+  EXPECT_TRUE(NameOrderLess("z", "\xE4"));     // ä (as Ä) after z
+  EXPECT_TRUE(NameOrderLess("\xE4", "\xFF"));  // Ä before ÿ (as Ÿ, U+0178)
+  EXPECT_TRUE(NameOrderLess("\xFF", "\x80"));  // Ÿ before the Euro sign (U+20AC)
+  EXPECT_TRUE(NameOrderLess("\xDF", "\x9A"));  // ß (U+00DF) before š (as Š, U+0160)
+  EXPECT_TRUE(NameOrderLess("ab", "ab.txt"));  // a prefix first
+  // Names equal without case (one NTFS folder cannot hold both) still get one fixed order.
+  EXPECT_TRUE(NameOrderLess("Ab", "ab"));
+  EXPECT_FALSE(NameOrderLess("ab", "Ab"));
+  EXPECT_FALSE(NameOrderLess("ab", "ab"));
 }
 
 TEST(DirScanner, SizesCallCountAndATrailingSeparator) {
