@@ -144,4 +144,44 @@ if [ -z "$RUNNER" ]; then
       fail "no progress line on a terminal"
   fi
 fi
+# The real program's conventions: its version, a quiet build, list --json as a document a
+# script reads (compared with the plain listing).
+expect_rc 0 run --version
+grep -qx 'tambrixc [0-9][0-9.]*' out.txt || fail "--version: $(cat out.txt)"
+expect_rc 0 run build -q --source tree --sfx quiet.exe --stub-dir stubs
+[ ! -s out.txt ] && [ ! -s err.txt ] || fail "a quiet build printed something"
+expect_rc 0 run list --json gzip.exe
+tr -d '\r' <out.txt >list.json
+expect_rc 0 run list gzip.exe
+python3 - list.json out.txt <<'PY' || fail "list --json does not match list"
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="ascii"))
+listing = open(sys.argv[2], encoding="utf-8").read()
+assert doc["method"] == "gzip" and doc["complete"] and doc["problem"] is None, doc
+assert doc["fileCount"] == len(doc["entries"]) > 0
+assert doc["settings"]["dialogTitle"] == "Beispiel"
+for e in doc["entries"]:
+    assert e["name"] in listing, e["name"]
+assert any("\u00dc" in e["name"] for e in doc["entries"]), "the German name is lost"
+PY
+
+# Reproducible: two copies of the tree, created in opposite orders in two folders with their
+# own file times, give the same bytes when built with the same relative names and
+# SOURCE_DATE_EPOCH.
+for copy in one two; do
+  mkdir -p "$copy"
+  if [ $copy = one ]; then order=(sort); else order=(sort -r); fi
+  (cd tree && find . -type d | "${order[@]}") | while read -r d; do mkdir -p "$copy/tree/$d"; done
+  (cd tree && find . -type f | "${order[@]}") | while read -r f; do cp "tree/$f" "$copy/tree/$f"; done
+  [ $copy = two ] && find "$copy/tree" -type f -exec touch -d '2001-02-03 04:05:06' {} +
+  (cd "$copy" && SOURCE_DATE_EPOCH=1700000000 run build --source tree --sfx same.exe \
+    --max-compression --stub-dir ../stubs -q) || fail "reproducible build in $copy failed"
+done
+cmp one/same.exe two/same.exe >/dev/null && fail "file times older than the limit were lost"
+for copy in one two; do find "$copy/tree" -type f -exec touch -d '2030-01-01' {} +; done
+for copy in one two; do
+  (cd "$copy" && SOURCE_DATE_EPOCH=1700000000 run build --source tree --sfx same.exe \
+    --max-compression --stub-dir ../stubs -q) || fail "reproducible build in $copy failed"
+done
+cmp one/same.exe two/same.exe || fail "two copies of one tree built to different bytes"
 echo "cli round trip: OK"
