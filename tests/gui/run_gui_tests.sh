@@ -27,8 +27,11 @@ tbx_start_wineserver "$prefix" || exit 1
 timeout --kill-after=10 840 "$TBX_WINE" "$driver" "$@"
 status=$?
 
-# The screenshot in a format any viewer reads.
+# The screenshot in a format any viewer reads, without the date chunks ImageMagick would add, so
+# that the same dialog gives the same file (docs/tambrix-dialog.png is a copy of it; see
+# scripts/update-screenshot.sh).
 if [ -f "$artifacts/tambrix-dialog.bmp" ] && command -v convert >/dev/null; then
-  convert "$artifacts/tambrix-dialog.bmp" "$artifacts/tambrix-dialog.png" 2>/dev/null
+  convert "$artifacts/tambrix-dialog.bmp" -strip -define png:exclude-chunks=date,time \
+    "$artifacts/tambrix-dialog.png" 2>/dev/null
 fi
 exit $status
