@@ -12,8 +12,8 @@
 #include "archive/parallel_compressor.h"
 #include "archive/source_names.h"
 #include "archive/stored_name.h"
-#include "settings/settings_block.h"
 #include "platform/platform.h"
+#include "settings/settings_block.h"
 #include "support/dir_scanner.h"
 #include "support/file_access.h"
 #include "support/tus_strings.h"
@@ -161,10 +161,10 @@ bool BuildRun::CheckOutput(BuildResult& result) {
   for (const std::string& path : own) {
     platform::FileId id;
     if (!path.empty() && os_.Identity(path, id) && id == output_) {
-      result = Fail(BuildResult::OutputRefused,
-                    "Der Archivname " + sfxName_ + " bezeichnet die Programmdatei " + path +
-                        "; sie wird nicht \xFC"
-                        "berschrieben!");
+      result = Fail(BuildResult::OutputRefused, "Der Archivname " + sfxName_ +
+                                                    " bezeichnet die Programmdatei " + path +
+                                                    "; sie wird nicht \xFC"
+                                                    "berschrieben!");
       return false;
     }
   }
@@ -276,7 +276,8 @@ BuildResult BuildRun::Run() {
     std::vector<ParallelFile> files;
     files.reserve(list.Files.size());
     for (const TFileInfo& file : list.Files) {
-      files.push_back({file.Name, StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names),
+      files.push_back({file.Name,
+                       StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names),
                        file.TrueSize});
     }
     added = AddFilesInParallel(compressor_, files, options_.jobs,

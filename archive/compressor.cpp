@@ -102,7 +102,7 @@ platform::DosTime SourceTime(platform::Os& os, const std::string& path, int64_t 
 std::FILE* OpenSource(const std::string& path, int64_t& size, const char*& refused) {
   std::FILE* in = platform::Current().Open(path, "rb");
   size = in != nullptr ? platform::StreamSize(in) : 0;
-  refused = size < 0                                           ? kErrRead
+  refused = size < 0                                            ? kErrRead
             : size > static_cast<int64_t>(layout::kMaxFileSize) ? kErrTooLarge
                                                                 : nullptr;
   return in;
@@ -219,9 +219,8 @@ bool TCompressor::WriteHeader(const std::string& storedName, const platform::Dos
                               uint64_t size, uint64_t compressedSize, int64_t& headerPos) {
   if (OutFile == nullptr) return DataFailed();
   headerPos = platform::Tell64(OutFile);
-  const std::vector<uint8_t> header =
-      EntryHeader(storedName, date, static_cast<uint32_t>(size),
-                  static_cast<uint32_t>(compressedSize), Method);
+  const std::vector<uint8_t> header = EntryHeader(storedName, date, static_cast<uint32_t>(size),
+                                                  static_cast<uint32_t>(compressedSize), Method);
   if (headerPos < 0 || !WriteAll(OutFile, header.data(), header.size())) return DataFailed();
   return true;
 }
@@ -235,9 +234,8 @@ bool TCompressor::FillHeader(int64_t headerPos, const std::string& storedName,
                              const platform::DosTime& date, uint64_t size,
                              uint64_t compressedSize) {
   if (OutFile == nullptr) return DataFailed();
-  const std::vector<uint8_t> filled =
-      EntryHeader(storedName, &date, static_cast<uint32_t>(size),
-                  static_cast<uint32_t>(compressedSize), Method);
+  const std::vector<uint8_t> filled = EntryHeader(storedName, &date, static_cast<uint32_t>(size),
+                                                  static_cast<uint32_t>(compressedSize), Method);
   if (!FillInHeader(OutFile, headerPos, filled)) return DataFailed();
   return true;
 }
@@ -297,7 +295,9 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
   reader.stop = [cancel] { return cancel != nullptr && cancel->load(); };
   reader.counted = [this](size_t n) { BytesDone += static_cast<int64_t>(n); };
   const ChunkSource source = [&reader](const uint8_t*& data) { return reader.Next(data); };
-  const ByteSink sink = [this](const uint8_t* data, size_t n) { return WriteAll(OutFile, data, n); };
+  const ByteSink sink = [this](const uint8_t* data, size_t n) {
+    return WriteAll(OutFile, data, n);
+  };
   const uint64_t totalDivisor =
       TrueTotalSize != 0 ? TrueTotalSize : static_cast<uint64_t>(static_cast<uint32_t>(TotalSize));
   const ChunkDone showProgress = [&]() {

@@ -91,7 +91,7 @@ class TCompressor {
   std::vector<unsigned char> Buffer;  // read buffer of BufferSize bytes
   int32_t BufferSize = 64000;
   uint8_t Method = 1;
-  int32_t TotalSize = 0;       // the archive header's 32-bit total
+  int32_t TotalSize = 0;  // the archive header's 32-bit total
   int32_t FileCount = 0;
   int64_t BytesDone = 0;       // over the whole build; 64-bit so percentages stay 0..100
   uint64_t TrueTotalSize = 0;  // exact total for the total percentage (0: use TotalSize)

@@ -224,8 +224,7 @@ std::vector<PlanProblem> PlanUnpack(size_t count,
   return problems;
 }
 
-std::vector<PlanProblem> PlanUnpack(const std::vector<std::string>& storedNames,
-                                    bool keepFolders) {
+std::vector<PlanProblem> PlanUnpack(const std::vector<std::string>& storedNames, bool keepFolders) {
   return PlanUnpack(
       storedNames.size(), [&](size_t i) -> const std::string& { return storedNames[i]; },
       keepFolders);

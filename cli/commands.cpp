@@ -4,12 +4,12 @@
 
 #include "archive/archive_layout.h"
 #include "archive/archive_reader.h"
-#include "archive/stored_name.h"
 #include "archive/batch_run.h"
 #include "archive/build_driver.h"
 #include "archive/entry_decoder.h"
 #include "archive/file_byte_source.h"
 #include "archive/parallel_compressor.h"
+#include "archive/stored_name.h"
 #include "cli/console_front_end.h"
 #include "cli/console_text.h"
 #include "platform/platform.h"
@@ -19,7 +19,8 @@
 
 namespace {
 
-const char kSkipUnreadableHint[] = "Mit --skip-unreadable wird das Archiv ohne diese Ordner erstellt.";
+const char kSkipUnreadableHint[] =
+    "Mit --skip-unreadable wird das Archiv ohne diese Ordner erstellt.";
 const char kUsageHint[] = "Aufruf: tambrixc --help zeigt alle Befehle und Optionen.";
 
 void Error(std::FILE* err, const std::string& text) { console::Message(err, text); }
@@ -224,7 +225,8 @@ std::string Indented(const std::string& text) {
 // ---- help -------------------------------------------------------------------------------------
 
 std::string HelpText() {
-  return "tambrixc - Tambrix-Archivgenerator f\xFCr die Konsole, Version " TAMBRIX_VERSION "\n"
+  return "tambrixc - Tambrix-Archivgenerator f\xFCr die Konsole, Version " TAMBRIX_VERSION
+         "\n"
          "\n"
          "tambrixc build --source VERZ --sfx DATEI [Optionen]\n"
          "  Erzeugt ein selbstentpackendes Archiv aus VERZ und allen\n"
@@ -369,12 +371,14 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       continue;
     }
     Option o = SplitOption(args[i]);
-    static const char* const kWithValue[] = {
-        "--source",      "--sfx",           "--target-dir",       "--command",
-        "--second-command", "--title",      "--text",             "--text-file",
-        "--info-before", "--info-before-file", "--info-after",    "--info-after-file",
-        "--settings",    "--stub-dir"};
-    static const char* const kFlags[] = {"--max-compression", "--terminates",   "--clean-up",
+    static const char* const kWithValue[] = {"--source",         "--sfx",
+                                             "--target-dir",     "--command",
+                                             "--second-command", "--title",
+                                             "--text",           "--text-file",
+                                             "--info-before",    "--info-before-file",
+                                             "--info-after",     "--info-after-file",
+                                             "--settings",       "--stub-dir"};
+    static const char* const kFlags[] = {"--max-compression",    "--terminates",      "--clean-up",
                                          "--no-target-editable", "--skip-unreadable", "--flat",
                                          "--dialog-names"};
     bool known = false;

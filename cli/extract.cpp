@@ -9,8 +9,8 @@
 
 #include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
-#include "archive/stored_name.h"
 #include "archive/file_byte_source.h"
+#include "archive/stored_name.h"
 #include "cli/commands.h"
 #include "cli/console_text.h"
 #include "platform/platform.h"
@@ -109,8 +109,9 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
   // Everything below the root is reached through the tree, which never follows a link.
   std::unique_ptr<platform::TargetTree> tree = os.OpenTree(root);
   if (!tree) {
-    Error(err, "Kann das Verzeichnis " + console::Shown(root) + " nicht \xF6"
-                                                                "ffnen!");
+    Error(err, "Kann das Verzeichnis " + console::Shown(root) +
+                   " nicht \xF6"
+                   "ffnen!");
     if (rootCreated) os.RemoveDirectory(root);
     return kExitFailed;
   }

@@ -13,8 +13,8 @@ void SetForTesting(Os* os) { g_override = os; }
 DosTime DosTimeOfUtcSeconds(int64_t seconds) {
   DosTime d;  // 1980-01-01 00:00:00, the earliest DOS time
   constexpr int64_t kDay = 86400;
-  constexpr int64_t k1980 = 315532800;         // 1980-01-01 00:00:00 UTC
-  constexpr int64_t kEnd2107 = 4354819199;     // 2107-12-31 23:59:59 UTC
+  constexpr int64_t k1980 = 315532800;      // 1980-01-01 00:00:00 UTC
+  constexpr int64_t kEnd2107 = 4354819199;  // 2107-12-31 23:59:59 UTC
   if (seconds < k1980) return d;
   if (seconds > kEnd2107) seconds = kEnd2107;
   int64_t days = seconds / kDay;
@@ -23,7 +23,8 @@ DosTime DosTimeOfUtcSeconds(int64_t seconds) {
   days += 719468;
   const int64_t era = days / 146097;
   const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const int64_t mp = (5 * dayOfYear + 2) / 153;
   const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;

@@ -85,8 +85,8 @@ TEST_F(CliTest, VersionHelpQuietAndTheEndOfOptions) {
   MakeSourceTree();
   // Quiet before the command or among its options: nothing at all on success.
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-q", "build", "--source", "src", "--sfx", "q1.exe",
-                                 "--stub-dir", stubs_},
+       {std::vector<std::string>{"-q", "build", "--source", "src", "--sfx", "q1.exe", "--stub-dir",
+                                 stubs_},
         std::vector<std::string>{"build", "--quiet", "--source", "src", "--sfx", "q2.exe",
                                  "--stub-dir", stubs_}}) {
     const RunResult r = Run(args);
@@ -121,13 +121,13 @@ TEST_F(CliTest, VersionHelpQuietAndTheEndOfOptions) {
 TEST_F(CliTest, EveryMessageLineBeginsWithTheProgramNameOnce) {
   MakeSourceTree();
   const std::vector<std::vector<std::string>> calls = {
-      {"list"},                                        // usage error
-      {"list", "a", "b"},                              // usage error
-      {"extract", "nur-eins.exe"},                     // usage error
-      {"frobnicate"},                                  // unknown command
-      {"build", "--source", "src"},                    // missing option
+      {"list"},                      // usage error
+      {"list", "a", "b"},            // usage error
+      {"extract", "nur-eins.exe"},   // usage error
+      {"frobnicate"},                // unknown command
+      {"build", "--source", "src"},  // missing option
       {"build", "--source", "src", "--sfx", "x.exe", "--bogus"},
-      {"verify", "fehlt.exe"},                         // run-time error
+      {"verify", "fehlt.exe"},  // run-time error
       {"build", "--source", "src", "--sfx", "nichtda/x.exe", "--stub-dir", stubs_},
       {"build", "--source", "src", "--sfx", "s.exe", "--stub-dir", stubs_},  // success line
   };
@@ -177,8 +177,9 @@ TEST_F(CliTest, AConsoleBuildStartsEmptyAndTakesInlineTexts) {
   EXPECT_EQ(info.settings.StoreDirNames, 1);
 
   r = Run({"build", "--source", "src", "--sfx", "texte.exe", "--stub-dir", stubs_, "--text",
-           Arg1252("Zeile 1\nZeile 2 \xFC"), "--info-before=Vorher", "--info-after", "Nachher\r\nEnde",
-           "--second-command", "aufraeumen.bat", "--flat", "--target-dir", "C:\\Ziel"});
+           Arg1252("Zeile 1\nZeile 2 \xFC"), "--info-before=Vorher", "--info-after",
+           "Nachher\r\nEnde", "--second-command", "aufraeumen.bat", "--flat", "--target-dir",
+           "C:\\Ziel"});
   ASSERT_EQ(r.code, kExitOk) << r.err;
   info = ReadInfo(dir_.Join("texte.exe"));
   EXPECT_EQ(info.settings.DialogText, "Zeile 1\r\nZeile 2 \xFC");  // lines end as in the dialog
@@ -215,8 +216,7 @@ TEST_F(CliTest, NamesAreRelativeToTheSourceHoweverItIsTyped) {
   std::vector<std::string> expected;
   for (size_t i = 0; i < sources.size(); ++i) {
     const std::string name = "rel" + std::to_string(i) + ".exe";
-    const RunResult r =
-        Run({"build", "--source", sources[i], "--sfx", name, "--stub-dir", stubs_});
+    const RunResult r = Run({"build", "--source", sources[i], "--sfx", name, "--stub-dir", stubs_});
     ASSERT_EQ(r.code, kExitOk) << sources[i] << ": " << r.err;
     const std::vector<std::string> names = NamesOf(ReadInfo(dir_.Join(name)));
     if (i == 0) {
@@ -230,8 +230,8 @@ TEST_F(CliTest, NamesAreRelativeToTheSourceHoweverItIsTyped) {
 
   // --dialog-names cuts the full path at its second separator, as the dialog does: the folders
   // of the absolute path below its first level are kept.
-  RunResult r = Run(
-      {"build", "--source", absolute, "--sfx", "dialog.exe", "--stub-dir", stubs_, "--dialog-names"});
+  RunResult r = Run({"build", "--source", absolute, "--sfx", "dialog.exe", "--stub-dir", stubs_,
+                     "--dialog-names"});
   ASSERT_EQ(r.code, kExitOk) << r.err;
   const std::vector<std::string> dialogNames = NamesOf(ReadInfo(dir_.Join("dialog.exe")));
   ASSERT_EQ(dialogNames.size(), 4u);
@@ -239,9 +239,9 @@ TEST_F(CliTest, NamesAreRelativeToTheSourceHoweverItIsTyped) {
   EXPECT_GT(dialogNames[0].size(), std::string("\\src\\a.txt").size()) << dialogNames[0];
 
   // The batch run names files as the dialog does.
-  ASSERT_TRUE(testutil::WriteFile(
-      dir_.Join("b.ini"), "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + absolute +
-                              "\r\n[SFX1]\r\nSFX_NAME=" + dir_.Join("batch.exe") + "\r\n"));
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("b.ini"),
+                                  "[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=" + absolute +
+                                      "\r\n[SFX1]\r\nSFX_NAME=" + dir_.Join("batch.exe") + "\r\n"));
   r = Run({"batch", dir_.Join("b.ini"), "--stub-dir", stubs_});
   ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
   EXPECT_EQ(NamesOf(ReadInfo(dir_.Join("batch.exe"))), dialogNames);
@@ -250,8 +250,8 @@ TEST_F(CliTest, NamesAreRelativeToTheSourceHoweverItIsTyped) {
 TEST_F(CliTest, SourceDateEpochLimitsTheStoredTimesInUtc) {
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/neu.txt"), "neu"));
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/alt.txt"), "alt"));
-  fs::last_write_time(dir_.Join("src/alt.txt"),
-                      fs::last_write_time(dir_.Join("src/alt.txt")) - std::chrono::hours(24 * 3650));
+  fs::last_write_time(dir_.Join("src/alt.txt"), fs::last_write_time(dir_.Join("src/alt.txt")) -
+                                                    std::chrono::hours(24 * 3650));
   int64_t oldSeconds = 0;
   ASSERT_TRUE(platform::Real().LastWriteSeconds(dir_.Join("src/alt.txt"), oldSeconds));
   {
@@ -283,7 +283,8 @@ TEST_F(CliTest, SourceDateEpochLimitsTheStoredTimesInUtc) {
 TEST_F(CliTest, TwoCopiesOfATreeMadeInDifferentOrdersBuildTheSameBytes) {
   // The same files, created in opposite orders and at different times, in two parent folders:
   // built from the same relative names with a time limit, the archives are equal.
-  const std::vector<std::string> files = {"b/zwei.txt", "A/eins.txt", "a.txt", "C.txt", "b/x/y.txt"};
+  const std::vector<std::string> files = {"b/zwei.txt", "A/eins.txt", "a.txt", "C.txt",
+                                          "b/x/y.txt"};
   for (int copy = 0; copy < 2; ++copy) {
     const std::string root = dir_.Join(copy == 0 ? "erste" : "zweite");
     for (size_t k = 0; k < files.size(); ++k) {
@@ -339,8 +340,8 @@ TEST_F(CliTest, TheMissingStubAndBatchFileAreNamedWithThePathsLookedAt) {
 
 TEST_F(CliTest, ListAsJsonGivesSettingsAndEntriesInAsciiEscapes) {
   MakeSourceTree();
-  RunResult r = Run({"build", "--source", "src", "--sfx", "j.exe", "--stub-dir", stubs_,
-                     "--title", Arg1252("\xC4rger \"zitiert\""), "--text", "a\nb"});
+  RunResult r = Run({"build", "--source", "src", "--sfx", "j.exe", "--stub-dir", stubs_, "--title",
+                     Arg1252("\xC4rger \"zitiert\""), "--text", "a\nb"});
   ASSERT_EQ(r.code, kExitOk) << r.err;
   r = Run({"list", "--json", "j.exe"});
   ASSERT_EQ(r.code, kExitOk) << r.err;

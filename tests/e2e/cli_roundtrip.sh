@@ -147,7 +147,7 @@ fi
 # The real program's conventions: its version, a quiet build, list --json as a document a
 # script reads (compared with the plain listing).
 expect_rc 0 run --version
-grep -qx 'tambrixc [0-9][0-9.]*' out.txt || fail "--version: $(cat out.txt)"
+tr -d '\r' <out.txt | grep -qx 'tambrixc [0-9][0-9.]*' || fail "--version: $(cat out.txt)"
 expect_rc 0 run build -q --source tree --sfx quiet.exe --stub-dir stubs
 [ ! -s out.txt ] && [ ! -s err.txt ] || fail "a quiet build printed something"
 expect_rc 0 run list --json gzip.exe
@@ -156,7 +156,11 @@ expect_rc 0 run list gzip.exe
 python3 - list.json out.txt <<'PY' || fail "list --json does not match list"
 import json, sys
 doc = json.load(open(sys.argv[1], encoding="ascii"))
-listing = open(sys.argv[2], encoding="utf-8").read()
+raw = open(sys.argv[2], "rb").read()
+try:  # the console's encoding: UTF-8 on Linux; code page 1252 when Windows writes to a file
+    listing = raw.decode("utf-8")
+except UnicodeDecodeError:
+    listing = raw.decode("cp1252")
 assert doc["method"] == "gzip" and doc["complete"] and doc["problem"] is None, doc
 assert doc["fileCount"] == len(doc["entries"]) > 0
 assert doc["settings"]["dialogTitle"] == "Beispiel"

@@ -1050,13 +1050,14 @@ TEST_F(GuiTest, BuildFromTheDialogEqualsTheConsoleBuildersArchive) {
   // The settings file written at the end holds the same record.
   EXPECT_EQ(ReadBytes(DatPath()), block);
 
-  // The console builder, given the same settings, stubs and tree, writes the same bytes.
+  // The console builder, given the same settings, stubs and tree and naming files as the dialog
+  // does, writes the same bytes.
   std::string tambrixc = dist_ + "\\tambrixc.exe";
   if (!Exists(tambrixc)) GTEST_SKIP() << "tambrixc.exe is not built";
   ASSERT_TRUE(MoveFileA(sfx.c_str(), (work_ + "\\dialog.exe").c_str()));
-  long code = RunProgram(
-      "\"" + tambrixc + "\" build --settings \"" + DatPath() + "\" --stub-dir \"" + app_ + "\"",
-      work_);
+  long code = RunProgram("\"" + tambrixc + "\" build --settings \"" + DatPath() +
+                             "\" --stub-dir \"" + app_ + "\" --dialog-names",
+                         work_);
   ASSERT_EQ(code, 0);
   std::string console = ReadBytes(sfx, &ok);
   ASSERT_TRUE(ok);
@@ -1163,8 +1164,9 @@ TEST_F(GuiTest, ArchiveNameThatIsTheStubIsRefused) {
   // The stub is named as the builder finds it beside itself.
   const std::string message = program_.AnswerMessageBox();
   const std::string start = "Der Archivname " + typed + " bezeichnet die Programmdatei ";
-  const std::string end = "tambrix.res2; sie wird nicht \xFC"
-                          "berschrieben!";
+  const std::string end =
+      "tambrix.res2; sie wird nicht \xFC"
+      "berschrieben!";
   EXPECT_EQ(message.compare(0, start.size(), start), 0) << message;
   ASSERT_GE(message.size(), end.size());
   EXPECT_EQ(message.substr(message.size() - end.size()), end) << message;

@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -204,8 +203,8 @@ TEST(PlatformFiles, IdentityTellsTheSameFileByAnyPathAndOthersApart) {
   ASSERT_TRUE(WriteFile(tmp.Join("dir/b.bin"), "a"));  // same bytes, another file
   platform::FileId a, again, b, dir;
   ASSERT_TRUE(Os().Identity(tmp.Join("dir/a.bin"), a));
-  ASSERT_TRUE(Os().Identity(tmp.Join("dir") + sep + "." + sep + ".." + sep + "dir" + sep + "a.bin",
-                            again));
+  ASSERT_TRUE(
+      Os().Identity(tmp.Join("dir") + sep + "." + sep + ".." + sep + "dir" + sep + "a.bin", again));
   EXPECT_TRUE(a == again);
   ASSERT_TRUE(Os().Identity(tmp.Join("dir/b.bin"), b));
   EXPECT_TRUE(a != b);
@@ -462,9 +461,9 @@ std::string DosText(const platform::DosTime& t) {
 
 TEST(PlatformTimes, UtcSecondsBecomeDosTimesAcrossLeapDaysAndTheRangesEnds) {
   using platform::DosTimeOfUtcSeconds;
-  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(0)), "1980-01-01 00:00:00");           // before 1980
-  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(315532800)), "1980-01-01 00:00:00");   // its start
-  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(951825599)), "2000-02-29 11:59:58");   // leap 400
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(0)), "1980-01-01 00:00:00");          // before 1980
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(315532800)), "1980-01-01 00:00:00");  // its start
+  EXPECT_EQ(DosText(DosTimeOfUtcSeconds(951825599)), "2000-02-29 11:59:58");  // leap 400
   EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1700000000)), "2023-11-14 22:13:20");
   EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1709251199)), "2024-02-29 23:59:58");
   EXPECT_EQ(DosText(DosTimeOfUtcSeconds(1709251200)), "2024-03-01 00:00:00");
@@ -598,12 +597,14 @@ TEST_P(TargetTreeTest, EveryStepWorksBelowTheRootAndSaysWhatItFound) {
   EXPECT_EQ(tree->Kind({"missing", "below"}), TreeEntry::Other);
 
   ASSERT_TRUE(tree->MakeDirectory({"sub"}));
-  ASSERT_TRUE(tree->MakeDirectory({"sub", "\xFC"
-                                          "ber"}));
+  ASSERT_TRUE(tree->MakeDirectory({"sub",
+                                   "\xFC"
+                                   "ber"}));
   EXPECT_FALSE(tree->MakeDirectory({"sub"})) << "it exists";
   EXPECT_FALSE(tree->MakeDirectory({"nothing", "x"})) << "no parent";
-  const platform::TargetTree::Path folder = {"sub", "\xFC"
-                                                    "ber"};
+  const platform::TargetTree::Path folder = {"sub",
+                                             "\xFC"
+                                             "ber"};
   EXPECT_EQ(tree->Kind(folder), TreeEntry::Directory);
 
   std::string temp;
@@ -613,8 +614,9 @@ TEST_P(TargetTreeTest, EveryStepWorksBelowTheRootAndSaysWhatItFound) {
   EXPECT_EQ(std::fputs("neu", f) >= 0, true);
   ASSERT_EQ(std::fclose(f), 0);
   ASSERT_TRUE(tree->Replace(folder, temp, "a.txt"));
-  const platform::TargetTree::Path file = {"sub", "\xFC"
-                                                  "ber",
+  const platform::TargetTree::Path file = {"sub",
+                                           "\xFC"
+                                           "ber",
                                            "a.txt"};
   EXPECT_EQ(tree->Kind(file), TreeEntry::File);
   const std::string shown = tree->Display(file);
@@ -645,8 +647,9 @@ TEST_P(TargetTreeTest, EveryStepWorksBelowTheRootAndSaysWhatItFound) {
   f = tree->CreateTemp(folder, "tbx", temp);
   ASSERT_NE(f, nullptr);
   std::fclose(f);
-  EXPECT_TRUE(tree->Remove({"sub", "\xFC"
-                                   "ber",
+  EXPECT_TRUE(tree->Remove({"sub",
+                            "\xFC"
+                            "ber",
                             temp}));
   testutil::MakeWritable(tmp_.Join("locked.txt"));
 

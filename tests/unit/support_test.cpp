@@ -496,10 +496,9 @@ TEST(DirScanner, EveryFolderIsListedInOneOrderWhateverTheFileSystemGives) {
   OrderedOs os(true);
   InstalledOs installed(&os);
   EXPECT_EQ(Scan(src), forward);
-  EXPECT_EQ(forward, (std::vector<std::string>{tmp.Join("src/a.txt"), tmp.Join("src/z.txt"),
-                                               tmp.Join("src/one/b.txt"),
-                                               tmp.Join("src/one/two/c.txt"),
-                                               tmp.Join("src/three/d.txt")}));
+  EXPECT_EQ(forward, (std::vector<std::string>{
+                         tmp.Join("src/a.txt"), tmp.Join("src/z.txt"), tmp.Join("src/one/b.txt"),
+                         tmp.Join("src/one/two/c.txt"), tmp.Join("src/three/d.txt")}));
   // The sorted result orders by name, byte by byte.
   std::vector<std::string> sorted = Scan(src, true);
   EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end()));
