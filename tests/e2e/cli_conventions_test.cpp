@@ -338,6 +338,33 @@ TEST_F(CliTest, TheMissingStubAndBatchFileAreNamedWithThePathsLookedAt) {
   EXPECT_NE(r.out.find("Abbruch"), std::string::npos) << r.out;
 }
 
+TEST_F(CliTest, WrongPathsAreBlamedForWhatIsWrongWithThem) {
+  MakeSourceTree();
+  fs::create_directories(dir_.Join("ordner"));
+  const std::string sep(1, platform::Real().Separator());
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--source", "src", "--sfx", "nichtda" + sep + "x.exe"},
+       "Das Verzeichnis nichtda" + sep + " f\xFCr das Archiv existiert nicht!"},
+      {{"--source", "src", "--sfx", "ordner"}, "Der Archivname ordner bezeichnet ein Verzeichnis!"},
+      {{"--source", "src" + sep + "a.txt", "--sfx", "x.exe"},
+       "Das Quellverzeichnis src" + sep + "a.txt ist kein Verzeichnis!"},
+      {{"--source", "fehlt", "--sfx", "x.exe"}, "Das Quellverzeichnis fehlt existiert nicht!"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"build", "--stub-dir", stubs_};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_EQ(r.err, Arg1252("tambrixc: " + c.message + "\n")) << c.message;
+    EXPECT_EQ(r.err.find("tambrix.resx"), std::string::npos) << "the stub is not to blame";
+  }
+  EXPECT_FALSE(fs::exists(dir_.Join("x.exe")));
+}
+
 TEST_F(CliTest, ListAsJsonGivesSettingsAndEntriesInAsciiEscapes) {
   MakeSourceTree();
   RunResult r = Run({"build", "--source", "src", "--sfx", "j.exe", "--stub-dir", stubs_, "--title",
