@@ -84,6 +84,21 @@ install -m 0644 "$PKG/deb/copyright" "$root/usr/share/doc/tambrixc/copyright"
 fill "$PKG/deb/changelog.in" -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" |
   gzip -9n >"$root/usr/share/doc/tambrixc/changelog.gz"
 chmod 0644 "$root/usr/share/doc/tambrixc/changelog.gz"
+# The manual page is the help text, so the two cannot disagree. roff: backslashes and minus signs
+# as roff writes them, and no line taken for a request.
+roff() { sed -e 's/\\/\\e/g' -e 's/-/\\-/g' -e 's/^[.'"'"']/\\\&&/'; }
+"$NATIVE/tambrixc" --help >"$work/help.txt"
+install -d -m 0755 "$root/usr/share/man/man1"
+{
+  printf '%s\n' "'\\\" -*- coding: UTF-8 -*-"
+  printf '.TH TAMBRIXC 1 %s "Tambrix %s"\n' "$(date -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)" "$version"
+  printf '.SH NAME\n'
+  head -n 1 "$work/help.txt" | roff
+  printf '.SH BESCHREIBUNG\n.nf\n'
+  tail -n +2 "$work/help.txt" | roff
+  printf '.fi\n'
+} | gzip -9n >"$root/usr/share/man/man1/tambrixc.1.gz"
+chmod 0644 "$root/usr/share/man/man1/tambrixc.1.gz"
 printf 'Source: tambrixc\n\nPackage: tambrixc\nArchitecture: any\n' >"$work/debian/control"
 depends="$(cd "$work" && dpkg-shlibdeps -O -edebian/tambrixc/usr/bin/tambrixc |
   sed -n 's/^shlibs:Depends=//p')"

@@ -3,7 +3,7 @@
 # presets native, win64 and win32:
 #   - the .deb: its name, its control fields, a Depends that names the package of every library
 #     tambrixc loads, exactly the promised files owned by root, a stripped tambrixc, the x86_64
-#     extractors byte for byte;
+#     extractors byte for byte, changelog and manual page of the version;
 #   - installed with apt-get (as root; otherwise unpacked with dpkg-deb -x), its tambrixc builds
 #     archives with both methods without --stub-dir, taking the extractors from ../lib/tambrix,
 #     and they verify and unpack to examples/tree;
@@ -94,6 +94,9 @@ drwxr-xr-x root/root ./usr/share/doc/
 drwxr-xr-x root/root ./usr/share/doc/tambrixc/
 -rw-r--r-- root/root ./usr/share/doc/tambrixc/changelog.gz
 -rw-r--r-- root/root ./usr/share/doc/tambrixc/copyright
+drwxr-xr-x root/root ./usr/share/man/
+drwxr-xr-x root/root ./usr/share/man/man1/
+-rw-r--r-- root/root ./usr/share/man/man1/tambrixc.1.gz
 EOF
 }
 dpkg-deb --contents "$deb" | awk '{ print $1, $2, $6 }' | LC_ALL=C sort >"$WORK/contents.txt"
@@ -110,6 +113,9 @@ done
 [ "$(zcat "$WORK/root/usr/share/doc/tambrixc/changelog.gz" | head -n 1)" = \
   "tambrixc ($v) unstable; urgency=medium" ] || fail "changelog.gz is not of $v"
 [ -s "$WORK/root/usr/share/doc/tambrixc/copyright" ] || fail "copyright is empty"
+man="$WORK/root/usr/share/man/man1/tambrixc.1.gz"
+zcat "$man" | grep -qx ".TH TAMBRIXC 1 [-0-9]* \"Tambrix $v\"" || fail "manual page not of $v"
+zcat "$man" | grep -qF -- '\-\-max\-compression' || fail "the manual page lacks the options"
 size=$(find "$WORK/root/usr" -type f -printf '%s\n' | awk '{ b += $1 } END { print int(b / 1024) }')
 [ "$(field Installed-Size)" -ge "$size" ] && [ "$(field Installed-Size)" -le $((size + 32)) ] ||
   fail "Installed-Size $(field Installed-Size) for $size KiB"
