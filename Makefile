@@ -1,7 +1,9 @@
 # make demo   set up, build, and build + list + verify + unpack an archive of examples/tree
 # make test   set up, build every preset, run every test
 # make bench  set up, build, run the benchmarks
-.PHONY: all setup build native native-asan win64 win32 stubs-native demo test bench clean
+# make dist   set up, build, and pack build/dist/: tambrixc_<version>_<arch>.deb,
+#             tambrix-<version>-windows.zip and tambrix-<version>-windows.exe (scripts/dist.sh)
+.PHONY: all setup build native native-asan win64 win32 stubs-native demo test bench dist clean
 
 all: build
 
@@ -40,6 +42,9 @@ test: build
 
 bench: win64 native stubs-native
 	bash scripts/bench.sh
+
+dist: win64 win32 native
+	bash scripts/dist.sh
 
 clean:
 	rm -rf build

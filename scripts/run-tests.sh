@@ -2,10 +2,12 @@
 # Runs every test tier after `make build`:
 #   1. native unit tests, 2. the same under AddressSanitizer + UBSan,
 #   3. the Windows build's tests under wine64 (unit tests, GUI and end-to-end tests) on a private
-#      X server and one warm wineserver, both started here and stopped by pid.
+#      X server and one warm wineserver, both started here and stopped by pid,
+#   4. the packages of scripts/dist.sh (.deb, Windows .zip and .exe), made afresh from the builds
+#      and checked; as root the .deb is installed with apt-get (test preset dist, label dist).
 # A failed test gets one more run, and every test that needed it is named in the summary at the
 # end ("needed a second run: ..."): a flake is to be seen and mended, not hidden.
-#   run-tests.sh [--tier native|native-asan|win64]... [-- CTEST-ARGS...]
+#   run-tests.sh [--tier native|native-asan|win64|dist]... [-- CTEST-ARGS...]
 # With --tier only those tiers run; CTEST-ARGS go to every ctest call (say -L gui, or
 # --repeat until-fail:20 to hunt a flake; then no second run is given).
 set -u
@@ -19,10 +21,10 @@ while [ $# -gt 0 ]; do
   case $1 in
     --tier) tiers+=("$2"); shift 2 ;;
     --) shift; ctest_args=("$@"); break ;;
-    *) echo "usage: $0 [--tier native|native-asan|win64]... [-- CTEST-ARGS...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--tier native|native-asan|win64|dist]... [-- CTEST-ARGS...]" >&2; exit 2 ;;
   esac
 done
-[ ${#tiers[@]} -gt 0 ] || tiers=(native native-asan win64)
+[ ${#tiers[@]} -gt 0 ] || tiers=(native native-asan win64 dist)
 
 # The stubs must be beside the native tambrixc too (tests rebuild archives with them).
 for d in build/native/dist build/native-asan/dist; do
@@ -39,9 +41,10 @@ passed=0 failed=0
 retry=1
 for a in "${ctest_args[@]}"; do [[ $a == --repeat* ]] && retry=0; done
 
-# tier PRESET TITLE: one ctest run, then one more run of what failed.
+# tier PRESET TITLE [BUILD-DIR]: one ctest run, then one more run of what failed. BUILD-DIR is the
+# preset's build tree (default build/PRESET).
 tier() {
-  local preset=$1 title=$2 log="$log_dir/$1.log" n total f
+  local preset=$1 title=$2 dir=${3:-build/$1} log="$log_dir/$1.log" n total f
   printf '\n===== %s =====\n' "$title"
   ctest --preset "$preset" "${ctest_args[@]}" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
@@ -49,7 +52,7 @@ tier() {
     "$log" | tail -n 1)
   total=${total:-0} f=${f:-0}
   if [ "$rc" != 0 ] && [ $retry = 1 ] && [ "$f" -gt 0 ]; then
-    local list="build/$preset/Testing/Temporary/LastTestsFailed.log" first=()
+    local list="$dir/Testing/Temporary/LastTestsFailed.log" first=()
     mapfile -t first < <(sed 's/^[0-9]*://' "$list" 2>/dev/null)
     printf '\n----- %s: one more run of %s -----\n' "$title" "${first[*]}"
     ctest --preset "$preset" "${ctest_args[@]}" --rerun-failed 2>&1 | tee "$log.2"
@@ -81,6 +84,7 @@ for t in "${tiers[@]}"; do
       tier win64 "Windows tests under wine64"
       tbx_stop_session
       ;;
+    dist) tier dist "packages (.deb, .zip, .exe)" build/native ;;
     *) echo "unknown tier: $t" >&2; exit 2 ;;
   esac
 done

@@ -2,7 +2,8 @@
 # Sets up a Debian 12 machine (as root) for building and testing Tambrix. Idempotent: a second run
 # only checks and returns quickly.
 #   - Debian packages: compilers, CMake, GoogleTest, zlib and libbz2, MinGW-w64 (both targets,
-#     posix thread model), zlib for MinGW, Wine (64-bit), fonts, Xvfb, signing tools.
+#     posix thread model), zlib for MinGW, Wine (64-bit), fonts, Xvfb, signing tools, zip and
+#     unzip for the Windows package.
 #   - libbz2 for both MinGW targets, compiled from Debian's bzip2 source package.
 #   - GoogleTest for both MinGW targets, compiled from /usr/src/googletest.
 # Everything built lands in .cache/mingw/<triple>/ (ignored by git).
@@ -18,7 +19,7 @@ PACKAGES=(
   googletest libgtest-dev zlib1g-dev libbz2-dev bzip2 gzip
   mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine64 fonts-wine xvfb x11-utils imagemagick osslsigncode openssl
+  wine64 fonts-wine xvfb x11-utils imagemagick osslsigncode openssl zip unzip
 )
 
 missing=()
