@@ -133,6 +133,54 @@ bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std:
   return true;
 }
 
+// What build and batch share of their command lines: the switches of every console build.
+struct ConsoleBuildSwitches {
+  std::string stubDir;
+  bool skipUnreadable = false;
+  bool quiet = false;
+  int jobs = DefaultJobs();
+};
+
+// Takes args[i] (and its value) when it is a switch of every console build: --help, -q,
+// -j N, --stub-dir DIR, --skip-unreadable. True when it was one; exitCode is then set when the
+// command ends with it (help shown, or a usage error), else left at -1.
+bool BuildSwitch(const std::vector<std::string>& args, size_t& i, std::FILE* out, std::FILE* err,
+                 ConsoleBuildSwitches& switches, int& exitCode) {
+  exitCode = -1;
+  if (IsHelp(args[i])) {
+    console::Write(out, HelpText());
+    exitCode = kExitOk;
+    return true;
+  }
+  if (IsQuiet(args[i])) {
+    switches.quiet = true;
+    return true;
+  }
+  std::string problem;
+  if (JobsOption(args, i, switches.jobs, problem)) {
+    if (!problem.empty()) exitCode = Usage(err, problem);
+    return true;
+  }
+  Option o = SplitOption(args[i]);
+  if (o.name == "--stub-dir") {
+    if (!TakeValue(args, i, o)) {
+      exitCode = Usage(err, "Die Option --stub-dir braucht einen Wert.");
+    } else {
+      switches.stubDir = console::PathArg(o.value);
+    }
+    return true;
+  }
+  if (o.name == "--skip-unreadable") {
+    if (o.hasValue) {
+      exitCode = Usage(err, "Die Option --skip-unreadable hat keinen Wert.");
+    } else {
+      switches.skipUnreadable = true;
+    }
+    return true;
+  }
+  return false;
+}
+
 // The folder of the stub files when --stub-dir is not given: the program's own directory, or,
 // when neither stub is there, the package's place beside it (<prefix>/bin/tambrixc finds them in
 // <prefix>/lib/tambrix). "" leaves the build to its default, the program's own directory.
@@ -145,6 +193,18 @@ std::string DefaultStubDir() {
   if (own.empty() || holdsStub(own) || os.Separator() != '/') return std::string();
   const std::string packaged = own + "../lib/tambrix/";
   return holdsStub(packaged) ? packaged : std::string();
+}
+
+// The build options of a console build: the switches, the stub folder found, SOURCE_DATE_EPOCH
+// and a Ctrl-C handler.
+BuildOptions ConsoleBuildOptions(const ConsoleBuildSwitches& switches, int64_t latestTime) {
+  BuildOptions build;
+  build.stubDir = switches.stubDir.empty() ? DefaultStubDir() : switches.stubDir;
+  build.skipUnreadable = switches.skipUnreadable;
+  build.jobs = switches.jobs;
+  build.latestTime = latestTime;
+  build.cancel = console::CatchInterrupt();
+  return build;
 }
 
 // Opens an archive for reading; nullptr after a message when it cannot be opened.
@@ -339,13 +399,10 @@ int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE*
 
 int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string settingsFile;
-  std::string stubDir;
-  bool skipUnreadable = false;
+  ConsoleBuildSwitches switches;
   bool haveSource = false;
   bool haveSfx = false;
-  bool quiet = false;
   bool dialogNames = false;
-  int jobs = DefaultJobs();
   // Options are applied in order after the starting record is chosen, so collect them first.
   std::vector<Option> options;
   bool optionsEnded = false;
@@ -357,17 +414,9 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       optionsEnded = true;
       continue;
     }
-    if (IsHelp(args[i])) {
-      console::Write(out, HelpText());
-      return kExitOk;
-    }
-    std::string problem;
-    if (JobsOption(args, i, jobs, problem)) {
-      if (!problem.empty()) return Usage(err, problem);
-      continue;
-    }
-    if (IsQuiet(args[i])) {
-      quiet = true;
+    int exitCode = -1;
+    if (BuildSwitch(args, i, out, err, switches, exitCode)) {
+      if (exitCode >= 0) return exitCode;
       continue;
     }
     Option o = SplitOption(args[i]);
@@ -377,10 +426,9 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
                                              "--text",           "--text-file",
                                              "--info-before",    "--info-before-file",
                                              "--info-after",     "--info-after-file",
-                                             "--settings",       "--stub-dir"};
-    static const char* const kFlags[] = {"--max-compression",    "--terminates",      "--clean-up",
-                                         "--no-target-editable", "--skip-unreadable", "--flat",
-                                         "--dialog-names"};
+                                             "--settings"};
+    static const char* const kFlags[] = {"--max-compression",    "--terminates", "--clean-up",
+                                         "--no-target-editable", "--flat",       "--dialog-names"};
     bool known = false;
     for (const char* name : kWithValue) {
       if (o.name == name) {
@@ -398,10 +446,6 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
     if (!known) return Usage(err, "Unbekannte Option: " + args[i]);
     if (o.name == "--settings") {
       settingsFile = console::PathArg(o.value);
-    } else if (o.name == "--stub-dir") {
-      stubDir = console::PathArg(o.value);
-    } else if (o.name == "--skip-unreadable") {
-      skipUnreadable = true;
     } else if (o.name == "--dialog-names") {
       dialogNames = true;
     } else {
@@ -489,14 +533,9 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   }
 
   Settings = record;
-  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), quiet);
-  BuildOptions build;
-  build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
-  build.skipUnreadable = skipUnreadable;
-  build.jobs = jobs;
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), switches.quiet);
+  BuildOptions build = ConsoleBuildOptions(switches, latestTime);
   build.names = dialogNames ? NameRule::Dialog : NameRule::BelowSource;
-  build.latestTime = latestTime;
-  build.cancel = console::CatchInterrupt();
   const BuildResult result = BuildArchive(ui, build);
   if (result == BuildResult::FoldersUnreadable) Error(err, kSkipUnreadableHint);
   if (result == BuildResult::Cancelled) return kExitInterrupted;
@@ -507,40 +546,20 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
 
 int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string iniPath;
-  std::string stubDir;
-  bool skipUnreadable = false;
+  ConsoleBuildSwitches switches;
   bool haveFile = false;
-  bool quiet = false;
   bool optionsEnded = false;
-  int jobs = DefaultJobs();
   for (size_t i = 0; i < args.size(); ++i) {
     if (!optionsEnded && IsOptionLike(args[i])) {
       if (args[i] == "--") {
         optionsEnded = true;
         continue;
       }
-      if (IsHelp(args[i])) {
-        console::Write(out, HelpText());
-        return kExitOk;
-      }
-      if (IsQuiet(args[i])) {
-        quiet = true;
-        continue;
-      }
-      std::string problem;
-      if (JobsOption(args, i, jobs, problem)) {
-        if (!problem.empty()) return Usage(err, problem);
-        continue;
-      }
-      Option o = SplitOption(args[i]);
-      if (o.name == "--stub-dir") {
-        if (!TakeValue(args, i, o)) return Usage(err, "Die Option --stub-dir braucht einen Wert.");
-        stubDir = console::PathArg(o.value);
-      } else if (o.name == "--skip-unreadable" && !o.hasValue) {
-        skipUnreadable = true;
-      } else {
+      int exitCode = -1;
+      if (!BuildSwitch(args, i, out, err, switches, exitCode)) {
         return Usage(err, "Unbekannte Option: " + args[i]);
       }
+      if (exitCode >= 0) return exitCode;
     } else if (!haveFile) {
       iniPath = console::PathArg(args[i]);
       haveFile = true;
@@ -568,18 +587,13 @@ int CommandBatch(const std::vector<std::string>& args, std::FILE* out, std::FILE
     Error(err, "Kann Datei " + iniPath + " nicht finden!");
     return kExitFailed;
   }
-  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), quiet);
-  BuildOptions build;
-  build.stubDir = stubDir.empty() ? DefaultStubDir() : stubDir;
-  build.skipUnreadable = skipUnreadable;
-  build.jobs = jobs;
-  build.latestTime = latestTime;
-  build.cancel = console::CatchInterrupt();
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), switches.quiet);
+  const BuildOptions build = ConsoleBuildOptions(switches, latestTime);
   const BatchSummary summary = RunBatch(ui, iniPath, build);
   if (build.cancel->load()) return kExitInterrupted;
   const bool ok = summary.fileFound && summary.failed == 0;
   // A quiet batch still shows its report when a build failed: it says which one and why.
-  if (quiet && !ok) console::Write(out, ui.Report);
+  if (switches.quiet && !ok) console::Write(out, ui.Report);
   return ok ? kExitOk : kExitFailed;
 }
 
@@ -642,6 +656,21 @@ bool ReportUnusable(const ArchiveInfo& info, const std::string& path, std::FILE*
   Error(err, "Das Archiv " + path + " kann so nicht entpackt werden.");
   return true;
 }
+
+// True, after saying so on err, when entries the archive's header plans are missing.
+bool ReportIncomplete(const ArchiveInfo& info, std::FILE* err) {
+  if (!info.hasCompressedPart || info.entries.size() == info.fileCount) return false;
+  Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
+                 Number(info.fileCount) + " Dateien vorhanden.");
+  return true;
+}
+
+// The exit code of a listing, plain or JSON: a failure when the archive is incomplete or no
+// extractor would unpack it, after saying why on err.
+int ListingVerdict(const ArchiveInfo& info, const std::string& path, std::FILE* err) {
+  if (ReportIncomplete(info, err)) return kExitFailed;
+  return ReportUnusable(info, path, err) ? kExitFailed : kExitOk;
+}
 }  // namespace
 
 int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -658,16 +687,10 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     // The document itself says whether the archive is whole and usable; the exit code and the
     // messages on err are those of the listing.
     std::string why;
-    const bool complete = !info.hasCompressedPart || info.entries.size() == info.fileCount;
     const bool usable = IsUnpackable(info, &why);
     std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
     std::fflush(out);
-    if (!complete) {
-      Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
-                     Number(info.fileCount) + " Dateien vorhanden.");
-      return kExitFailed;
-    }
-    return ReportUnusable(info, path, err) ? kExitFailed : kExitOk;
+    return ListingVerdict(info, path, err);
   }
 
   const TInstallInf& s = info.settings;
@@ -709,12 +732,7 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
             DateText(e.time) + "  " + console::Shown(e.name) + "\n";
   }
   console::Write(out, text);
-  if (info.entries.size() != info.fileCount) {
-    Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
-                   Number(info.fileCount) + " Dateien vorhanden.");
-    return kExitFailed;
-  }
-  return ReportUnusable(info, path, err) ? kExitFailed : kExitOk;
+  return ListingVerdict(info, path, err);
 }
 
 // ---- verify -----------------------------------------------------------------------------------
@@ -747,12 +765,7 @@ int CommandVerify(const std::vector<std::string>& args, std::FILE* out, std::FIL
       Error(err, "Fehler in " + console::Shown(e.name) + ": " + DecodeProblem(status));
     }
   }
-  bool complete = true;
-  if (info.entries.size() != info.fileCount) {
-    complete = false;
-    Error(err, "Das Archiv ist unvollst\xE4ndig: " + Number(info.entries.size()) + " von " +
-                   Number(info.fileCount) + " Dateien vorhanden.");
-  }
+  const bool complete = !ReportIncomplete(info, err);
   if (bad > 0 || !complete) {
     Error(err, "Das Archiv " + path +
                    " ist besch\xE4"
