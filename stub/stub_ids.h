@@ -14,3 +14,9 @@
 
 // The method mark (archive/archive_layout.h, kStubMethodMark) by which readers know the stub.
 #define IDR_STUB_METHOD 200
+
+// The message window (stub/stub_box.h): its text and icon; the buttons are IDOK and IDCANCEL, or
+// IDYES and IDNO.
+#define IDD_STUB_BOX 110
+#define IDC_BOX_TEXT 111
+#define IDC_BOX_ICON 112

@@ -39,10 +39,6 @@ void LoadCommonControls() {
   if (init) init(&icc);
 }
 
-int ShowBox(HWND owner, const std::wstring& text, const std::wstring& title, UINT flags) {
-  return MessageBoxW(owner, text.c_str(), title.c_str(), flags | MB_SETFOREGROUND);
-}
-
 StubWindow::StubWindow(HINSTANCE instance, const std::wstring& title)
     : instance_(instance), title_(title) {}
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "stub/stub_box.h"
+
 class StubWindow {
  public:
   StubWindow(HINSTANCE instance, const std::wstring& title);
@@ -54,7 +56,5 @@ class StubWindow {
   DWORD lastUpdate_ = 0;
 };
 
-// A message box captioned title; returns the button pressed.
-int ShowBox(HWND owner, const std::wstring& text, const std::wstring& title, UINT flags);
 // Makes the progress bar class available (common controls, loaded from the system only).
 void LoadCommonControls();
