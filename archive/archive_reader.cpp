@@ -31,6 +31,9 @@ const char kWhyDataCut[] =
     "Die Daten eines Eintrags reichen \xFC"
     "ber das Archivende hinaus.";
 const char kWhyIo[] = "Die Datei konnte nicht gelesen werden.";
+const char kWhyCutOff[] =
+    "Das Archiv ist abgeschnitten (der Download oder die Kopie wurde nicht beendet). Bitte laden "
+    "Sie die Datei erneut herunter.";
 
 // Reads fields one after another from [pos, limit) of a source; every read is checked against
 // limit first, so nothing is ever allocated or read beyond what the region holds.
@@ -206,50 +209,86 @@ ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::s
   return ReadStatus::Ok;
 }
 
+// The headers of a PE file that tell where its parts lie in the file.
+struct PeLayout {
+  uint64_t optionalHeader = 0;  // offset of the optional header
+  uint64_t optionalSize = 0;
+  uint64_t imageEnd = 0;        // end of the headers and of the last section's raw data
+  uint64_t certificateStart = 0, certificateLength = 0;  // data directory 4, as it stands
+};
+
+// False when the file does not start with a PE program.
+bool ReadPeLayout(ByteSource& src, PeLayout& pe) {
+  uint8_t dos[64];
+  if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  const uint64_t at = GetU32(dos + 0x3C);
+  uint8_t coff[24];  // "PE\0\0" and the file header
+  if (at < sizeof dos || !src.ReadAt(at, coff, sizeof coff) ||
+      std::memcmp(coff, "PE\0\0", 4) != 0) {
+    return false;
+  }
+  const unsigned sections = GetU16(coff + 4 + 2);
+  pe.optionalSize = GetU16(coff + 4 + 16);
+  pe.optionalHeader = at + sizeof coff;
+  uint8_t opt[240] = {};
+  const size_t optRead = static_cast<size_t>(std::min<uint64_t>(pe.optionalSize, sizeof opt));
+  if (optRead < 64 || !src.ReadAt(pe.optionalHeader, opt, optRead)) return false;
+  uint64_t countAt = 0, dirsAt = 0;
+  switch (GetU16(opt)) {
+    case 0x10b:  // PE32
+      countAt = 92;
+      dirsAt = 96;
+      break;
+    case 0x20b:  // PE32+
+      countAt = 108;
+      dirsAt = 112;
+      break;
+    default:
+      return false;
+  }
+  pe.imageEnd = GetU32(opt + 60);  // SizeOfHeaders
+  const uint64_t securityAt = dirsAt + 4 * 8;
+  if (securityAt + 8 <= optRead && GetU32(opt + countAt) >= 5) {
+    pe.certificateStart = GetU32(opt + securityAt);
+    pe.certificateLength = GetU32(opt + securityAt + 4);
+  }
+  const uint64_t table = pe.optionalHeader + pe.optionalSize;
+  for (unsigned i = 0; i < sections && i < 96; ++i) {
+    uint8_t section[40];
+    if (!src.ReadAt(table + 40 * i, section, sizeof section)) return false;
+    const uint64_t rawSize = GetU32(section + 16), rawStart = GetU32(section + 20);
+    if (rawSize) pe.imageEnd = std::max(pe.imageEnd, rawStart + rawSize);
+  }
+  return true;
+}
+
 // Where an Authenticode certificate table starts, when the PE security directory names one that
 // ends exactly at the end of the file. 0 when there is none.
 uint64_t CertificateTableStart(ByteSource& src) {
   const uint64_t size = src.Size();
-  uint8_t dos[64];
-  if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
-  const uint64_t pe = GetU32(dos + 0x3C);
-  uint8_t coff[24];  // "PE\0\0" and the file header
-  if (pe < sizeof dos || !src.ReadAt(pe, coff, sizeof coff) ||
-      std::memcmp(coff, "PE\0\0", 4) != 0) {
-    return 0;
-  }
-  const uint64_t optionalSize = GetU16(coff + 4 + 16);
-  const uint64_t opt = pe + sizeof coff;
-  uint8_t magic[2];
-  if (!src.ReadAt(opt, magic, 2)) return 0;
-  uint64_t countAt = 0;
-  uint64_t dirsAt = 0;
-  switch (GetU16(magic)) {
-    case 0x10b:
-      countAt = 92;
-      dirsAt = 96;
-      break;  // PE32
-    case 0x20b:
-      countAt = 108;
-      dirsAt = 112;
-      break;  // PE32+
-    default:
-      return 0;
-  }
-  const uint64_t securityAt = dirsAt + 4 * 8;  // data directory 4: the certificate table
-  if (securityAt + 8 > optionalSize) return 0;
-  uint8_t count[4];
-  uint8_t dir[8];
-  if (!src.ReadAt(opt + countAt, count, 4) || GetU32(count) < 5 ||
-      !src.ReadAt(opt + securityAt, dir, 8)) {
-    return 0;
-  }
-  const uint64_t start = GetU32(dir);
-  const uint64_t length = GetU32(dir + 4);
-  if (length == 0 || start <= opt + optionalSize || start >= size || start + length != size) {
+  PeLayout pe;
+  if (!ReadPeLayout(src, pe)) return 0;
+  const uint64_t start = pe.certificateStart;
+  if (pe.certificateLength == 0 || start <= pe.optionalHeader + pe.optionalSize || start >= size ||
+      start + pe.certificateLength != size) {
     return 0;
   }
   return start;
+}
+
+// True when the file holds a program followed by the start of an archive that the file's end
+// does not close: the settings block lies right behind the program (where the builder puts it)
+// but no valid settings offset ends the file. That is an archive cut short, not a file that never
+// held one.
+bool IsCutOffArchive(ByteSource& src) {
+  PeLayout pe;
+  if (!ReadPeLayout(src, pe) || pe.imageEnd == 0) return false;
+  const uint64_t size = src.Size();
+  if (size < pe.imageEnd) return true;  // even the program is cut
+  if (size == pe.imageEnd) return false;
+  Cursor c(src, pe.imageEnd, size);
+  TInstallInf settings;
+  return ParseSettings(c, settings, nullptr) == ReadStatus::Ok;
 }
 
 // The ends the unsigned payload may have had: a signer pads the file with up to 7 zero bytes to a
@@ -320,6 +359,10 @@ ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
     }
   }
   info = ArchiveInfo();
+  if (firstStatus == ReadStatus::NotAnArchive && IsCutOffArchive(src)) {
+    if (why) *why = kWhyCutOff;
+    return ReadStatus::Incomplete;
+  }
   if (why) *why = firstWhy;
   return firstStatus;
 }

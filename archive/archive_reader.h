@@ -42,6 +42,8 @@ struct ArchiveInfo {
 enum class ReadStatus {
   Ok,
   NotAnArchive,  // no plausible settings offset or settings block
+  Incomplete,    // an archive's settings follow the program, but the file ends too early (a
+                 // download or copy cut short)
   Damaged,       // a length, offset, name or method that the file cannot hold
   IoError,       // the file could not be read
 };

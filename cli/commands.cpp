@@ -230,6 +230,7 @@ bool ReadOrReport(ByteSource& src, const std::string& path, ArchiveInfo& info, s
   const ReadStatus status = ReadArchive(src, info, &why);
   if (status == ReadStatus::Ok) return true;
   const char* what = status == ReadStatus::NotAnArchive ? "ist kein Tambrix-Archiv"
+                     : status == ReadStatus::Incomplete ? "ist unvollst\xE4ndig"
                      : status == ReadStatus::IoError    ? "kann nicht gelesen werden"
                                                         : "ist besch\xE4"
                                                           "digt";

@@ -79,8 +79,7 @@ std::wstring DefaultValue(HKEY root, const std::wstring& key) {
 
 }  // namespace
 
-CommandRunner::CommandRunner(const std::wstring& target, bool trackAll, bool silent)
-    : target_(target), silent_(silent) {
+CommandRunner::CommandRunner(const std::wstring& target, bool trackAll) : target_(target) {
   if (trackAll) {
     job_ = CreateJobObjectW(nullptr, nullptr);
     jobHoldsAll_ = job_ != nullptr;
@@ -160,7 +159,9 @@ bool CommandRunner::Launch(const std::wstring& program, const std::wstring& args
 bool CommandRunner::ShellOpen(const std::wstring& file, const std::wstring& args) {
   SHELLEXECUTEINFOW sei = {};
   sei.cbSize = sizeof(sei);
-  sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | (silent_ ? SEE_MASK_FLAG_NO_UI : 0);
+  // The shell shows no message of its own (in English, on top of ours): a file it cannot open
+  // is reported by the extractor alone.
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   sei.lpFile = file.c_str();
   sei.lpParameters = args.empty() ? nullptr : args.c_str();
   sei.lpDirectory = target_.c_str();

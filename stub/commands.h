@@ -7,7 +7,8 @@
 // folder or the current one), then under App Paths in HKCU and HKLM; it is started by the full
 // path found, quoted. Programs (.exe, .com) are started directly; anything else found is opened
 // through the shell in the target folder. A URL goes to the shell as written; any other name that
-// was not found is not started at all.
+// was not found is not started at all. The shell is asked to show no message of its own: when a
+// command cannot be started, the extractor's own German message is the only one.
 #pragma once
 
 #include <windows.h>
@@ -17,9 +18,8 @@
 
 class CommandRunner {
  public:
-  // target: the target folder in its ordinary form; trackAll: hold everything in a job;
-  // silent: the shell may show no message of its own.
-  CommandRunner(const std::wstring& target, bool trackAll, bool silent);
+  // target: the target folder in its ordinary form; trackAll: hold everything in a job.
+  CommandRunner(const std::wstring& target, bool trackAll);
   ~CommandRunner();
   CommandRunner(const CommandRunner&) = delete;
   CommandRunner& operator=(const CommandRunner&) = delete;
@@ -42,7 +42,6 @@ class CommandRunner {
   void Track(HANDLE process, bool alreadyInJob);
 
   std::wstring target_;
-  bool silent_;
   HANDLE job_ = nullptr;
   bool jobHoldsAll_ = false;
   std::vector<HANDLE> processes_;

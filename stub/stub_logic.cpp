@@ -90,6 +90,16 @@ StubOptions ParseOptions(const wchar_t* commandLine) {
     } else if (StartsWith(sw, L"D=")) {
       o.target = TrimBlanks(arg.substr(3));
       o.hasTarget = !o.target.empty();
+    } else if (StartsWith(sw, L"O=")) {
+      const std::wstring value = TrimBlanks(sw.substr(2));
+      if (value == L"SKIP")
+        o.keepExisting = true;
+      else if (value == L"REPLACE")
+        o.keepExisting = false;
+      else if (o.badSwitch.empty())
+        o.badSwitch = arg;
+    } else if (StartsWith(sw, L"L=")) {
+      o.logPath = TrimBlanks(arg.substr(3));
     }
   }
   return o;

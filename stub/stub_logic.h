@@ -17,12 +17,17 @@ struct StubOptions {
   bool help = false;        // /? or /H
   bool hasTarget = false;   // /D=<dir> given
   std::wstring target;
+  bool keepExisting = false;  // /O=skip: files already in the target stay as they are
+  std::wstring logPath;       // /L=<file>: where to write the log; empty for none
+  std::wstring badSwitch;     // a switch whose value is not understood (nothing is unpacked)
 };
 
 // The arguments after the program name: blanks separate them except inside double quotes, which
 // are removed ("/D=C:\a b" and /D="C:\a b" are the same). Backslashes are taken literally.
 std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
-// Switches are case-insensitive; unknown arguments are ignored.
+// Switches are case-insensitive; unknown arguments are ignored. /O takes "skip" or "replace"
+// (the default); any other value is a bad switch, since guessing could replace files that were
+// meant to stay.
 StubOptions ParseOptions(const wchar_t* commandLine);
 
 // The path an entry gets below the target (backslashes, no leading one), from the shared unpack

@@ -8,12 +8,15 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "archive/archive_layout.h"
 #include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
 #include "stub/commands.h"
 #include "stub/handle_source.h"
+#include "stub/stub_box.h"
+#include "stub/stub_log.h"
 #include "stub/stub_logic.h"
 #include "stub/stub_text.h"
 #include "stub/stub_ui.h"
@@ -59,15 +62,6 @@ std::wstring BaseName(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-std::wstring Decimal(uint64_t v) {
-  std::wstring s;
-  do {
-    s.insert(s.begin(), static_cast<wchar_t>(L'0' + v % 10));
-    v /= 10;
-  } while (v);
-  return s;
-}
-
 // A new folder name below the user's temporary folder, named after the program.
 std::wstring DefaultTarget(const std::wstring& programName) {
   DWORD n = GetTempPathW(0, nullptr);
@@ -96,15 +90,23 @@ class Extractor {
 
   Outcome Run();
   const std::wstring& title() const { return title_; }
-  void CloseWindow() { window_.reset(); }
+  // Records how the run ended (the last lines of the log).
+  void LogResult(const Outcome& o);
 
  private:
   Outcome OpenArchive();
-  Outcome Decode(Unpacker* out);
-  Outcome ChooseTarget(std::wstring& extended);
+  void OpenLog();
+  Outcome Decode(Unpacker* out, const std::vector<size_t>& keep);
+  Outcome ChooseTarget(std::unique_ptr<Unpacker>& unpacker, std::vector<size_t>& existing);
+  Outcome TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker>& unpacker,
+                    std::vector<size_t>& existing);
+  bool ConfirmReplace(const std::vector<size_t>& existing);
   Outcome RunCommands(const std::wstring& target, Unpacker& unpacked);
   bool Interactive() const { return !options_.silent; }
   bool KeepFolders() const { return info_.settings.StoreDirNames != 0; }
+  std::wstring RelativeOf(size_t i) const {
+    return RelativePath(info_.entries[i].name, KeepFolders());
+  }
 
   HINSTANCE instance_;
   StubOptions options_;
@@ -115,7 +117,27 @@ class Extractor {
   std::unique_ptr<HandleByteSource> source_;
   ArchiveInfo info_;
   std::unique_ptr<StubWindow> window_;
+  RunLog log_;
 };
+
+void Extractor::OpenLog() {
+  if (options_.logPath.empty()) return;
+  if (log_.Open(options_.logPath, ModulePath())) return;
+  if (Interactive())
+    ShowBox(nullptr, MessageText(Fail(kExitOk, Msg::LogFailed, options_.logPath)),
+            title_.empty() ? BaseName(ModulePath()) : title_, MB_OK | MB_ICONWARNING);
+}
+
+void Extractor::LogResult(const Outcome& o) {
+  if (!log_.active()) return;
+  std::wstring text = MessageText(o);
+  std::wstring line = UiText(o.ok() ? "Ergebnis: Erfolg" : "Ergebnis: Fehler");
+  if (o.exitCode == kExitCancelled) line = UiText("Ergebnis: abgebrochen");
+  line += UiText(" (R\xFC" "ckgabewert ") + Decimal(static_cast<unsigned>(o.exitCode)) + L")";
+  if (!text.empty()) line += L": " + text;
+  log_.Line(line);
+  log_.Flush();
+}
 
 Outcome Extractor::OpenArchive() {
   selfPath_ = ModulePath();
@@ -135,6 +157,8 @@ Outcome Extractor::OpenArchive() {
       break;
     case ReadStatus::NotAnArchive:
       return Fail(kExitDamaged, Msg::NotArchive, selfName_, Widen(why));
+    case ReadStatus::Incomplete:
+      return Fail(kExitDamaged, Msg::Incomplete, selfName_);
     case ReadStatus::Damaged:
       return Fail(kExitDamaged, Msg::Damaged, std::wstring(), Widen(why));
     case ReadStatus::IoError:
@@ -159,7 +183,9 @@ Outcome Extractor::OpenArchive() {
   return PlanEntries(info_.entries, KeepFolders());
 }
 
-Outcome Extractor::Decode(Unpacker* out) {
+// keep: the entries (ascending) whose existing files stay; they are decoded and checked like
+// every other, but not written.
+Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
   uint64_t total = 0;
   for (const ArchiveEntry& e : info_.entries) total += e.size;
   if (window_) {
@@ -169,9 +195,10 @@ Outcome Extractor::Decode(Unpacker* out) {
   uint64_t done = 0;
   bool cancelled = false;
   bool writeFailed = false;
+  bool writing = false;
   StubWindow* window = window_.get();
   const ByteSink sink = [&](const uint8_t* data, size_t n) {
-    if (out && !out->Write(data, n)) {
+    if (writing && !out->Write(data, n)) {
       writeFailed = true;
       return false;
     }
@@ -182,11 +209,15 @@ Outcome Extractor::Decode(Unpacker* out) {
     }
     return true;
   };
+  size_t nextKept = 0;
   for (size_t i = 0; i < info_.entries.size(); ++i) {
     const ArchiveEntry& entry = info_.entries[i];
-    const std::wstring relative = RelativePath(entry.name, KeepFolders());
+    const std::wstring relative = RelativeOf(i);
+    const bool kept = nextKept < keep.size() && keep[nextKept] == i;
+    if (kept) ++nextKept;
+    writing = out && !kept;
     if (window) window->SetCurrent(relative);
-    if (out) {
+    if (writing) {
       Outcome begun = out->BeginFile(relative);
       if (!begun.ok()) return begun;
     }
@@ -194,43 +225,84 @@ Outcome Extractor::Decode(Unpacker* out) {
     if (status != DecodeStatus::Ok) {
       Outcome failed;
       if (cancelled)
-        failed = Fail(kExitCancelled, Msg::None);
-      else if (writeFailed && out)
+        failed = Fail(kExitCancelled, Msg::Cancelled);
+      else if (writeFailed && writing)
         failed = out->WriteFailure();
       else if (status == DecodeStatus::IoError)
         failed = Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
       else
         failed = Fail(kExitDamaged, Msg::EntryDamaged, Widen(entry.name));
-      if (out) out->AbandonFile();
+      if (writing) out->AbandonFile();
       return failed;
     }
-    if (out) {
+    if (writing) {
       Outcome finished = out->FinishFile(entry.time);
       if (!finished.ok()) return finished;
+      log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
+    } else if (out) {
+      log_.Line(UiText("behalten (schon vorhanden): ") + relative);
     }
-    if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::None);
+    if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::Cancelled);
   }
   return Outcome();
 }
 
-Outcome Extractor::ChooseTarget(std::wstring& extended) {
+Outcome Extractor::TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker>& unpacker,
+                             std::vector<size_t>& existing) {
+  unpacker.reset();
+  const std::wstring extended = ExtendedPath(FullPath(ExpandVariables(typed)));
+  if (extended.empty()) return Fail(kExitUnpackFailed, Msg::TargetInvalid, typed);
+  unpacker.reset(new Unpacker(extended));
+  Outcome o = unpacker->PrepareTarget();
+  if (o.ok())
+    o = unpacker->FindExisting(
+        info_.entries.size(), [this](size_t i) { return RelativeOf(i); }, options_.keepExisting,
+        existing);
+  if (o.ok()) {
+    log_.Line(UiText("Zielverzeichnis: ") + DisplayPath(extended));
+    return o;
+  }
+  unpacker->RemoveCreated();
+  unpacker.reset();
+  // The reason under the target's name, its own blank line dropped.
+  std::wstring reason = MessageText(o);
+  for (size_t at; (at = reason.find(L"\r\n\r\n")) != std::wstring::npos;)
+    reason.replace(at, 4, L"\r\n");
+  return Fail(kExitUnpackFailed, Msg::TargetUnusable, typed, reason);
+}
+
+bool Extractor::ConfirmReplace(const std::vector<size_t>& existing) {
+  constexpr size_t kNamesShown = 5;
+  std::vector<std::wstring> names;
+  for (size_t i = 0; i < existing.size() && names.size() < kNamesShown; ++i)
+    names.push_back(RelativeOf(existing[i]));
+  // With one more name than would be listed, the name takes the line "... und 1 weitere".
+  if (existing.size() == kNamesShown + 1) names.push_back(RelativeOf(existing.back()));
+  return ShowBox(window_->hwnd(), ReplaceQuestion(names, existing.size()), title_,
+                 MB_OKCANCEL | MB_ICONQUESTION, UiText(kTextReplace)) == IDOK;
+}
+
+Outcome Extractor::ChooseTarget(std::unique_ptr<Unpacker>& unpacker,
+                                std::vector<size_t>& existing) {
   const TInstallInf& s = info_.settings;
   std::wstring target = options_.hasTarget ? options_.target : ExpandVariables(Widen(s.TargetDir));
   if (target.empty()) target = DefaultTarget(selfName_);
-  if (Interactive()) {
-    window_.reset(new StubWindow(instance_, title_));
-    for (;;) {
-      if (!window_->AskTarget(Widen(s.DialogText), target, s.TargetEditable == 1))
-        return Fail(kExitCancelled, Msg::None);
-      extended = ExtendedPath(FullPath(ExpandVariables(target)));
-      if (!extended.empty()) return Outcome();
-      ShowBox(window_->hwnd(), MessageText(Fail(kExitUnpackFailed, Msg::TargetInvalid, target)),
-              title_, MB_OK | MB_ICONWARNING);
+  if (!Interactive()) return TryTarget(target, unpacker, existing);
+  // A target that cannot be used, or files the user does not want replaced, bring the dialog
+  // back with the target as typed, to be corrected or cancelled there.
+  window_.reset(new StubWindow(instance_, title_));
+  for (;;) {
+    if (!window_->AskTarget(Widen(s.DialogText), target, s.TargetEditable == 1))
+      return Fail(kExitCancelled, Msg::None);
+    Outcome o = TryTarget(target, unpacker, existing);
+    if (!o.ok()) {
+      ShowBox(window_->hwnd(), MessageText(o), title_, MB_OK | MB_ICONWARNING);
+      continue;
     }
+    if (existing.empty() || options_.keepExisting || ConfirmReplace(existing)) return o;
+    unpacker->RemoveCreated();
+    unpacker.reset();
   }
-  extended = ExtendedPath(FullPath(ExpandVariables(target)));
-  if (extended.empty()) return Fail(kExitUnpackFailed, Msg::TargetInvalid, target);
-  return Outcome();
 }
 
 Outcome Extractor::RunCommands(const std::wstring& target, Unpacker& unpacked) {
@@ -241,32 +313,40 @@ Outcome Extractor::RunCommands(const std::wstring& target, Unpacker& unpacked) {
   const bool cleanUp = s.CleanUp != 0;
   Outcome result;
   {
-    CommandRunner runner(target, cleanUp, options_.silent);
-    if (!first.empty()) {
-      if (!runner.Start(first))
-        result = Fail(kExitCommandFailed, Msg::Command, first);
-      else if (s.Terminates && !second.empty())
-        runner.WaitForLast();
+    CommandRunner runner(target, cleanUp);
+    for (const std::wstring* command : {&first, &second}) {
+      if (command->empty()) continue;
+      if (!runner.Start(*command)) {
+        result = Fail(kExitCommandFailed, Msg::Command, *command);
+        break;
+      }
+      log_.Line(UiText("Kommando gestartet: ") + *command);
+      if (command == &first && s.Terminates && !second.empty()) runner.WaitForLast();
     }
-    if (result.ok() && !second.empty() && !runner.Start(second))
-      result = Fail(kExitCommandFailed, Msg::Command, second);
+    log_.Flush();
     if (cleanUp && !runner.WaitForAll() && Interactive())
       ShowBox(nullptr, UiText(kTextConfirmCleanUp), title_, MB_OK | MB_ICONINFORMATION);
   }
-  if (cleanUp) unpacked.RemoveCreated();
+  if (cleanUp) {
+    unpacked.RemoveCreated();
+    log_.Line(UiText("Die entpackten Dateien wurden wieder entfernt."));
+  }
   return result;
 }
 
 Outcome Extractor::Run() {
   if (options_.help) return Fail(kExitOk, Msg::Usage, BaseName(ModulePath()));
+  OpenLog();
+  if (!options_.badSwitch.empty()) return Fail(kExitUnpackFailed, Msg::BadSwitch, options_.badSwitch);
   Outcome o = OpenArchive();
   if (!o.ok()) return o;
   const TInstallInf& s = info_.settings;
 
   if (options_.test) {
     if (Interactive()) window_.reset(new StubWindow(instance_, title_));
-    o = Decode(nullptr);
+    o = Decode(nullptr, {});
     window_.reset();
+    if (o.exitCode == kExitCancelled) o = Fail(kExitCancelled, Msg::None);
     if (o.ok() && Interactive()) o = Fail(kExitOk, Msg::TestOk, Decimal(info_.entries.size()));
     return o;
   }
@@ -275,23 +355,25 @@ Outcome Extractor::Run() {
       ShowBox(nullptr, Widen(s.InfoTextBefore), title_, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
     return Fail(kExitCancelled, Msg::None);
 
-  std::wstring target;
-  o = ChooseTarget(target);
+  std::unique_ptr<Unpacker> unpacker;
+  std::vector<size_t> existing;
+  o = ChooseTarget(unpacker, existing);
   if (!o.ok()) return o;
-  Unpacker unpacker(target);
-  o = unpacker.PrepareTarget();
-  if (o.ok()) o = Decode(&unpacker);
+  o = Decode(unpacker.get(), options_.keepExisting ? existing : std::vector<size_t>());
   window_.reset();
   if (!o.ok()) {
     // A failed or cancelled run leaves the target as it found it.
-    unpacker.RemoveCreated();
+    unpacker->RemoveCreated();
+    if (o.exitCode != kExitCancelled)
+      log_.Line(UiText("Alle in diesem Lauf geschriebenen Dateien wurden wieder entfernt."));
     return o;
   }
+  unpacker->Commit();
 
   if (Interactive() && !s.InfoTextAfter.empty())
     ShowBox(nullptr, Widen(s.InfoTextAfter), title_, MB_OK | MB_ICONINFORMATION);
   if (options_.noCommands) return Outcome();
-  return RunCommands(DisplayPath(target), unpacker);
+  return RunCommands(DisplayPath(unpacker->target()), *unpacker);
 }
 
 }  // namespace
@@ -310,9 +392,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Extractor extractor(instance, options);
     outcome = extractor.Run();
     title = extractor.title();
+    extractor.LogResult(outcome);
   }
   if (!options.silent && outcome.msg != Msg::None) {
-    UINT icon = outcome.ok() ? MB_ICONINFORMATION : MB_ICONERROR;
+    const bool bad = !outcome.ok() && outcome.exitCode != kExitCancelled;
+    UINT icon = bad ? MB_ICONERROR : MB_ICONINFORMATION;
     ShowBox(nullptr, MessageText(outcome), title.empty() ? std::wstring(L"Tambrix") : title,
             MB_OK | icon);
   }

@@ -6,6 +6,8 @@ const char* const kTextTesting =
     "Das Archiv wird gepr\xFC"
     "ft...";
 const char* const kTextBrowse = "W\xE4hlen Sie das Zielverzeichnis:";
+const char* const kTextCancelQuestion = "Entpacken abbrechen?";
+const char* const kTextReplace = "&Ersetzen";
 
 namespace {
 
@@ -14,9 +16,11 @@ const char* Template(Msg m) {
     case Msg::None:
       return "";
     case Msg::Usage:
-      return "Aufruf: %s [/S] [/D=Verzeichnis] [/N] [/T]\r\n\r\n"
+      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T]\r\n\r\n"
              "/S\tohne Fenster entpacken (Zielverzeichnis: Vorgabe oder /D)\r\n"
              "/D=Verzeichnis\tin dieses Verzeichnis entpacken\r\n"
+             "/O=skip\tvorhandene Dateien behalten, nicht ersetzen\r\n"
+             "/L=Datei\tein Protokoll in diese Datei schreiben\r\n"
              "/N\tnur entpacken, kein Kommando ausf\xFChren\r\n"
              "/T\tArchiv pr\xFC"
              "fen, nichts schreiben\r\n\r\n"
@@ -28,6 +32,10 @@ const char* Template(Msg m) {
       return "Die Programmdatei %s kann nicht gelesen werden.";
     case Msg::NotArchive:
       return "Die Datei %s enth\xE4lt kein Archiv.";
+    case Msg::Incomplete:
+      return "Die Datei %s ist unvollst\xE4ndig: Das Archiv ist abgeschnitten, vermutlich wurde "
+             "der Download oder die Kopie nicht beendet. Bitte laden Sie die Datei erneut "
+             "herunter.";
     case Msg::Damaged:
       return "Das Archiv ist besch\xE4"
              "digt oder unvollst\xE4ndig.";
@@ -46,6 +54,16 @@ const char* Template(Msg m) {
       return "Bitte geben Sie ein Zielverzeichnis an.";
     case Msg::TargetInvalid:
       return "Das Zielverzeichnis %s ist ung\xFCltig.";
+    case Msg::TargetUnusable:
+      return "In das Zielverzeichnis \"%s\" kann nicht entpackt werden.";
+    case Msg::NoDrive:
+      return "Das Laufwerk %s ist nicht vorhanden.";
+    case Msg::FileInTheWay:
+      return "%s ist eine Datei, kein Verzeichnis.";
+    case Msg::FolderInTheWay:
+      return "An der Stelle der Datei %s steht ein Verzeichnis.";
+    case Msg::NoWriteRights:
+      return "Im Verzeichnis %s k\xF6nnen keine Dateien angelegt werden.";
     case Msg::CreateDir:
       return "Das Verzeichnis %s konnte nicht angelegt werden.";
     case Msg::LinkInTarget:
@@ -61,6 +79,15 @@ const char* Template(Msg m) {
     case Msg::TestOk:
       return "Das Archiv ist in Ordnung (%s Dateien gepr\xFC"
              "ft).";
+    case Msg::Cancelled:
+      return "Das Entpacken wurde abgebrochen. Es wurde nichts zur\xFC"
+             "ckgelassen: Die bis dahin entpackten Dateien und angelegten Verzeichnisse wurden "
+             "wieder entfernt, ersetzte Dateien haben wieder ihren alten Inhalt.";
+    case Msg::BadSwitch:
+      return "Der Schalter %s hat einen ung\xFCltigen Wert. Es wurde nichts entpackt.";
+    case Msg::LogFailed:
+      return "Das Protokoll %s kann nicht geschrieben werden. Es wird ohne Protokoll "
+             "entpackt.";
   }
   return "";
 }
@@ -87,10 +114,82 @@ std::wstring Widen(const std::string& s) {
 
 std::wstring UiText(const char* cp1252) { return Widen(cp1252); }
 
+std::wstring Decimal(uint64_t v) {
+  std::wstring s;
+  do {
+    s.insert(s.begin(), static_cast<wchar_t>(L'0' + v % 10));
+    v /= 10;
+  } while (v);
+  return s;
+}
+
 std::wstring MessageText(const Outcome& o) {
   std::wstring t = Widen(Template(o.msg));
   size_t at = t.find(L"%s");
   if (at != std::wstring::npos) t.replace(at, 2, o.arg);
   if (!o.detail.empty()) t += L"\r\n\r\n" + o.detail;
+  return t;
+}
+
+std::wstring ErrorWords(unsigned long error) {
+  const char* words = nullptr;
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      words = error == ERROR_ACCESS_DENIED ? "Zugriff verweigert"
+                                           : "die Datei wird von einem anderen Programm benutzt";
+      break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      words = "Pfad nicht gefunden";
+      break;
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+      words = "Laufwerk nicht vorhanden oder nicht bereit";
+      break;
+    case ERROR_WRITE_PROTECT:
+      words = "Datentr\xE4ger schreibgesch\xFCtzt";
+      break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      words = "Datentr\xE4ger voll";
+      break;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      words = "ung\xFCltiger Name";
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      words = "der Name ist schon vergeben";
+      break;
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      words = "Netzwerkpfad nicht gefunden";
+      break;
+    default:
+      break;
+  }
+  const std::wstring number = Decimal(error);
+  if (!words) return L"Grund: Windows-Fehler " + number + L".";
+  return L"Grund: " + Widen(words) + L" (Windows-Fehler " + number + L").";
+}
+
+std::wstring ReplaceQuestion(const std::vector<std::wstring>& names, size_t count) {
+  const std::wstring n = Decimal(count);
+  std::wstring t;
+  if (count == 1) {
+    t = Widen("Im Zielverzeichnis gibt es diese Datei schon:\r\n\r\n");
+  } else {
+    t = Widen("Im Zielverzeichnis gibt es schon ") + n +
+        Widen(" der Dateien aus dem Archiv:\r\n\r\n");
+  }
+  for (const std::wstring& name : names) t += L"    " + name + L"\r\n";
+  if (count > names.size()) {
+    t += Widen("    ... und ") + Decimal(count - names.size()) + Widen(" weitere\r\n");
+  }
+  t += count == 1 ? Widen("\r\nSoll sie ersetzt werden?")
+                  : Widen("\r\nSollen sie ersetzt werden?");
   return t;
 }

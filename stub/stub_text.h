@@ -2,7 +2,9 @@
 // only the end of the program turns it into a message (code page 1252 texts, converted once).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Exit codes of the extractor program.
 enum StubExit : int {
@@ -18,6 +20,7 @@ enum class Msg {
   Usage,
   ReadSelf,
   NotArchive,
+  Incomplete,
   Damaged,
   EntryDamaged,
   WrongMethod,
@@ -25,6 +28,11 @@ enum class Msg {
   DuplicateName,
   TargetMissing,
   TargetInvalid,
+  TargetUnusable,
+  NoDrive,
+  FileInTheWay,
+  FolderInTheWay,
+  NoWriteRights,
   CreateDir,
   LinkInTarget,
   WriteFile,
@@ -32,6 +40,9 @@ enum class Msg {
   DiskFull,
   Command,
   TestOk,
+  Cancelled,
+  BadSwitch,
+  LogFailed,
 };
 
 struct Outcome {
@@ -52,7 +63,16 @@ std::wstring Widen(const std::string& cp1252);
 std::wstring MessageText(const Outcome& o);
 // Texts shown during a normal run.
 std::wstring UiText(const char* cp1252);
+// v in decimal digits.
+std::wstring Decimal(uint64_t v);
+// A Windows error code in German words, for messages and the log ("Grund: Zugriff verweigert
+// (Windows-Fehler 5).").
+std::wstring ErrorWords(unsigned long error);
+// The question before existing files are replaced: how many there are and the first names.
+std::wstring ReplaceQuestion(const std::vector<std::wstring>& names, size_t count);
 
 // Fixed dialog texts.
 extern const char* const kTextTesting;
 extern const char* const kTextBrowse;
+extern const char* const kTextCancelQuestion;
+extern const char* const kTextReplace;

@@ -101,10 +101,17 @@ void StubWindow::OnUnpack() {
 }
 
 void StubWindow::OnCancel() {
-  if (working_)
-    cancelled_ = true;
-  else
+  if (!working_) {
     choice_ = Choice::Cancel;
+    return;
+  }
+  if (cancelled_ || asking_) return;
+  // The box runs its own message loop; the unpacking loop that dispatched this click waits here.
+  asking_ = true;
+  const int answer = ShowBox(hwnd_, UiText(kTextCancelQuestion), title_,
+                             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  asking_ = false;
+  if (answer == IDYES) cancelled_ = true;
 }
 
 void StubWindow::OnBrowse() {

@@ -26,7 +26,8 @@ class StubWindow {
   // Names the file being worked on (shown at the next update).
   void SetCurrent(const std::wstring& name);
   // Records the bytes done, updates the display now and then and handles waiting messages.
-  // False once the user has cancelled.
+  // False once the user has cancelled: Abbrechen (or closing the window) asks once whether to
+  // cancel, and the unpacking waits for the answer.
   bool Tick(uint64_t done);
   void Close();
   HWND hwnd() const { return hwnd_; }
@@ -49,6 +50,7 @@ class StubWindow {
   Choice choice_ = Choice::Waiting;
   bool working_ = false;
   bool cancelled_ = false;
+  bool asking_ = false;  // the question whether to cancel is open
   uint64_t total_ = 0;
   uint64_t done_ = 0;
   std::wstring current_;

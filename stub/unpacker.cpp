@@ -52,10 +52,16 @@ Outcome Unpacker::PrepareTarget() {
     DWORD a = GetFileAttributesW(p.c_str());
     if (a != INVALID_FILE_ATTRIBUTES) {
       if (!(a & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(kExitUnpackFailed, Msg::TargetInvalid, DisplayPath(p));
+        return Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(p));
       break;
     }
-    if (p.size() <= root) return Fail(kExitUnpackFailed, Msg::TargetInvalid, DisplayPath(p));
+    if (p.size() <= root) {
+      // The root itself is not there: a drive letter nothing is mounted on, or a share that
+      // cannot be reached.
+      lastError_ = GetLastError();
+      if (p.size() >= 6 && p[5] == L':') return Fail(kExitUnpackFailed, Msg::NoDrive, p.substr(4, 2));
+      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(p), ErrorWords(lastError_));
+    }
     missing.push_back(p);
     size_t cut = p.rfind(L'\\');
     p = (cut == std::wstring::npos || cut < root) ? p.substr(0, root) : p.substr(0, cut);
@@ -63,10 +69,60 @@ Outcome Unpacker::PrepareTarget() {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (!CreateDirectoryW(it->c_str(), nullptr)) {
       lastError_ = GetLastError();
-      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(*it));
+      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(*it), ErrorWords(lastError_));
     }
     createdFolders_.push_back(*it);
     targetCreated_ = true;
+  }
+  if (targetCreated_) return Outcome();
+  // A folder that exists may still refuse new files (no rights, a read-only medium): found out
+  // now, before the first file, with a file that is gone as soon as its handle is closed.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring probe = JoinPath(target_, L"~tbx" + Hex(tempCounter_++) + L".tmp");
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      return Outcome();
+    }
+    lastError_ = GetLastError();
+    if (lastError_ != ERROR_FILE_EXISTS && lastError_ != ERROR_ALREADY_EXISTS) break;
+  }
+  return Fail(kExitUnpackFailed, Msg::NoWriteRights, DisplayPath(target_), ErrorWords(lastError_));
+}
+
+Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
+                               bool keepReadOnly, std::vector<size_t>& existing) {
+  existing.clear();
+  if (targetCreated_) return Outcome();  // a new target holds nothing
+  std::set<std::wstring> present, absent;  // relative folders looked at
+  for (size_t i = 0; i < count; ++i) {
+    const std::wstring relative = relativeOf(i);
+    const size_t cut = relative.rfind(L'\\');
+    if (cut != std::wstring::npos) {
+      const std::wstring folder = relative.substr(0, cut);
+      if (absent.count(folder)) continue;
+      if (!present.count(folder)) {
+        const std::wstring full = JoinPath(target_, folder);
+        const DWORD a = GetFileAttributesW(full.c_str());
+        if (a == INVALID_FILE_ATTRIBUTES) {
+          absent.insert(folder);
+          continue;
+        }
+        if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+          return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full),
+                      MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
+        present.insert(folder);
+      }
+    }
+    const std::wstring full = JoinPath(target_, relative);
+    const DWORD a = GetFileAttributesW(full.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) continue;
+    if (a & FILE_ATTRIBUTE_DIRECTORY)
+      return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(full));
+    if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
+      return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(full));
+    existing.push_back(i);
   }
   return Outcome();
 }
@@ -88,7 +144,8 @@ Outcome Unpacker::EnsureFolder(const std::wstring& relativeFolder) {
     createdFolders_.push_back(full);
     createdRelative_.insert(relativeFolder);
   } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
+    return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full),
+                MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
   } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
     // A junction or link inside the target could lead anywhere: never write through it.
     return Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(full));
@@ -203,7 +260,29 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
   // In a folder this run created nothing can be in the way (names never collide).
   const bool existed =
       !folderIsNew_ && GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
-  if (!direct_ && !MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  lastReplaced_ = false;
+  if (existed) {
+    // The old file steps aside under a backup name, so that a roll-back can bring it back.
+    const size_t cut = finalPath_.rfind(L'\\');
+    const std::wstring backup =
+        JoinPath(finalPath_.substr(0, cut), L"~tbx" + Hex(tempCounter_++) + L".old");
+    if (!MoveFileExW(finalPath_.c_str(), backup.c_str(), 0)) {
+      lastError_ = GetLastError();
+      Outcome o = WriteFailure();
+      AbandonFile();
+      return o;
+    }
+    if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), 0)) {
+      lastError_ = GetLastError();
+      MoveFileExW(backup.c_str(), finalPath_.c_str(), 0);
+      Outcome o = WriteFailure();
+      AbandonFile();
+      return o;
+    }
+    replaced_.emplace_back(finalPath_, backup);
+    lastReplaced_ = true;
+  } else if (!direct_ &&
+             !MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     lastError_ = GetLastError();
     Outcome o = WriteFailure();
     AbandonFile();
@@ -229,6 +308,11 @@ void Unpacker::AbandonFile() {
   used_ = 0;
 }
 
+void Unpacker::Commit() {
+  for (const auto& r : replaced_) DeleteFileW(r.second.c_str());
+  replaced_.clear();
+}
+
 void Unpacker::RemoveCreated() {
   AbandonFile();
   for (size_t i = createdFileEnds_.size(); i-- > 0;) {
@@ -251,6 +335,9 @@ void Unpacker::RemoveCreated() {
   }
   createdFiles_.clear();
   createdFileEnds_.clear();
+  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it)
+    MoveFileExW(it->second.c_str(), it->first.c_str(), MOVEFILE_REPLACE_EXISTING);
+  replaced_.clear();
   for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
     RemoveDirectoryW(it->c_str());
   createdFolders_.clear();

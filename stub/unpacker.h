@@ -6,13 +6,16 @@
 // place only when it is complete, so an existing file is never replaced by a partial one. In a
 // folder this run created there is nothing to replace, and the file is created (CREATE_NEW)
 // under its own name. Either way a file that fails its checks is deleted, and an existing
-// read-only file is not replaced (the file fails before anything is written for it). Failures come back as
+// read-only file is not replaced (the file fails before anything is written for it). A file that
+// is replaced is first renamed to a backup name beside it, so that a failed or cancelled run can
+// put it back; Commit() deletes the backups once every file is in place. Failures come back as
 // an Outcome with exit code 3; the Windows error of the last failure is in LastError().
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,8 +31,15 @@ class Unpacker {
   Unpacker(const Unpacker&) = delete;
   Unpacker& operator=(const Unpacker&) = delete;
 
-  // Creates the target folder and any missing folders above it.
+  // Creates the target folder and any missing folders above it. An existing target must take new
+  // files (tried with a temporary file that deletes itself). The outcome names the reason: a
+  // drive that is not there, a file in the way, a folder that cannot be created or written.
   Outcome PrepareTarget();
+  // The entries (0 .. count-1, relativeOf gives each one's path) whose files are already in the
+  // target, in order. Fails when a folder stands where a file goes, a file where a folder goes,
+  // or, unless keepReadOnly, when an existing file is read-only.
+  Outcome FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
+                       bool keepReadOnly, std::vector<size_t>& existing);
   // Creates the folders of relative and opens a temporary file beside its final place.
   Outcome BeginFile(const std::wstring& relative);
   // Appends bytes to the open file; false on a write failure (disk full etc.).
@@ -38,13 +48,20 @@ class Unpacker {
   Outcome FinishFile(const platform::DosTime& time);
   // Closes and deletes the open temporary file, if any.
   void AbandonFile();
+  // True when the last finished file replaced one that was there before.
+  bool LastReplaced() const { return lastReplaced_; }
+  // Every file is in place: the backups of replaced files are deleted, and RemoveCreated() no
+  // longer puts them back.
+  void Commit();
   // The outcome of a failed Write, naming the open file.
   Outcome WriteFailure() const;
-  // Removes the files, then the folders, that this run created, newest first. A folder that
-  // holds anything else stays.
+  // Removes the files, then the folders, that this run created, newest first, and puts back the
+  // files it replaced (before Commit). A folder that holds anything else stays.
   void RemoveCreated();
 
   DWORD LastError() const { return lastError_; }
+  // The target folder in \\?\ form.
+  const std::wstring& target() const { return target_; }
 
  private:
   Outcome EnsureFolder(const std::wstring& relativeFolder);
@@ -66,6 +83,9 @@ class Unpacker {
   std::wstring tempPath_;
   std::wstring finalPath_;
   std::wstring relative_;
+  // Replaced files and their backups beside them, until Commit.
+  std::vector<std::pair<std::wstring, std::wstring>> replaced_;
+  bool lastReplaced_ = false;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   DWORD lastError_ = 0;

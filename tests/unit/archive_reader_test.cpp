@@ -131,6 +131,28 @@ struct ArchiveMaker {
   }
 };
 
+// A minimal PE32+ program of 1024 bytes (the offset 1024 has a zero high byte, like most stubs):
+// headers up to 512, one section whose raw data fills the rest, and an empty security directory
+// (data directory 4) that a signer fills in.
+Bytes PeStub() {
+  Bytes stub(1024, '\0');
+  stub[0] = 'M';
+  stub[1] = 'Z';
+  PutU32(reinterpret_cast<uint8_t*>(&stub[0x3C]), 0x80);
+  std::memcpy(&stub[0x80], "PE\0\0", 4);
+  PutU16(reinterpret_cast<uint8_t*>(&stub[0x80 + 4 + 2]), 1);     // NumberOfSections
+  PutU16(reinterpret_cast<uint8_t*>(&stub[0x80 + 4 + 16]), 240);  // SizeOfOptionalHeader
+  const size_t opt = 0x80 + 24;
+  PutU16(reinterpret_cast<uint8_t*>(&stub[opt]), 0x20b);
+  PutU32(reinterpret_cast<uint8_t*>(&stub[opt + 60]), 512);   // SizeOfHeaders
+  PutU32(reinterpret_cast<uint8_t*>(&stub[opt + 108]), 16);  // NumberOfRvaAndSizes
+  const size_t section = opt + 240;
+  std::memcpy(&stub[section], ".text", 5);
+  PutU32(reinterpret_cast<uint8_t*>(&stub[section + 16]), 512);  // SizeOfRawData
+  PutU32(reinterpret_cast<uint8_t*>(&stub[section + 20]), 512);  // PointerToRawData
+  return stub;
+}
+
 std::vector<TestFile> SampleFiles() {
   Bytes binary;
   for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7919) % 251);
@@ -425,16 +447,8 @@ TEST_P(ArchiveReaderTest, SignedArchiveStillReads) {
   for (int extra = 0; extra < 8; ++extra) {
     ArchiveMaker m = Maker();
     m.title = std::string("Titel") + std::string(static_cast<size_t>(extra), 'x');
-    Bytes stub(1024, '\0');  // the offset 1024 has a zero high byte, like most stubs
-    stub[0] = 'M';
-    stub[1] = 'Z';
-    PutU32(reinterpret_cast<uint8_t*>(&stub[0x3C]), 0x80);
-    std::memcpy(&stub[0x80], "PE\0\0", 4);
-    PutU16(reinterpret_cast<uint8_t*>(&stub[0x80 + 4 + 16]), 240);  // SizeOfOptionalHeader
     const size_t opt = 0x80 + 24;
-    PutU16(reinterpret_cast<uint8_t*>(&stub[opt]), 0x20b);
-    PutU32(reinterpret_cast<uint8_t*>(&stub[opt + 108]), 16);  // NumberOfRvaAndSizes
-    m.stub = stub;
+    m.stub = PeStub();
     const Bytes unsigned_ = m.Build();
     Bytes bytes = unsigned_;
     while (bytes.size() % 8 != 0) bytes += '\0';
@@ -464,6 +478,39 @@ TEST_P(ArchiveReaderTest, SignedArchiveStillReads) {
     Bytes longer = bytes + "junk";
     EXPECT_NE(Read(longer, info), ReadStatus::Ok);
   }
+}
+
+// A download cut short is told from a program that never held an archive by what follows the
+// program's image: the start of an archive (its settings block) without an end.
+TEST_P(ArchiveReaderTest, AnArchiveCutShortIsIncompleteNotForeign) {
+  ArchiveMaker m = Maker();
+  m.stub = PeStub();
+  const Bytes bytes = m.Build();
+  const size_t settingsEnd = m.stub.size() + m.Settings().size();
+  for (size_t n = 600; n < bytes.size(); n += (n < 1100 || n + 300 > bytes.size()) ? 1 : 37) {
+    ArchiveInfo info;
+    std::string why;
+    const ReadStatus status = Read(bytes.substr(0, n), info, &why);
+    if (n < m.stub.size()) {
+      EXPECT_EQ(status, ReadStatus::Incomplete) << "the program itself cut at " << n;
+    } else if (n < settingsEnd) {
+      // Cut inside the settings block: nothing says an archive was there.
+      EXPECT_EQ(status, ReadStatus::NotAnArchive) << "cut at " << n;
+    } else {
+      EXPECT_TRUE(status == ReadStatus::Incomplete || status == ReadStatus::Damaged)
+          << "cut at " << n << ": " << static_cast<int>(status);
+      if (status == ReadStatus::Incomplete)
+        EXPECT_NE(why.find("erneut herunter"), std::string::npos) << why;
+    }
+  }
+  // The program alone, and the program with anything else behind it, hold no archive.
+  ArchiveInfo info;
+  EXPECT_EQ(Read(m.stub, info), ReadStatus::NotAnArchive);
+  EXPECT_EQ(Read(m.stub + Bytes(3000, 'q'), info), ReadStatus::NotAnArchive);
+  // Without PE headers nothing tells where the program ends: a cut file is no archive.
+  ArchiveMaker plain = Maker();
+  const Bytes plainBytes = plain.Build();
+  EXPECT_EQ(Read(plainBytes.substr(0, plainBytes.size() - 5), info), ReadStatus::NotAnArchive);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothMethods, ArchiveReaderTest,
