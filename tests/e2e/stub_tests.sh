@@ -6,7 +6,7 @@
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts layout signed commands gui (default: all). Without DISPLAY an Xvfb and a
+# damage names verdicts layout signed commands choices gui (default: all). Without DISPLAY an Xvfb and a
 # wineserver of our own are started and stopped by pid.
 set -u
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -22,7 +22,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands gui}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands choices gui}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -244,9 +244,21 @@ PY
     run_stub 2 "$WORK/damage/$f" /S "/D=$(winpath "$WORK/damage")\\target-${f%.exe}" /N
     check "$f leaves no target" absent "$t"
   done
+  # A file cut short is told from one that never held an archive, by the stub and by tambrixc
+  # alike: the log of a silent run and verify both say which it is.
+  for f in cut-end-gzip.exe cut-payload-bzip2.exe cut-header-gzip.exe cut-end-bzip2.exe; do
+    run_stub 2 "$WORK/damage/$f" /S /T "/L=${f%.exe}.log"
+    check "$f: the stub says the download was cut short" \
+      grep -q "ist unvollst.*ndig: Das Archiv ist abgeschnitten.*erneut herunter" "${f%.exe}.log"
+    check "$f: verify says the same" \
+      grep -q "ist unvollst.*ndig: Das Archiv ist abgeschnitten" <(tambrixc verify "$f" 2>&1)
+  done
   # Not an archive at all: the bare stub.
   cp "$STUB_DIR/tambrix.res2" bare.exe
-  run_stub 2 "$WORK/damage/bare.exe" /S /T
+  run_stub 2 "$WORK/damage/bare.exe" /S /T /L=bare.log
+  check "the bare stub holds no archive, says the stub" grep -q "bare.exe enth.*lt kein Archiv" bare.log
+  check "the bare stub is no archive to verify either" \
+    grep -q "ist kein Tambrix-Archiv" <(tambrixc verify bare.exe 2>&1)
   # The wrong stub for the method.
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method gzip --out wrong.exe '\\a.txt=:x'
   run_stub 2 "$WORK/damage/wrong.exe" /S /T
@@ -647,6 +659,80 @@ open('damaged.exe','wb').write(bytes(b))"
   else
     fail "the window tests (stub_driver.exe)"
   fi
+}
+
+# ---- choices of a silent run: targets that cannot be used, existing files, the log -----------
+# log_has LOG TEXT...: the log holds every given line part (grep -F), in any order.
+log_has() {
+  local log=$1 t; shift
+  [ -f "$log" ] || return 1
+  for t in "$@"; do grep -qF -- "$t" "$log" || { echo "not in $log: $t" >&2; return 1; }; done
+}
+group_choices() {
+  mkdir -p "$WORK/choices" && cd "$WORK/choices"
+  local here; here="$(winpath .)"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out two.exe '\\a.txt=:neu' '\\sub\\b.txt=:neu'
+
+  # A target that cannot be used ends a silent run with exit code 3; the log names the target as
+  # it was given and the reason, and nothing is created.
+  printf x >afile
+  run_stub 3 "$WORK/choices/two.exe" /S '/D=Q:\nirgends' /L=q.log
+  check "no drive: the log names the target as given and the drive" \
+    log_has q.log 'In das Zielverzeichnis "Q:\nirgends" kann nicht entpackt werden.' \
+    'Das Laufwerk Q: ist nicht vorhanden.' 'Ergebnis: Fehler (R'
+  run_stub 3 "$WORK/choices/two.exe" /S "/D=$here\\afile\\sub" /L=file.log
+  check "a file in the way is named" log_has file.log "$here\\afile ist eine Datei, kein Verzeichnis."
+  check "the file in the way is untouched" [ "$(cat afile)" = x ]
+  # Rights: root may write anywhere but below /sys, which refuses new folders and files alike.
+  run_stub 3 "$WORK/choices/two.exe" /S '/D=Z:\sys\tbx-ziel' /L=sys.log
+  check "a folder that cannot be created is named with the reason" \
+    log_has sys.log 'Das Verzeichnis Z:\sys\tbx-ziel konnte nicht angelegt werden.' 'Zugriff verweigert'
+  run_stub 3 "$WORK/choices/two.exe" /S '/D=Z:\sys' /L=sysw.log
+  check "an existing folder without rights is found before any file" \
+    log_has sysw.log 'Im Verzeichnis Z:\sys k' 'Zugriff verweigert'
+  mkdir -p clash/a.txt
+  run_stub 3 "$WORK/choices/two.exe" /S "/D=$here\\clash" /L=clash.log
+  check "a folder where a file goes is named" log_has clash.log 'An der Stelle der Datei' 'clash\a.txt steht'
+  check "and nothing was written beside it" [ "$(listing clash)" = "$(printf '.\n./a.txt')" ]
+
+  # /S replaces existing files; /O=skip keeps them (read-only ones too) and writes the rest.
+  mkdir -p keep/sub && printf alt >keep/a.txt && printf alt >keep/sub/b.txt && chmod a-w keep/sub/b.txt
+  run_stub 0 "$WORK/choices/two.exe" /S "/D=$here\\keep" /N /O=skip /L=skip.log
+  check "/O=skip keeps existing files" [ "$(cat keep/a.txt)$(cat keep/sub/b.txt)" = altalt ]
+  check "/O=skip is in the log" log_has skip.log 'behalten (schon vorhanden): a.txt' \
+    'behalten (schon vorhanden): sub\b.txt' "Zielverzeichnis: $here\\keep" 'Ergebnis: Erfolg'
+  chmod u+w keep/sub/b.txt
+  rm keep/sub/b.txt
+  run_stub 0 "$WORK/choices/two.exe" /S "/D=$here\\keep" /N -o=SKIP
+  check "/O=skip writes the files that are missing" [ "$(cat keep/a.txt)$(cat keep/sub/b.txt)" = altneu ]
+  run_stub 0 "$WORK/choices/two.exe" /S "/D=$here\\keep" /N /L=replace.log
+  check "without /O the files are replaced" [ "$(cat keep/a.txt)$(cat keep/sub/b.txt)" = neuneu ]
+  check "the log says which were replaced" log_has replace.log 'ersetzt: a.txt' 'ersetzt: sub\b.txt'
+  run_stub 3 "$WORK/choices/two.exe" /S "/D=$here\\bogus" /O=sometimes /L=bogus.log
+  check "an unknown /O value unpacks nothing" absent bogus
+  check "an unknown /O value is named" log_has bogus.log 'Der Schalter /O=sometimes hat einen ung'
+
+  # A log that cannot be written does not stop the unpacking; a log is appended to, never lost.
+  run_stub 0 "$WORK/choices/two.exe" /S "/D=$here\\nolog" /N '/L=Z:\sys\tbx.log'
+  check "an unwritable log does not stop the unpacking" [ "$(cat nolog/sub/b.txt)" = neu ]
+  printf 'alte Zeile\r\n' >kept.log
+  run_stub 0 "$WORK/choices/two.exe" /S "/D=$here\\logged" /N /L=kept.log
+  check "the log is appended to" log_has kept.log 'alte Zeile' 'geschrieben: a.txt' \
+    'geschrieben: sub\b.txt' "Zielverzeichnis: $here\\logged"
+  check "one result line per run" [ "$(grep -c 'Ergebnis:' kept.log)" = 1 ]
+
+  # A roll-back puts replaced files back: the first entry replaces a.txt, the second is damaged.
+  mkdir -p back && printf alt >back/a.txt && printf fremd >back/other.txt
+  head -c 200000 /dev/urandom >noise.bin
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out back.exe '\\a.txt=:neu' '\\z.bin=@noise.bin'
+  python3 -c "
+b = bytearray(open('back.exe','rb').read()); b[len(b) - 5000] ^= 0x55
+open('back.exe','wb').write(bytes(b))"
+  local before; before="$(listing back)"
+  run_stub 2 "$WORK/choices/back.exe" /S "/D=$here\\back" /N /L=back.log
+  check "a roll-back restores a replaced file" [ "$(cat back/a.txt)" = alt ]
+  check "a roll-back leaves no backup or temporary file" [ "$(listing back)" = "$before" ]
+  check "the log tells of the roll-back" log_has back.log 'wieder entfernt' 'Ergebnis: Fehler (R'
 }
 
 for g in $GROUPS_TO_RUN; do
