@@ -93,21 +93,57 @@ TEST(StubWindow, FullRunShowsBothInfoTextsRunsTheCommandAndCleansUpOnlyItsOwnFil
   EXPECT_FALSE(Exists(Join(target, L"daten")));
 }
 
-TEST(StubWindow, CancelWhileUnpackingRemovesWhatWasWritten) {
-  const std::wstring target = Join(CasesDir(), L"big-target");
-  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
+// Starts big.exe into target and waits until it is unpacking: the unpack button disabled and
+// the progress bar shown. The extractor does the one after the other, so the state itself is
+// waited for, not its first sign.
+HWND StartUnpackingBig(Extractor& x, const std::wstring& target) {
   HWND main = x.WaitForDialog(true);
-  ASSERT_TRUE(main);
+  if (!main) return nullptr;
   EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), target);
   Click(main, IDOK);
-  // Unpacking has begun once the unpack button is disabled and the progress bar shows. The
-  // extractor does the one after the other, so wait for the state itself, not for the first sign.
   HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }))
-      << "the progress bar did not show";
+  if (!WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); })) return nullptr;
+  return main;
+}
+
+TEST(StubWindow, CancelWhileUnpackingAsksThenRemovesWhatWasWrittenAndSaysSo) {
+  const std::wstring target = Join(CasesDir(), L"big-target");
+  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
+  HWND main = StartUnpackingBig(x, target);
+  ASSERT_TRUE(main) << "the progress bar did not show";
   Click(main, IDCANCEL);
+  HWND question = x.WaitForDialog(false);
+  ASSERT_TRUE(question);
+  EXPECT_EQ(BoxText(question), L"Entpacken abbrechen?");
+  EXPECT_EQ(Text(GetDlgItem(question, IDYES)), L"&Ja");
+  EXPECT_EQ(Text(GetDlgItem(question, IDNO)), L"&Nein");
+  Click(question, IDYES);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
+  HWND told = x.WaitForDialog(false);
+  ASSERT_TRUE(told);
+  const std::wstring text = BoxText(told);
+  EXPECT_NE(text.find(L"abgebrochen"), std::wstring::npos) << text.c_str();
+  EXPECT_NE(text.find(L"nichts zur\u00fcckgelassen"), std::wstring::npos) << text.c_str();
+  // Everything is gone while the message is still open.
+  EXPECT_FALSE(Exists(target));
+  Click(told, IDOK);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));
+}
+
+TEST(StubWindow, SayingNoToTheCancelQuestionFinishesTheUnpacking) {
+  const std::wstring target = Join(CasesDir(), L"big-target-2");
+  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
+  HWND main = StartUnpackingBig(x, target);
+  ASSERT_TRUE(main) << "the progress bar did not show";
+  PostMessageW(main, WM_CLOSE, 0, 0);  // the window's close box asks the same question
+  HWND question = x.WaitForDialog(false);
+  ASSERT_TRUE(question);
+  EXPECT_EQ(BoxText(question), L"Entpacken abbrechen?");
+  Click(question, IDNO);
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "a");
+  EXPECT_EQ(ReadAll(Join(target, L"zufall.bin")).size(), 48000000u);
 }
 
 TEST(StubWindow, TestRunReportsTheResultInABox) {
@@ -145,7 +181,19 @@ TEST(StubWindow, AnArchiveForTheOtherStubIsRefusedBeforeTheDialog) {
   EXPECT_EQ(x.Wait(), 2);
 }
 
-TEST(StubWindow, AReadOnlyFileIsNamedAndNothingStays) {
+// Waits until the box is closed and the main window takes input again: the dialog is back.
+bool BackAtTheDialog(HWND main, HWND box) {
+  return WaitUntil([&] {
+    return !IsWindow(box) && IsWindowEnabled(main) && IsWindowEnabled(GetDlgItem(main, IDOK));
+  });
+}
+
+void SetTarget(HWND main, const std::wstring& target) {
+  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(target.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+TEST(StubWindow, AReadOnlyFileIsNamedBeforeAnythingIsWrittenAndTheDialogComesBack) {
   const std::wstring target = Join(CasesDir(), L"rofile-target");
   Extractor x(L"rofile.exe", L"/D=\"" + target + L"\"");
   HWND main = x.WaitForDialog(true);
@@ -156,8 +204,12 @@ TEST(StubWindow, AReadOnlyFileIsNamedAndNothingStays) {
   const std::wstring text = BoxText(box);
   EXPECT_NE(text.find(L"rofile-target\\z.txt ist schreibgesch\u00fctzt"), std::wstring::npos)
       << text.c_str();
+  EXPECT_FALSE(Exists(Join(target, L"a.txt")));
   Click(box, IDOK);
-  EXPECT_EQ(x.Wait(), 3);
+  ASSERT_TRUE(BackAtTheDialog(main, box));
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), target);
+  Click(main, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
   EXPECT_EQ(ReadAll(Join(target, L"z.txt")), "alt");
   EXPECT_FALSE(Exists(Join(target, L"a.txt")));
 }
@@ -174,6 +226,155 @@ TEST(StubWindow, ACommandThatIsNotFoundGetsTheExtractorsOwnMessage) {
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 4);
   EXPECT_TRUE(Exists(Join(target, L"a.txt")));
+}
+
+// ---- the choices the dialog offers ------------------------------------------------------------
+
+// A target that cannot be used brings the dialog back with the target as typed, until one can.
+TEST(StubChoices, AnUnusableTargetIsNamedAsTypedAndCanBeCorrected) {
+  const std::wstring good = Join(CasesDir(), L"target-ok");
+  Extractor x(L"target.exe", L"/D=Q:\\nirgends");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  const struct {
+    std::wstring typed, reason;
+  } wrong[] = {
+      {L"Q:\\nirgends", L"Das Laufwerk Q: ist nicht vorhanden."},
+      {Join(CasesDir(), L"afile\\sub"), Join(CasesDir(), L"afile") + L" ist eine Datei"},
+      {L"Z:\\sys\\tbx-ziel", L"Zugriff verweigert"},
+  };
+  for (const auto& w : wrong) {
+    SetTarget(main, w.typed);
+    Click(main, IDOK);
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box) << "no message for " << std::string(w.typed.begin(), w.typed.end());
+    const std::wstring text = BoxText(box);
+    EXPECT_NE(text.find(L"\"" + w.typed + L"\""), std::wstring::npos) << text.c_str();
+    EXPECT_NE(text.find(w.reason), std::wstring::npos) << text.c_str();
+    Click(box, IDOK);
+    ASSERT_TRUE(BackAtTheDialog(main, box));
+    EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), w.typed);
+  }
+  SetTarget(main, good);
+  Click(main, IDOK);
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(good, L"a.txt")), "a");
+  EXPECT_EQ(ReadAll(Join(CasesDir(), L"afile")), "x");
+}
+
+// Existing files: one question for all of them; Abbrechen goes back to the dialog and changes
+// nothing, Ersetzen replaces them all.
+TEST(StubChoices, ReplacingIsAskedOnceForAllFilesAndCanBeDeclined) {
+  const std::wstring target = Join(CasesDir(), L"replace-target");
+  const std::wstring log = Join(CasesDir(), L"replace.log");
+  Extractor x(L"replace.exe", L"/D=\"" + target + L"\" \"/L=" + log + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  for (int round = 0; round < 2; ++round) {
+    Click(main, IDOK);
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    const std::wstring text = BoxText(box);
+    EXPECT_NE(text.find(L"schon 8 der Dateien"), std::wstring::npos) << text.c_str();
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt", L"e.txt"})
+      EXPECT_NE(text.find(name), std::wstring::npos) << text.c_str();
+    EXPECT_EQ(text.find(L"f.txt"), std::wstring::npos) << text.c_str();
+    EXPECT_NE(text.find(L"und 3 weitere"), std::wstring::npos) << text.c_str();
+    EXPECT_EQ(Text(GetDlgItem(box, IDOK)), L"&Ersetzen");
+    EXPECT_EQ(Text(GetDlgItem(box, IDCANCEL)), L"Abbrechen");
+    if (round == 0) {
+      Click(box, IDCANCEL);
+      ASSERT_TRUE(BackAtTheDialog(main, box));
+      EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "alt");
+      EXPECT_EQ(ReadAll(Join(target, L"sub\\h.txt")), "alt");
+    } else {
+      Click(box, IDOK);
+    }
+  }
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "neu");
+  EXPECT_EQ(ReadAll(Join(target, L"sub\\h.txt")), "neu");
+  EXPECT_EQ(ReadAll(Join(target, L"new.txt")), "neu");
+  const std::string written = ReadAll(log);
+  EXPECT_NE(written.find("ersetzt: a.txt"), std::string::npos) << written;
+  EXPECT_NE(written.find("geschrieben: new.txt"), std::string::npos) << written;
+  EXPECT_NE(written.find("Ergebnis: Erfolg"), std::string::npos) << written;
+}
+
+TEST(StubChoices, OneExistingFileIsNamedAlone) {
+  const std::wstring target = Join(CasesDir(), L"one-target");
+  Extractor x(L"replace.exe", L"/D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  const std::wstring text = BoxText(box);
+  EXPECT_NE(text.find(L"diese Datei schon"), std::wstring::npos) << text.c_str();
+  EXPECT_NE(text.find(L"sub\\h.txt"), std::wstring::npos) << text.c_str();
+  EXPECT_NE(text.find(L"Soll sie ersetzt werden?"), std::wstring::npos) << text.c_str();
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(target, L"sub\\h.txt")), "neu");
+}
+
+TEST(StubChoices, KeepingExistingFilesAsksNothing) {
+  const std::wstring target = Join(CasesDir(), L"skip-target");
+  Extractor x(L"replace.exe", L"/O=skip /D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  EXPECT_EQ(x.Wait(), 0) << "a question was asked";
+  EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "alt");
+  EXPECT_EQ(ReadAll(Join(target, L"b.txt")), "neu");
+}
+
+// A document the shell has no program for: only the extractor's own message is shown.
+TEST(StubChoices, ACommandTheShellCannotOpenGetsOnlyTheExtractorsMessage) {
+  const std::wstring target = Join(CasesDir(), L"nodoc-target");
+  Extractor x(L"nodoc.exe", L"/D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(BoxText(box), L"Das Kommando notiz.tbxkeinprogramm konnte nicht gestartet werden.");
+  // The main window is gone by now; the box is the process's one window.
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(main); }));
+  const std::vector<HWND> shown = VisibleWindowsOf(x.pid());
+  EXPECT_EQ(shown.size(), 1u);
+  for (HWND w : shown) EXPECT_EQ(w, box) << Text(w).c_str();
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 4);
+  EXPECT_TRUE(Exists(Join(target, L"notiz.tbxkeinprogramm")));
+}
+
+TEST(StubChoices, AnArchiveCutShortAsksForANewDownload) {
+  Extractor x(L"cut.exe");
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  const std::wstring text = BoxText(box);
+  EXPECT_NE(text.find(L"cut.exe ist unvollst\u00e4ndig"), std::wstring::npos) << text.c_str();
+  EXPECT_NE(text.find(L"erneut herunter"), std::wstring::npos) << text.c_str();
+  Click(box, IDOK);
+  EXPECT_EQ(x.Wait(), 2);
+}
+
+TEST(StubChoices, ALogThatCannotBeWrittenIsMentionedAndTheRunGoesOn) {
+  const std::wstring target = Join(CasesDir(), L"nolog-target");
+  Extractor x(L"target.exe", L"/L=Z:\\sys\\tbx.log /D=\"" + target + L"\"");
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  const std::wstring text = BoxText(box);
+  EXPECT_NE(text.find(L"Das Protokoll Z:\\sys\\tbx.log kann nicht geschrieben werden"),
+            std::wstring::npos)
+      << text.c_str();
+  Click(box, IDOK);
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "a");
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ class Extractor {
     }
   }
   bool started() const { return started_; }
+  DWORD pid() const { return pi_.dwProcessId; }
   // The exit code, or -1 when it did not end in time.
   int Wait(DWORD ms = kTimeoutMs) {
     if (WaitForSingleObject(pi_.hProcess, ms) != WAIT_OBJECT_0) return -1;
@@ -127,6 +128,24 @@ class Extractor {
   PROCESS_INFORMATION pi_ = {};
   bool started_ = false;
 };
+
+// The visible top-level windows of a process.
+inline std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+  struct Found {
+    DWORD pid;
+    std::vector<HWND> windows;
+  } found{pid, {}};
+  EnumWindows(
+      [](HWND h, LPARAM lp) -> BOOL {
+        auto* f = reinterpret_cast<Found*>(lp);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        if (owner == f->pid && IsWindowVisible(h)) f->windows.push_back(h);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found.windows;
+}
 
 // The message text of a message box: its longest static text.
 inline std::wstring BoxText(HWND box) {

@@ -6,7 +6,7 @@
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts layout signed commands choices gui (default: all). Without DISPLAY an Xvfb and a
+# damage names verdicts layout signed commands choices gui dialogs (default: all). Without DISPLAY an Xvfb and a
 # wineserver of our own are started and stopped by pid.
 set -u
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -22,7 +22,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands choices gui}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands choices gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -654,7 +654,7 @@ open('damaged.exe','wb').write(bytes(b))"
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out nocmd.exe --command evilcmd '\\a.txt=:a'
   cp "$TOOLS_DIR/stub_driver.exe" .
   if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
-      --gtest_brief=1; then
+      --gtest_brief=1 --gtest_filter='StubWindow.*'; then
     pass
   else
     fail "the window tests (stub_driver.exe)"
@@ -733,6 +733,37 @@ open('back.exe','wb').write(bytes(b))"
   check "a roll-back restores a replaced file" [ "$(cat back/a.txt)" = alt ]
   check "a roll-back leaves no backup or temporary file" [ "$(listing back)" = "$before" ]
   check "the log tells of the roll-back" log_has back.log 'wieder entfernt' 'Ergebnis: Fehler (R'
+}
+
+# ---- the dialog's choices, driven by the window driver (StubChoices) --------------------------
+# dialog_cases: the archives and folders of the StubChoices tests, made in the current folder.
+dialog_cases() {
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out target.exe '\\a.txt=:a'
+  printf x >afile
+  local items=() f
+  for f in a b c d e f g; do items+=("\\\\$f.txt=:neu"); done
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res1" --method bzip2 --out replace.exe "${items[@]}" \
+    '\\sub\\h.txt=:neu' '\\new.txt=:neu'
+  mkdir -p replace-target/sub one-target/sub skip-target
+  for f in a b c d e f g; do printf alt >"replace-target/$f.txt"; done
+  printf alt >replace-target/sub/h.txt
+  printf alt >one-target/sub/h.txt
+  printf alt >skip-target/a.txt
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out nodoc.exe \
+    --command 'notiz.tbxkeinprogramm' '\\notiz.tbxkeinprogramm=:x'
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out whole.exe '\\a.txt=:a' '\\b.txt=:b'
+  head -c -10 whole.exe >cut.exe && rm whole.exe
+}
+group_dialogs() {
+  local c="$WORK/dialogs"
+  mkdir -p "$c" && cd "$c" && dialog_cases
+  cp "$TOOLS_DIR/stub_driver.exe" .
+  if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
+      --gtest_brief=1 --gtest_filter='StubChoices.*'; then
+    pass
+  else
+    fail "the dialog's choices (stub_driver.exe StubChoices)"
+  fi
 }
 
 for g in $GROUPS_TO_RUN; do
