@@ -38,6 +38,48 @@ TEST(StubOptions, EmptyTargetAndUnknownArgumentsAreIgnored) {
   EXPECT_EQ(SplitArguments(L"\"a b.exe\"   eins  \"zwei drei\"").size(), 2u);
 }
 
+TEST(StubOptions, ExistingFilesAreKeptOnlyOnRequestAndAnUnknownChoiceIsRefused) {
+  EXPECT_FALSE(ParseOptions(L"setup.exe /S").keepExisting);
+  EXPECT_TRUE(ParseOptions(L"setup.exe /O=skip").keepExisting);
+  EXPECT_TRUE(ParseOptions(L"setup.exe -o=SKIP").keepExisting);
+  EXPECT_FALSE(ParseOptions(L"setup.exe /O=skip /O=replace").keepExisting);  // the last one wins
+  StubOptions o = ParseOptions(L"setup.exe /O=sometimes /O=skip");
+  EXPECT_EQ(o.badSwitch, L"/O=sometimes");
+  EXPECT_EQ(ParseOptions(L"setup.exe /O=").badSwitch, L"/O=");
+  EXPECT_TRUE(ParseOptions(L"setup.exe /O=skip").badSwitch.empty());
+}
+
+TEST(StubOptions, TheLogPathKeepsBlanksInQuotes) {
+  EXPECT_EQ(ParseOptions(L"setup.exe \"/L=C:\\Mein Protokoll.txt\" /S").logPath,
+            L"C:\\Mein Protokoll.txt");
+  EXPECT_EQ(ParseOptions(L"setup.exe /l=log.txt").logPath, L"log.txt");
+  EXPECT_TRUE(ParseOptions(L"setup.exe /S").logPath.empty());
+}
+
+TEST(StubTexts, TheReplaceQuestionCountsAndListsTheFirstNames) {
+  const std::wstring one = ReplaceQuestion({L"a.txt"}, 1);
+  EXPECT_NE(one.find(L"diese Datei schon"), std::wstring::npos);
+  EXPECT_NE(one.find(L"a.txt"), std::wstring::npos);
+  EXPECT_NE(one.find(L"Soll sie ersetzt werden?"), std::wstring::npos);
+  const std::wstring many = ReplaceQuestion({L"a.txt", L"sub\\b.txt"}, 1234);
+  EXPECT_NE(many.find(L"schon 1234 der Dateien"), std::wstring::npos);
+  EXPECT_NE(many.find(L"sub\\b.txt"), std::wstring::npos);
+  EXPECT_NE(many.find(L"... und 1232 weitere"), std::wstring::npos);
+  EXPECT_NE(many.find(L"Sollen sie ersetzt werden?"), std::wstring::npos);
+  // All names shown: no "weitere" line.
+  EXPECT_EQ(ReplaceQuestion({L"a", L"b"}, 2).find(L"weitere"), std::wstring::npos);
+}
+
+TEST(StubTexts, WindowsErrorsAreNamedInWordsWithTheirNumber) {
+  EXPECT_EQ(ErrorWords(ERROR_ACCESS_DENIED), L"Grund: Zugriff verweigert (Windows-Fehler 5).");
+  EXPECT_EQ(ErrorWords(ERROR_DISK_FULL), L"Grund: Datentr\u00e4ger voll (Windows-Fehler 112).");
+  EXPECT_EQ(ErrorWords(ERROR_SHARING_VIOLATION),
+            L"Grund: die Datei wird von einem anderen Programm benutzt (Windows-Fehler 32).");
+  EXPECT_EQ(ErrorWords(4321), L"Grund: Windows-Fehler 4321.");
+  EXPECT_EQ(Decimal(0), L"0");
+  EXPECT_EQ(Decimal(18446744073709551615ull), L"18446744073709551615");
+}
+
 // The extractor judges names by the shared rules on code page 1252 bytes. These two tests hold
 // those rules against Windows' own view of every byte, as the extractor sees it after Widen.
 TEST(StubNames, EveryByteIsCreatableExactlyWhenWindowsCanHoldIt) {
