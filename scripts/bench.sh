@@ -5,7 +5,8 @@
 #      file of its text; peak memory on 1, 2 and 4 threads (also with 1 GiB files); makeself with
 #      pbzip2 and pigz, and tar into pbzip2 and pigz, on the same tree;
 #   2. reading an archive whose settings hold 32,767 source paths (the reader stays linear);
-#   3. unpacking: the extractor stubs under wine64 against in-process decompression.
+#   3. unpacking: the extractor stubs under wine64 against in-process decompression;
+#   4. unpacking over existing files: replacing them (with backups) and keeping them (/O=skip).
 set -eu
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -23,4 +24,7 @@ echo "===== reading settings with the most source paths"
 build/native/bench/parse_bench
 echo "===== extraction benchmark"
 bash bench/stub_speed.sh build/win64/dist build/native/dist/tambrixc \
+  build/win64/stub/stub_decode_bench.exe
+echo "===== unpacking over existing files"
+bash bench/stub_replace.sh build/win64/dist build/native/dist/tambrixc \
   build/win64/stub/stub_decode_bench.exe

@@ -241,7 +241,7 @@ TEST(StubChoices, AnUnusableTargetIsNamedAsTypedAndCanBeCorrected) {
   } wrong[] = {
       {L"Q:\\nirgends", L"Das Laufwerk Q: ist nicht vorhanden."},
       {Join(CasesDir(), L"afile\\sub"), Join(CasesDir(), L"afile") + L" ist eine Datei"},
-      {L"Z:\\sys\\tbx-ziel", L"Zugriff verweigert"},
+      {L"Z:\\sys\\tbx-ziel", L"Z:\\sys\\tbx-ziel konnte nicht angelegt werden."},
   };
   for (const auto& w : wrong) {
     SetTarget(main, w.typed);

@@ -686,10 +686,10 @@ group_choices() {
   # Rights: root may write anywhere but below /sys, which refuses new folders and files alike.
   run_stub 3 "$WORK/choices/two.exe" /S '/D=Z:\sys\tbx-ziel' /L=sys.log
   check "a folder that cannot be created is named with the reason" \
-    log_has sys.log 'Das Verzeichnis Z:\sys\tbx-ziel konnte nicht angelegt werden.' 'Zugriff verweigert'
+    log_has sys.log 'Das Verzeichnis Z:\sys\tbx-ziel konnte nicht angelegt werden.' 'Grund: '
   run_stub 3 "$WORK/choices/two.exe" /S '/D=Z:\sys' /L=sysw.log
   check "an existing folder without rights is found before any file" \
-    log_has sysw.log 'Im Verzeichnis Z:\sys k' 'Zugriff verweigert'
+    log_has sysw.log 'Im Verzeichnis Z:\sys k' 'Grund: '
   mkdir -p clash/a.txt
   run_stub 3 "$WORK/choices/two.exe" /S "/D=$here\\clash" /L=clash.log
   check "a folder where a file goes is named" log_has clash.log 'An der Stelle der Datei' 'clash\a.txt steht'
