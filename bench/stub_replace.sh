@@ -7,8 +7,8 @@
 #   - over a complete earlier copy, keeping it: /S /D=<copy> /N /O=skip
 # beside stub_decode_bench.exe writing the same files plainly into a new folder and over the
 # copy (the in-process limit: no checks, no backups, no roll-back). With a second stub folder
-# the same runs are made with its stub, in the same session, for a side-by-side figure. Every time is the
-# wall time of the whole process under Wine, the median of three.
+# the same runs are made with its stub, taking turns in each round, for a side-by-side figure.
+# Every time is the wall time of the whole process under Wine, the median of five rounds.
 #   stub_replace.sh STUB_DIR NATIVE_TAMBRIXC STUB_DECODE_BENCH_EXE [OTHER_STUB_DIR] [SOURCE_TREE]
 set -eu
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,7 +21,7 @@ WINERUN="$ROOT/scripts/wine-run.sh"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-replace.XXXXXX")"
 . "$ROOT/scripts/wine-session.sh"
 cleanup() {
-  tbx_stop_session
+  tbx_stop_session || true  # errexit holds in the trap too
   rm -rf "$WORK"
   return 0
 }
@@ -43,34 +43,42 @@ for line in sys.stdin:
     seen.add(p.lower())")
 echo "tree: $(find tree -type f | wc -l) files, $(($(du -sb tree | cut -f1) / 1000000)) MB"
 
-median3() {
-  local times=() i s e
-  for i in 1 2 3; do
-    [ -n "${BEFORE:-}" ] && $BEFORE
-    s=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    e=$(date +%s.%N)
-    times+=("$(echo "$e - $s" | bc)")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+# once SETUP COMMAND...: seconds of one run, SETUP run before it.
+once() {
+  local setup=$1 s e; shift
+  $setup
+  s=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+  e=$(date +%s.%N)
+  echo "$e - $s" | bc
 }
+median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
 new_target() { rm -rf "$WORK/out"; }
 old_copy() { rm -rf "$WORK/out"; cp -r "$WORK/tree" "$WORK/out"; }
 
-measure() {  # measure LABEL STUB_FOLDER
-  local label=$1 fresh over skip
-  local exe="$label.exe"
-  "$TAMBRIXC" build --source tree --sfx "$exe" --stub-dir "$2" -q
-  fresh=$(BEFORE=new_target median3 "$WINERUN" "./$exe" /S "/D=$(winpath .)\\out" /N)
-  over=$(BEFORE=old_copy median3 "$WINERUN" "./$exe" /S "/D=$(winpath .)\\out" /N)
-  skip=$(BEFORE=old_copy median3 "$WINERUN" "./$exe" /S "/D=$(winpath .)\\out" /N /O=skip)
-  printf '%-8s new folder %6.2f s   replacing all %6.2f s   /O=skip %6.2f s\n' \
-    "$label" "$fresh" "$over" "$skip"
-}
-measure stub "$STUB_DIR"
-[ -n "$OTHER_DIR" ] && measure other "$OTHER_DIR"
-"$TAMBRIXC" build --source tree --sfx plain.exe --stub-dir "$STUB_DIR" -q
-fresh=$(BEFORE=new_target median3 "$WINERUN" "$DECODE_BENCH" plain.exe "$(winpath .)\\out")
-over=$(BEFORE=old_copy median3 "$WINERUN" "$DECODE_BENCH" plain.exe "$(winpath .)\\out")
-printf '%-8s new folder %6.2f s   replacing all %6.2f s   (in-process decode + plain write)\n' \
-  limit "$fresh" "$over"
+# The stubs take turns in every round, so that a busy moment of the machine meets both alike.
+labels=(stub)
+"$TAMBRIXC" build --source tree --sfx stub.exe --stub-dir "$STUB_DIR" -q
+if [ -n "$OTHER_DIR" ]; then
+  labels+=(other)
+  "$TAMBRIXC" build --source tree --sfx other.exe --stub-dir "$OTHER_DIR" -q
+fi
+declare -A t
+out="$(winpath .)\\out"
+for round in 1 2 3 4 5; do
+  for l in "${labels[@]}"; do
+    t[$l,fresh]+=" $(once new_target "$WINERUN" "./$l.exe" /S "/D=$out" /N)"
+    t[$l,over]+=" $(once old_copy "$WINERUN" "./$l.exe" /S "/D=$out" /N)"
+    t[$l,skip]+=" $(once old_copy "$WINERUN" "./$l.exe" /S "/D=$out" /N /O=skip)"
+  done
+  t[limit,fresh]+=" $(once new_target "$WINERUN" "$DECODE_BENCH" stub.exe "$out")"
+  t[limit,over]+=" $(once old_copy "$WINERUN" "$DECODE_BENCH" stub.exe "$out")"
+done
+for l in "${labels[@]}"; do
+  # shellcheck disable=SC2086
+  printf '%-6s new folder %6.2f s   replacing all %6.2f s   /O=skip %6.2f s\n' "$l" \
+    "$(median ${t[$l,fresh]})" "$(median ${t[$l,over]})" "$(median ${t[$l,skip]})"
+done
+# shellcheck disable=SC2086
+printf '%-6s new folder %6.2f s   replacing all %6.2f s   (in-process decode + plain write)\n' \
+  limit "$(median ${t[limit,fresh]})" "$(median ${t[limit,over]})"

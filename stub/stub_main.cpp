@@ -238,8 +238,10 @@ Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
     if (writing) {
       Outcome finished = out->FinishFile(entry.time);
       if (!finished.ok()) return finished;
-      log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
-    } else if (out) {
+      // Only with a log: strings made per entry cost time (see OpenArchive).
+      if (log_.active())
+        log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
+    } else if (out && log_.active()) {
       log_.Line(UiText("behalten (schon vorhanden): ") + relative);
     }
     if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::Cancelled);
