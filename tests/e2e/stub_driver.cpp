@@ -31,6 +31,7 @@ TEST(StubWindow, ShowsTitleTextAndAnEditableExpandedTarget) {
   EXPECT_EQ(target, std::wstring(temp, n) + L"\\tbx-title");
   EXPECT_FALSE(IsReadOnly(GetDlgItem(main, IDC_STUB_TARGET)));
   EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_STUB_BROWSE)));
+  EXPECT_TRUE(KeepScreenshot(main, L"dialog"));
   Click(main, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));
@@ -105,6 +106,7 @@ TEST(StubWindow, CancelWhileUnpackingRemovesWhatWasWritten) {
   HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }))
       << "the progress bar did not show";
+  EXPECT_TRUE(KeepScreenshot(main, L"progress"));
   Click(main, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));
@@ -116,6 +118,7 @@ TEST(StubWindow, TestRunReportsTheResultInABox) {
   ASSERT_TRUE(box);
   EXPECT_NE(BoxText(box).find(L"in Ordnung (3 Dateien"), std::wstring::npos)
       << BoxText(box).c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"test-result"));
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 0);
 }
@@ -141,6 +144,7 @@ TEST(StubWindow, AnArchiveForTheOtherStubIsRefusedBeforeTheDialog) {
   const std::wstring text = BoxText(box);
   EXPECT_NE(text.find(L"nur mit gzip gepackte Archive"), std::wstring::npos) << text.c_str();
   EXPECT_NE(text.find(L"Maximale Kompression: 1"), std::wstring::npos) << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"error-method"));
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 2);
 }

@@ -1,0 +1,408 @@
+// The extractor's message window and the look of its windows at the screen's DPI, driven from
+// outside like stub_driver.cpp: info texts short and long, results and errors, every control
+// inside its window and every label fitting its control. The driver runs once per screen DPI;
+// TAMBRIX_STUB_DPI names the one this run must see.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "stub/stub_ids.h"
+#include "tests/e2e/stub_driver.h"
+
+namespace {
+
+using namespace stubtest;
+
+int ExpectedDpi() { return _wtoi(Env(L"TAMBRIX_STUB_DPI").c_str()); }
+
+// A run meant for 144 dpi that silently got 96 would prove nothing: the whole run fails.
+class ScreenDpi : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    SetProcessDPIAware();
+    ASSERT_GT(ExpectedDpi(), 0) << "TAMBRIX_STUB_DPI is not set";
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    ASSERT_EQ(dpi, ExpectedDpi()) << "the screen has not the DPI this run is for";
+  }
+};
+[[maybe_unused]] const auto* const kScreenDpi =
+    ::testing::AddGlobalTestEnvironment(new ScreenDpi);
+
+// The dialogs' font (8 pt MS Shell Dlg) as the dialog manager makes it at dpi, and the dialog
+// base units it gives.
+class DialogFont {
+ public:
+  explicit DialogFont(int dpi) {
+    font_ = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
+                        DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, L"MS Shell Dlg");
+    dc_ = CreateCompatibleDC(nullptr);
+    old_ = SelectObject(dc_, font_);
+    GetTextMetricsW(dc_, &tm_);
+    SIZE letters = {};
+    GetTextExtentPoint32W(dc_, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    baseX_ = (letters.cx / 26 + 1) / 2;
+  }
+  ~DialogFont() {
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+    DeleteObject(font_);
+  }
+  DialogFont(const DialogFont&) = delete;
+  DialogFont& operator=(const DialogFont&) = delete;
+
+  int lineHeight() const { return tm_.tmHeight; }
+  int baseX() const { return baseX_; }
+  int baseY() const { return tm_.tmHeight; }
+  // The size text takes, broken into lines at width (0: one line); an & marks an access key
+  // unless noPrefix.
+  SIZE Measure(const std::wstring& text, int width, bool noPrefix) const {
+    RECT r = {0, 0, width, 0};
+    UINT how = DT_CALCRECT | (width ? DT_WORDBREAK : DT_SINGLELINE) | (noPrefix ? DT_NOPREFIX : 0);
+    DrawTextW(dc_, text.c_str(), static_cast<int>(text.size()), &r, how);
+    return SIZE{r.right, r.bottom};
+  }
+
+ private:
+  HFONT font_;
+  HDC dc_;
+  HGDIOBJ old_;
+  TEXTMETRICW tm_ = {};
+  int baseX_ = 0;
+};
+
+RECT WorkArea() {
+  RECT r = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return r;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::string Describe(const RECT& r) {
+  return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
+         std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
+}
+
+// c's rectangle in its parent's client coordinates.
+RECT InParent(HWND c) {
+  RECT r;
+  GetWindowRect(c, &r);
+  MapWindowPoints(nullptr, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+RECT ClientSize(HWND h) {
+  RECT r = {};
+  GetClientRect(h, &r);
+  return r;
+}
+
+LONG Style(HWND h) { return GetWindowLongW(h, GWL_STYLE); }
+
+int Lines(HWND edit) {
+  DWORD_PTR n = 0;
+  SendMessageTimeoutW(edit, EM_GETLINECOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &n);
+  return static_cast<int>(n);
+}
+
+int FirstVisibleLine(HWND edit) {
+  DWORD_PTR n = 0;
+  SendMessageTimeoutW(edit, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 5000, &n);
+  return static_cast<int>(n);
+}
+
+// The window lies in the work area; every visible control lies in its client area, and every
+// label, button text and text field fits its control in the dialog font of this DPI.
+void ExpectLaidOut(HWND window, const char* what) {
+  SCOPED_TRACE(what);
+  const DialogFont font(ExpectedDpi());
+  RECT outer;
+  GetWindowRect(window, &outer);
+  EXPECT_TRUE(Inside(outer, WorkArea())) << Describe(outer) << " not in " << Describe(WorkArea());
+  const RECT client = ClientSize(window);
+  const int edge = GetSystemMetrics(SM_CXEDGE);
+  int controls = 0;
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(c)) continue;
+    ++controls;
+    const std::wstring cls = ClassOf(c), text = Text(c);
+    const LONG style = Style(c);
+    const RECT at = InParent(c), size = ClientSize(c);
+    SCOPED_TRACE(testing::Message() << "control " << GetDlgCtrlID(c) << " " << Describe(at));
+    EXPECT_TRUE(Inside(at, client)) << "outside the client area " << Describe(client);
+    if (_wcsicmp(cls.c_str(), L"Button") == 0 && (style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON) {
+      const SIZE need = font.Measure(text, 0, false);
+      EXPECT_LE(need.cx + 4 * edge, size.right) << "button text too wide";
+      EXPECT_LE(need.cy + 2 * edge, size.bottom) << "button text too high";
+    } else if (_wcsicmp(cls.c_str(), L"Static") == 0 && !text.empty() &&
+               (style & SS_TYPEMASK) <= SS_RIGHT) {
+      if (style & SS_ELLIPSISMASK) {
+        // Shortened to fit by design; one line must still show whole.
+        EXPECT_LE(font.lineHeight(), size.bottom) << "label too low for a line";
+      } else {
+        const SIZE need = font.Measure(text, size.right, (style & SS_NOPREFIX) != 0);
+        EXPECT_LE(need.cx, size.right) << "label too narrow";
+        EXPECT_LE(need.cy, size.bottom) << "label too low";
+      }
+    } else if (_wcsicmp(cls.c_str(), L"Edit") == 0) {
+      if (!(style & ES_MULTILINE) || (style & WS_VSCROLL))
+        EXPECT_LE(font.lineHeight(), size.bottom) << "text field too low for a line";
+      else
+        EXPECT_LE(Lines(c) * font.lineHeight(), size.bottom) << "text cut off, and no scroll bar";
+    }
+  }
+  EXPECT_GT(controls, 0);
+}
+
+// A button of a message window: visible, enabled, in the window's client area and on the
+// screen's work area.
+void ExpectUsableButton(HWND box, int id, const wchar_t* label) {
+  SCOPED_TRACE(testing::Message() << "button " << id);
+  HWND b = GetDlgItem(box, id);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(Text(b), label);
+  EXPECT_TRUE(IsWindowVisible(b));
+  EXPECT_TRUE(IsWindowEnabled(b));
+  EXPECT_TRUE(Inside(InParent(b), ClientSize(box)));
+  RECT onScreen;
+  GetWindowRect(b, &onScreen);
+  EXPECT_TRUE(Inside(onScreen, WorkArea())) << Describe(onScreen);
+}
+
+std::wstring FromCp1252(const std::string& s) {
+  std::wstring w(s.size(), L'\0');
+  int n = MultiByteToWideChar(1252, 0, s.data(), static_cast<int>(s.size()), &w[0],
+                              static_cast<int>(w.size()));
+  w.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return w;
+}
+
+std::wstring WithCrLf(const std::wstring& s) {
+  std::wstring out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == L'\n' && (i == 0 || s[i - 1] != L'\r')) out += L'\r';
+    out += s[i];
+  }
+  return out;
+}
+
+// The info text of the long case as the archive holds it, as the window must show it.
+std::wstring CaseText(const wchar_t* file) {
+  return WithCrLf(FromCp1252(ReadAll(Join(CasesDir(), file))));
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+int DefaultButton(HWND dialog) {
+  DWORD_PTR id = 0;
+  SendMessageTimeoutW(dialog, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 5000, &id);
+  return HIWORD(id) == DC_HASDEFID ? LOWORD(id) : 0;
+}
+
+// A text too tall for the screen: the window keeps to the work area with its buttons in view,
+// and the whole text scrolls inside its control.
+void ExpectScrollingBox(HWND box, const std::wstring& text) {
+  ExpectLaidOut(box, "long message window");
+  HWND edit = GetDlgItem(box, IDC_BOX_TEXT);
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(Text(edit), text);
+  EXPECT_TRUE(Style(edit) & ES_READONLY);
+  EXPECT_TRUE(Style(edit) & WS_VSCROLL);
+  RECT outer;
+  GetWindowRect(edit, &outer);
+  EXPECT_GE((outer.right - outer.left) - ClientSize(edit).right, GetSystemMetrics(SM_CXVSCROLL))
+      << "no room taken by a scroll bar";
+  const DialogFont font(ExpectedDpi());
+  const int lines = Lines(edit), visible = ClientSize(edit).bottom / font.lineHeight();
+  EXPECT_GT(lines, visible) << "the text fits without scrolling";
+  EXPECT_GT(visible, 0);
+  EXPECT_EQ(FirstVisibleLine(edit), 0);
+  SendMessageTimeoutW(edit, WM_VSCROLL, SB_BOTTOM, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  const int first = FirstVisibleLine(edit);
+  EXPECT_GT(first, 0) << "scrolling did not move the text";
+  EXPECT_GE(first + visible, lines) << "the last line is not reached";
+  SendMessageTimeoutW(edit, WM_VSCROLL, SB_TOP, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  EXPECT_EQ(FirstVisibleLine(edit), 0);
+}
+
+TEST(StubLook, TheMainWindowScalesWithTheDpiAndCutsNothingOff) {
+  Extractor x(L"title.exe");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  ExpectLaidOut(main, "main window");
+  // The template (300 x 178 dialog units) sized by the font of this DPI: so the measurements
+  // above used the dialog's own font.
+  const DialogFont font(ExpectedDpi()), at96(96);
+  const RECT client = ClientSize(main);
+  EXPECT_NEAR(client.right, MulDiv(300, font.baseX(), 4), 1);
+  EXPECT_NEAR(client.bottom, MulDiv(178, font.baseY(), 8), 1);
+  const double ratio = static_cast<double>(client.bottom) / MulDiv(178, at96.baseY(), 8);
+  if (ExpectedDpi() == 96) {
+    EXPECT_DOUBLE_EQ(ratio, 1.0);
+  } else {
+    const double scale = ExpectedDpi() / 96.0;
+    EXPECT_GT(ratio, scale * 0.85) << "the window does not grow with the DPI";
+    EXPECT_LT(ratio, scale * 1.15) << "the window grows more than the DPI";
+    EXPECT_GT(font.lineHeight(), at96.lineHeight());
+  }
+  Click(main, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
+}
+
+TEST(StubLook, TheProgressDisplayCutsNothingOff) {
+  const std::wstring target = Join(CasesDir(), L"big-look-target");
+  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }));
+  ExpectLaidOut(main, "progress display");
+  Click(main, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
+  EXPECT_FALSE(Exists(target));
+}
+
+TEST(StubBox, LongInfoTextsScrollInsideTheWorkAreaWithTheirButtonsInView) {
+  const std::wstring target = Join(CasesDir(), L"info-long-target");
+  Extractor x(L"info-long.exe");
+  HWND before = x.WaitForDialog(false);
+  ASSERT_TRUE(before);
+  EXPECT_EQ(ClassOf(before), L"#32770");
+  EXPECT_EQ(Text(before), L"Lange Hinweise");
+  ExpectScrollingBox(before, CaseText(L"info-before-long.txt"));
+  ExpectUsableButton(before, IDOK, L"OK");
+  ExpectUsableButton(before, IDCANCEL, L"Abbrechen");
+  EXPECT_TRUE(KeepScreenshot(before, L"info-before-long"));
+  Click(before, IDOK);
+
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  Click(main, IDOK);
+  // The text after unpacking ends its lines in LF alone; the window shows them as lines.
+  HWND after = x.WaitForDialog(false);
+  ASSERT_TRUE(after);
+  ExpectScrollingBox(after, CaseText(L"info-after-long.txt"));
+  ExpectUsableButton(after, IDOK, L"OK");
+  EXPECT_FALSE(GetDlgItem(after, IDCANCEL)) << "a message to confirm has one button";
+  EXPECT_TRUE(KeepScreenshot(after, L"info-after-long"));
+  Click(after, IDOK);
+  EXPECT_EQ(x.Wait(), 0);
+  EXPECT_EQ(ReadAll(Join(target, L"a.txt")), "a");
+}
+
+TEST(StubBox, AShortInfoTextLooksLikeAMessageBoxAndAbbrechenEndsTheRun) {
+  SIZE longBox = {};
+  {
+    Extractor x(L"info-long.exe");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    RECT r;
+    GetWindowRect(box, &r);
+    longBox = SIZE{r.right - r.left, r.bottom - r.top};
+    Click(box, IDCANCEL);
+    EXPECT_EQ(x.Wait(), 1);
+  }
+  Extractor x(L"before.exe");
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  ExpectLaidOut(box, "short message window");
+  HWND edit = GetDlgItem(box, IDC_BOX_TEXT);
+  ASSERT_TRUE(edit);
+  EXPECT_EQ(Text(edit), L"Bitte zuerst lesen.");
+  EXPECT_FALSE(Style(edit) & WS_VSCROLL);
+  EXPECT_FALSE(Style(edit) & WS_BORDER);
+  EXPECT_FALSE(GetWindowLongW(edit, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  EXPECT_GE(Lines(edit), 1);
+  EXPECT_LE(Lines(edit), 2);
+  RECT r;
+  GetWindowRect(box, &r);
+  EXPECT_LT(r.right - r.left, longBox.cx);
+  EXPECT_LT(r.bottom - r.top, longBox.cy);
+  HWND icon = GetDlgItem(box, IDC_BOX_ICON);
+  ASSERT_TRUE(icon);
+  EXPECT_TRUE(IsWindowVisible(icon));
+  EXPECT_GE(ClientSize(icon).right, GetSystemMetrics(SM_CXICON));
+  ExpectUsableButton(box, IDOK, L"OK");
+  ExpectUsableButton(box, IDCANCEL, L"Abbrechen");
+  // The default button has the focus; nothing of the text is selected.
+  EXPECT_EQ(DefaultButton(box), IDOK);
+  EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDOK));
+  DWORD start = 1, end = 2;
+  SendMessageTimeoutW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                      reinterpret_cast<LPARAM>(&end), SMTO_ABORTIFHUNG, 5000, nullptr);
+  EXPECT_EQ(start, end) << "text selected";
+  EXPECT_TRUE(KeepScreenshot(box, L"info-before-short"));
+  Click(box, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
+  EXPECT_FALSE(Exists(Join(CasesDir(), L"before-target")));
+}
+
+TEST(StubBox, EscapeAndClosingAnswerAsTheButtonsDo) {
+  {
+    // Asked to go on (OK or Abbrechen): Escape cancels the run.
+    Extractor x(L"before.exe");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    PostMessageW(GetDlgItem(box, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(x.Wait(), 1);
+  }
+  {
+    // Told a result (OK alone): Escape confirms it.
+    Extractor x(L"test.exe", L"/T");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    PostMessageW(GetDlgItem(box, IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(x.Wait(), 0);
+  }
+  {
+    // Closing the window cancels as Abbrechen does.
+    Extractor x(L"before.exe");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    PostMessageW(box, WM_CLOSE, 0, 0);
+    EXPECT_EQ(x.Wait(), 1);
+  }
+}
+
+TEST(StubBox, ResultsAndErrorsUseTheSameWindow) {
+  {
+    Extractor x(L"test.exe", L"/T");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    ExpectLaidOut(box, "test result");
+    EXPECT_NE(BoxText(box).find(L"in Ordnung"), std::wstring::npos);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(box, IDC_BOX_ICON)));
+    ExpectUsableButton(box, IDOK, L"OK");
+    EXPECT_FALSE(GetDlgItem(box, IDCANCEL));
+    Click(box, IDOK);
+    EXPECT_EQ(x.Wait(), 0);
+  }
+  {
+    Extractor x(L"method.exe");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    ExpectLaidOut(box, "error");
+    const std::wstring text = BoxText(box);
+    EXPECT_NE(text.find(L"nur mit gzip gepackte Archive"), std::wstring::npos) << text.c_str();
+    // The reader's reason stands on a line of its own.
+    EXPECT_NE(text.find(L"\r\n"), std::wstring::npos);
+    EXPECT_GE(Lines(GetDlgItem(box, IDC_BOX_TEXT)), 2);
+    ExpectUsableButton(box, IDOK, L"OK");
+    Click(box, IDOK);
+    EXPECT_EQ(x.Wait(), 2);
+  }
+}
+
+}  // namespace
