@@ -405,4 +405,65 @@ TEST(StubBox, ResultsAndErrorsUseTheSameWindow) {
   }
 }
 
+// The kinds of box no archive case shows, through the extractor's code and resources alone.
+std::wstring Probe(UINT flags) { return std::to_wstring(flags); }
+
+TEST(StubBox, AQuestionHasJaAndNeinAndItsOwnFirstLabelAndDefault) {
+  {
+    Extractor x(L"stub_box_probe.exe", Probe(MB_YESNO | MB_ICONQUESTION));
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(Text(box), L"Probe");
+    ExpectLaidOut(box, "question");
+    ExpectUsableButton(box, IDYES, L"&Ja");
+    ExpectUsableButton(box, IDNO, L"&Nein");
+    EXPECT_FALSE(GetDlgItem(box, IDOK));
+    EXPECT_FALSE(GetDlgItem(box, IDCANCEL));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(box, IDC_BOX_ICON)));
+    EXPECT_EQ(DefaultButton(box), IDYES);
+    EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDYES));
+    Click(box, IDYES);
+    EXPECT_EQ(x.Wait(), IDYES);
+  }
+  {
+    Extractor x(L"stub_box_probe.exe", Probe(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) +
+                                           L" &Ersetzen");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    ExpectLaidOut(box, "question with its own first label");
+    ExpectUsableButton(box, IDYES, L"&Ersetzen");
+    ExpectUsableButton(box, IDNO, L"&Nein");
+    EXPECT_EQ(DefaultButton(box), IDNO);
+    EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDNO));
+    // Enter answers the default, the second button.
+    PostMessageW(GetDlgItem(box, IDNO), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(x.Wait(), IDNO);
+  }
+  {
+    Extractor x(L"stub_box_probe.exe", Probe(MB_YESNO | MB_ICONQUESTION));
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    PostMessageW(GetDlgItem(box, IDYES), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(x.Wait(), IDNO) << "Escape on a question";
+  }
+  {
+    Extractor x(L"stub_box_probe.exe", Probe(MB_YESNO | MB_ICONQUESTION));
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    PostMessageW(box, WM_CLOSE, 0, 0);
+    EXPECT_EQ(x.Wait(), IDNO) << "closing a question";
+  }
+  {
+    Extractor x(L"stub_box_probe.exe", Probe(MB_OKCANCEL | MB_DEFBUTTON2) + L" &Weiter");
+    HWND box = x.WaitForDialog(false);
+    ASSERT_TRUE(box);
+    ExpectUsableButton(box, IDOK, L"&Weiter");
+    ExpectUsableButton(box, IDCANCEL, L"Abbrechen");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(box, IDC_BOX_ICON))) << "an icon nobody asked for";
+    EXPECT_EQ(DefaultButton(box), IDCANCEL);
+    PostMessageW(GetDlgItem(box, IDCANCEL), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(x.Wait(), IDCANCEL);
+  }
+}
+
 }  // namespace

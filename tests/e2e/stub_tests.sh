@@ -659,6 +659,8 @@ PY
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-long.exe --title 'Lange Hinweise' \
     --info-before "$(cat info-before-long.arg)" --info-after "$(cat info-after-long.arg)" \
     --target-dir "$(esc "$(winpath "$c")")\\\\info-long-target" '\\a.txt=:a'
+  # The message window alone, for the kinds of box no case above shows.
+  cp "$TOOLS_DIR/stub_box_probe.exe" .
 }
 
 # The Wine prefix for the window tests at DPI dots per inch: one of its own, made on first use
