@@ -343,10 +343,40 @@ TEST(StubBox, AShortInfoTextLooksLikeAMessageBoxAndAbbrechenEndsTheRun) {
   SendMessageTimeoutW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                       reinterpret_cast<LPARAM>(&end), SMTO_ABORTIFHUNG, 5000, nullptr);
   EXPECT_EQ(start, end) << "text selected";
+  // With no window of the extractor behind it the box stands alone, in front.
+  EXPECT_FALSE(GetWindow(box, GW_OWNER));
+  EXPECT_TRUE(GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == box; })) << "not in front";
   EXPECT_TRUE(KeepScreenshot(box, L"info-before-short"));
   Click(box, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(Join(CasesDir(), L"before-target")));
+}
+
+TEST(StubBox, ABoxOverTheMainWindowIsModalToItAndCentredOnIt) {
+  Extractor x(L"title.exe");
+  HWND main = x.WaitForDialog(true);
+  ASSERT_TRUE(main);
+  // Entpacken without a target: the warning belongs to the main window.
+  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(L""), SMTO_ABORTIFHUNG, 5000, nullptr);
+  Click(main, IDOK);
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  ExpectLaidOut(box, "warning over the main window");
+  EXPECT_EQ(GetWindow(box, GW_OWNER), main);
+  EXPECT_FALSE(GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_APPWINDOW) << "a second task bar button";
+  EXPECT_FALSE(IsWindowEnabled(main)) << "the main window takes input behind its box";
+  RECT m, b;
+  GetWindowRect(main, &m);
+  GetWindowRect(box, &b);
+  EXPECT_NEAR((b.left + b.right) / 2, (m.left + m.right) / 2, 1);
+  EXPECT_NEAR((b.top + b.bottom) / 2, (m.top + m.bottom) / 2, 1);
+  Click(box, IDOK);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }));
+  EXPECT_TRUE(IsWindowVisible(main));
+  Click(main, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
 }
 
 TEST(StubBox, EscapeAndClosingAnswerAsTheButtonsDo) {
