@@ -2,12 +2,14 @@
 # End-to-end tests of the extractor stubs under wine64: real archives built by tambrixc and
 # hand-made ones (make_sfx.py) are unpacked by the real stub and checked from outside.
 #   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
-# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe and stub_marker.exe. TAMBRIXC is
+# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe and
+# stub_marker.exe. TAMBRIXC is
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
 # damage names verdicts layout signed commands gui (default: all). Without DISPLAY an Xvfb and a
-# wineserver of our own are started and stopped by pid.
+# wineserver of our own are started and stopped by pid. The gui group keeps its screenshots in
+# $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots beside TOOLS_DIR), in 96dpi/ and 144dpi/.
 set -u
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
