@@ -197,6 +197,18 @@ std::wstring CaseText(const wchar_t* file) {
   return WithCrLf(FromCp1252(ReadAll(Join(CasesDir(), file))));
 }
 
+// The share of c's pixels on the screen that have the colour of a dialog's background.
+double DialogColouredShare(HWND c) {
+  RECT r;
+  GetWindowRect(c, &r);
+  const Capture cap = CaptureScreen(r);
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const uint32_t rgb = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+  size_t same = 0;
+  for (uint32_t p : cap.pixels) same += p == rgb;
+  return cap.pixels.empty() ? 0.0 : static_cast<double>(same) / cap.pixels.size();
+}
+
 HWND FocusOf(HWND window) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof(info);
@@ -348,6 +360,9 @@ TEST(StubBox, AShortInfoTextLooksLikeAMessageBoxAndAbbrechenEndsTheRun) {
   EXPECT_TRUE(GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_APPWINDOW);
   EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == box; })) << "not in front";
   EXPECT_TRUE(KeepScreenshot(box, L"info-before-short"));
+  // The text stands on the dialog's background, not in a white field (the text's own pixels
+  // are the rest).
+  EXPECT_GT(DialogColouredShare(edit), 0.7);
   Click(box, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(Join(CasesDir(), L"before-target")));
