@@ -152,7 +152,8 @@ void Layout(HWND dlg, const Box& box) {
   RECT measured = {0, 0, limit, 0};
   DrawTextW(dc, box.text.c_str(), static_cast<int>(box.text.size()), &measured,
             DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
-  int editW = measured.right + slack;
+  // A word longer than a line (a deep path) is broken by the edit control, not widened for.
+  int editW = (measured.right < limit ? measured.right : limit) + slack;
   int textH = measured.bottom > tm.tmHeight ? measured.bottom : tm.tmHeight;
 
   int widths[2] = {0, 0};
