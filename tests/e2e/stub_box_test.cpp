@@ -368,6 +368,21 @@ TEST(StubBox, AShortInfoTextLooksLikeAMessageBoxAndAbbrechenEndsTheRun) {
   EXPECT_FALSE(Exists(Join(CasesDir(), L"before-target")));
 }
 
+TEST(StubBox, AWordLongerThanALineIsBrokenInsideTheWindow) {
+  Extractor x(L"info-word.exe");
+  HWND box = x.WaitForDialog(false);
+  ASSERT_TRUE(box);
+  ExpectLaidOut(box, "a long word");
+  HWND edit = GetDlgItem(box, IDC_BOX_TEXT);
+  EXPECT_EQ(Text(edit).find(L"Bitte lesen: C:\\Unterordner\\Unterordner"), 0u);
+  EXPECT_GE(Lines(edit), 3);
+  EXPECT_FALSE(Style(edit) & WS_VSCROLL);
+  ExpectUsableButton(box, IDOK, L"OK");
+  EXPECT_TRUE(KeepScreenshot(box, L"info-before-word"));
+  Click(box, IDCANCEL);
+  EXPECT_EQ(x.Wait(), 1);
+}
+
 TEST(StubBox, ABoxOverTheMainWindowIsModalToItAndCentredOnIt) {
   Extractor x(L"title.exe");
   HWND main = x.WaitForDialog(true);

@@ -661,6 +661,10 @@ PY
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-long.exe --title 'Lange Hinweise' \
     --info-before "$(cat info-before-long.arg)" --info-after "$(cat info-after-long.arg)" \
     --target-dir "$(esc "$(winpath "$c")")\\\\info-long-target" '\\a.txt=:a'
+  # A word longer than any line (a deep path), which only the text control can break.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-word.exe \
+    --info-before "Bitte lesen: C:$(printf '\\\\Unterordner%.0s' $(seq 1 25))\\\\liesmich.txt" \
+    '\\a.txt=:a'
   # The message window alone, for the kinds of box no case above shows.
   cp "$TOOLS_DIR/stub_box_probe.exe" .
 }
