@@ -495,6 +495,7 @@ TEST(StubBox, AQuestionHasJaAndNeinAndItsOwnFirstLabelAndDefault) {
     ExpectUsableButton(box, IDNO, L"&Nein");
     EXPECT_EQ(DefaultButton(box), IDNO);
     EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDNO));
+    EXPECT_TRUE(KeepScreenshot(box, L"question-replace"));
     // Enter answers the default, the second button.
     PostMessageW(GetDlgItem(box, IDNO), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(x.Wait(), IDNO);
