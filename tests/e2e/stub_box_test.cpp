@@ -273,14 +273,15 @@ TEST(StubLook, TheMainWindowScalesWithTheDpiAndCutsNothingOff) {
 }
 
 TEST(StubLook, TheProgressDisplayCutsNothingOff) {
-  const std::wstring target = Join(CasesDir(), L"big-look-target");
-  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
+  const std::wstring target = Join(CasesDir(), L"many-target");
+  Extractor x(L"many.exe", L"/D=\"" + target + L"\"");
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
   HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }));
   ExpectLaidOut(main, "progress display");
+  EXPECT_TRUE(KeepScreenshot(main, L"progress"));
   Click(main, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));

@@ -661,6 +661,15 @@ PY
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-long.exe --title 'Lange Hinweise' \
     --info-before "$(cat info-before-long.arg)" --info-after "$(cat info-after-long.arg)" \
     --target-dir "$(esc "$(winpath "$c")")\\\\info-long-target" '\\a.txt=:a'
+  # Many small files, so that unpacking lasts long enough to look at the progress display.
+  mkdir -p many && python3 -c "
+import os
+for i in range(8000):
+    d = os.path.join('many', 'd%02d' % (i % 50))
+    os.makedirs(d, exist_ok=True)
+    open(os.path.join(d, 'f%04d.txt' % i), 'w').write('x')"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out many.exe --tree many
+  rm -rf many
   # A word longer than any line (a deep path), which only the text control can break.
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-word.exe \
     --info-before "Bitte lesen: C:$(printf '\\\\Unterordner%.0s' $(seq 1 25))\\\\liesmich.txt" \
