@@ -3,7 +3,8 @@
 #   . scripts/wine-session.sh
 #   tbx_start_xvfb 1024x768         sets DISPLAY
 #   tbx_start_wineserver PREFIX     sets WINEPREFIX; creates the prefix on first use
-#   tbx_stop_session                ends the server (and the programs still on it) and the X server
+#   tbx_stop_wineserver             ends the server (and the programs still on it)
+#   tbx_stop_session                ends the server and the X server
 #
 # Why one persistent server: a wineserver that starts with the first Wine program and exits a few
 # seconds after the last one is a race for every program started while it goes down, and every
@@ -17,6 +18,7 @@ TBX_WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
 tbx_xvfb_pid=""
 tbx_server_pid=""
+tbx_server_prefix=""
 
 # tbx_start_xvfb WIDTHxHEIGHT: an Xvfb that picks a free display itself (-displayfd), so two
 # scripts starting at once can never take the same number.
@@ -79,6 +81,7 @@ tbx_start_wineserver() {
   stamp="$(mktemp "${TMPDIR:-/tmp}/tbx-server.XXXXXX")"
   "$TBX_WINESERVER" -f -p </dev/null >/dev/null 2>&1 &
   tbx_server_pid=$!
+  tbx_server_prefix=$prefix
   # Ready once it has made a new socket; a program started earlier would start a server of its own.
   for _ in $(seq 1 300); do
     kill -0 "$tbx_server_pid" 2>/dev/null || break
@@ -94,14 +97,18 @@ tbx_start_wineserver() {
   fi
 }
 
-tbx_stop_session() {
+tbx_stop_wineserver() {
   if [ -n "$tbx_server_pid" ]; then
-    timeout 30 "$TBX_WINESERVER" -k >/dev/null 2>&1
+    WINEPREFIX="$tbx_server_prefix" timeout 30 "$TBX_WINESERVER" -k >/dev/null 2>&1
     timeout 30 tail --pid="$tbx_server_pid" -f /dev/null 2>/dev/null
     kill "$tbx_server_pid" 2>/dev/null
     wait "$tbx_server_pid" 2>/dev/null
     tbx_server_pid=""
   fi
+}
+
+tbx_stop_session() {
+  tbx_stop_wineserver
   if [ -n "$tbx_xvfb_pid" ]; then
     kill "$tbx_xvfb_pid" 2>/dev/null
     wait "$tbx_xvfb_pid" 2>/dev/null

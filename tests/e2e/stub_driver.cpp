@@ -10,6 +10,7 @@
 
 #include "stub/stub_ids.h"
 #include "tests/e2e/stub_driver.h"
+#include "tests/e2e/stub_look.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ TEST(StubWindow, ShowsTitleTextAndAnEditableExpandedTarget) {
   EXPECT_EQ(target, std::wstring(temp, n) + L"\\tbx-title");
   EXPECT_FALSE(IsReadOnly(GetDlgItem(main, IDC_STUB_TARGET)));
   EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_STUB_BROWSE)));
+  EXPECT_TRUE(KeepScreenshot(main, L"dialog"));
   Click(main, IDCANCEL);
   EXPECT_EQ(x.Wait(), 1);
   EXPECT_FALSE(Exists(target));
@@ -116,6 +118,8 @@ TEST(StubWindow, CancelWhileUnpackingAsksThenRemovesWhatWasWrittenAndSaysSo) {
   ASSERT_TRUE(question);
   EXPECT_EQ(BoxText(question), L"Entpacken abbrechen?");
   EXPECT_EQ(Text(GetDlgItem(question, IDYES)), L"&Ja");
+  EXPECT_TRUE(KeepScreenshot(question, L"cancel-question"));
+  ExpectLaidOut(question, "cancel question");
   EXPECT_EQ(Text(GetDlgItem(question, IDNO)), L"&Nein");
   Click(question, IDYES);
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question); }));
@@ -124,6 +128,8 @@ TEST(StubWindow, CancelWhileUnpackingAsksThenRemovesWhatWasWrittenAndSaysSo) {
   const std::wstring text = BoxText(told);
   EXPECT_NE(text.find(L"abgebrochen"), std::wstring::npos) << text.c_str();
   EXPECT_NE(text.find(L"nichts zur\u00fcckgelassen"), std::wstring::npos) << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(told, L"cancelled"));
+  ExpectLaidOut(told, "cancelled");
   // Everything is gone while the message is still open.
   EXPECT_FALSE(Exists(target));
   Click(told, IDOK);
@@ -152,6 +158,7 @@ TEST(StubWindow, TestRunReportsTheResultInABox) {
   ASSERT_TRUE(box);
   EXPECT_NE(BoxText(box).find(L"in Ordnung (3 Dateien"), std::wstring::npos)
       << BoxText(box).c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"test-result"));
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 0);
 }
@@ -177,6 +184,7 @@ TEST(StubWindow, AnArchiveForTheOtherStubIsRefusedBeforeTheDialog) {
   const std::wstring text = BoxText(box);
   EXPECT_NE(text.find(L"nur mit gzip gepackte Archive"), std::wstring::npos) << text.c_str();
   EXPECT_NE(text.find(L"Maximale Kompression: 1"), std::wstring::npos) << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"error-method"));
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 2);
 }
@@ -204,6 +212,8 @@ TEST(StubWindow, AReadOnlyFileIsNamedBeforeAnythingIsWrittenAndTheDialogComesBac
   const std::wstring text = BoxText(box);
   EXPECT_NE(text.find(L"rofile-target\\z.txt ist schreibgesch\u00fctzt"), std::wstring::npos)
       << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"readonly-file"));
+  ExpectLaidOut(box, "read-only file");
   EXPECT_FALSE(Exists(Join(target, L"a.txt")));
   Click(box, IDOK);
   ASSERT_TRUE(BackAtTheDialog(main, box));
@@ -251,6 +261,10 @@ TEST(StubChoices, AnUnusableTargetIsNamedAsTypedAndCanBeCorrected) {
     const std::wstring text = BoxText(box);
     EXPECT_NE(text.find(L"\"" + w.typed + L"\""), std::wstring::npos) << text.c_str();
     EXPECT_NE(text.find(w.reason), std::wstring::npos) << text.c_str();
+    if (w.typed == L"Q:\\nirgends") {
+      EXPECT_TRUE(KeepScreenshot(box, L"target-error"));
+      ExpectLaidOut(box, "target error");
+    }
     Click(box, IDOK);
     ASSERT_TRUE(BackAtTheDialog(main, box));
     EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), w.typed);
@@ -282,6 +296,10 @@ TEST(StubChoices, ReplacingIsAskedOnceForAllFilesAndCanBeDeclined) {
     EXPECT_NE(text.find(L"und 3 weitere"), std::wstring::npos) << text.c_str();
     EXPECT_EQ(Text(GetDlgItem(box, IDOK)), L"&Ersetzen");
     EXPECT_EQ(Text(GetDlgItem(box, IDCANCEL)), L"Abbrechen");
+    if (round == 0) {
+      EXPECT_TRUE(KeepScreenshot(box, L"replace-files"));
+      ExpectLaidOut(box, "replace question");
+    }
     if (round == 0) {
       Click(box, IDCANCEL);
       ASSERT_TRUE(BackAtTheDialog(main, box));
@@ -339,6 +357,8 @@ TEST(StubChoices, ACommandTheShellCannotOpenGetsOnlyTheExtractorsMessage) {
   HWND box = x.WaitForDialog(false);
   ASSERT_TRUE(box);
   EXPECT_EQ(BoxText(box), L"Das Kommando notiz.tbxkeinprogramm konnte nicht gestartet werden.");
+  EXPECT_TRUE(KeepScreenshot(box, L"command-failed"));
+  ExpectLaidOut(box, "command failed");
   // The main window is gone by now; the box is the process's one window.
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(main); }));
   const std::vector<HWND> shown = VisibleWindowsOf(x.pid());
@@ -356,6 +376,8 @@ TEST(StubChoices, AnArchiveCutShortAsksForANewDownload) {
   const std::wstring text = BoxText(box);
   EXPECT_NE(text.find(L"cut.exe ist unvollst\u00e4ndig"), std::wstring::npos) << text.c_str();
   EXPECT_NE(text.find(L"erneut herunter"), std::wstring::npos) << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"cut-off"));
+  ExpectLaidOut(box, "cut-off archive");
   Click(box, IDOK);
   EXPECT_EQ(x.Wait(), 2);
 }
@@ -369,6 +391,8 @@ TEST(StubChoices, ALogThatCannotBeWrittenIsMentionedAndTheRunGoesOn) {
   EXPECT_NE(text.find(L"Das Protokoll Z:\\sys\\tbx.log kann nicht geschrieben werden"),
             std::wstring::npos)
       << text.c_str();
+  EXPECT_TRUE(KeepScreenshot(box, L"log-warning"));
+  ExpectLaidOut(box, "log warning");
   Click(box, IDOK);
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);

@@ -1,9 +1,11 @@
 // The window driver's tools for the extractor's black-box tests: starting an extractor from the
-// cases folder, finding its windows, reading their texts and clicking their buttons.
+// cases folder, finding its windows, reading their texts, clicking their buttons and keeping
+// screenshots of them.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,14 +13,15 @@
 
 namespace stubtest {
 
-
 inline constexpr DWORD kTimeoutMs = 60000;
 
-inline std::wstring CasesDir() {
+inline std::wstring Env(const wchar_t* name) {
   wchar_t buf[32768];
-  DWORD n = GetEnvironmentVariableW(L"TAMBRIX_STUB_CASES", buf, 32768);
-  return std::wstring(buf, n);
+  DWORD n = GetEnvironmentVariableW(name, buf, 32768);
+  return std::wstring(buf, n < 32768 ? n : 0);
 }
+
+inline std::wstring CasesDir() { return Env(L"TAMBRIX_STUB_CASES"); }
 
 inline std::wstring Join(const std::wstring& a, const std::wstring& b) { return a + L"\\" + b; }
 
@@ -39,12 +42,16 @@ inline std::string ReadAll(const std::wstring& p) {
 }
 
 inline std::wstring Text(HWND h) {
-  wchar_t buf[8192];
-  DWORD_PTR n = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
-                           5000, &n))
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
     return std::wstring();
-  return std::wstring(buf, static_cast<size_t>(n));
+  std::wstring buf(static_cast<size_t>(length) + 1, L'\0');
+  DWORD_PTR n = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]),
+                           SMTO_ABORTIFHUNG, 5000, &n))
+    return std::wstring();
+  buf.resize(static_cast<size_t>(n));
+  return buf;
 }
 
 inline std::wstring ClassOf(HWND h) {
@@ -147,15 +154,105 @@ inline std::vector<HWND> VisibleWindowsOf(DWORD pid) {
   return found.windows;
 }
 
-// The message text of a message box: its longest static text.
-inline std::wstring BoxText(HWND box) {
-  std::wstring best;
-  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    if (ClassOf(c) != L"Static") continue;
-    std::wstring t = Text(c);
-    if (t.size() > best.size()) best = t;
+// The message text of a message window.
+inline std::wstring BoxText(HWND box) { return Text(GetDlgItem(box, IDC_BOX_TEXT)); }
+
+// ---- screenshots ------------------------------------------------------------------------------
+
+struct Capture {
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
+};
+
+// The screen's pixels in r (screen coordinates).
+inline Capture CaptureScreen(const RECT& r) {
+  Capture cap;
+  cap.width = r.right - r.left;
+  cap.height = r.bottom - r.top;
+  if (cap.width <= 0 || cap.height <= 0) return cap;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = cap.width;
+  info.bmiHeader.biHeight = -cap.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, cap.width, cap.height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const uint32_t* p = static_cast<const uint32_t*>(bits);
+    cap.pixels.assign(p, p + static_cast<size_t>(cap.width) * cap.height);
+    for (uint32_t& px : cap.pixels) px &= 0xFFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
   }
-  return best;
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return cap;
+}
+
+// Dark pixels (text) of a control on the screen, its border left out.
+inline int DarkPixelsIn(HWND control) {
+  RECT r;
+  if (!GetWindowRect(control, &r)) return 0;
+  InflateRect(&r, -2, -2);
+  int dark = 0;
+  for (uint32_t p : CaptureScreen(r).pixels) {
+    int sum = static_cast<int>((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
+    if (sum < 240) ++dark;
+  }
+  return dark;
+}
+
+// Whether every visible, enabled control of window that has a text shows it on the screen.
+inline bool TextsPainted(HWND window) {
+  if (!IsWindowVisible(window)) return false;
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(c) || !IsWindowEnabled(c) || Text(c).empty()) continue;
+    if (DarkPixelsIn(c) == 0) return false;
+  }
+  return true;
+}
+
+inline bool SaveBmp(const Capture& cap, const std::wstring& path) {
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = cap.width;
+  info.biHeight = -cap.height;
+  info.biPlanes = 1;
+  info.biBitCount = 32;
+  info.biCompression = BI_RGB;
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(info);
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(cap.pixels.size() * 4);
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
+  bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
+  bytes.append(reinterpret_cast<const char*>(cap.pixels.data()), cap.pixels.size() * 4);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == bytes.size();
+}
+
+// Keeps a picture of window as NAME.bmp in the folder named by TAMBRIX_STUB_SHOTS (nothing when
+// it is not set), taken once every text of the window shows on the screen. Whether the picture
+// was taken (true when none is wanted).
+inline bool KeepScreenshot(HWND window, const std::wstring& name) {
+  const std::wstring dir = Env(L"TAMBRIX_STUB_SHOTS");
+  if (dir.empty()) return true;
+  if (!WaitUntil([&] { return TextsPainted(window); })) return false;
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  CreateDirectoryW(dir.c_str(), nullptr);
+  return SaveBmp(CaptureScreen(r), Join(dir, name + L".bmp"));
 }
 
 }  // namespace stubtest

@@ -7,10 +7,20 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   target_link_options(stub_marker PRIVATE -municode)
   target_link_libraries(stub_marker PRIVATE shell32)
 
-  add_executable(stub_driver ${CMAKE_CURRENT_LIST_DIR}/stub_driver.cpp)
+  # The message window alone, with the extractor's resources (its manifest among them).
+  add_executable(stub_box_probe WIN32 ${CMAKE_CURRENT_LIST_DIR}/stub_box_probe.cpp
+    ${CMAKE_SOURCE_DIR}/stub/stub_box.cpp ${CMAKE_SOURCE_DIR}/stub/stub.rc)
+  target_compile_definitions(stub_box_probe PRIVATE UNICODE _UNICODE)
+  target_include_directories(stub_box_probe PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/stub
+    ${CMAKE_SOURCE_DIR}/resources)
+  target_link_options(stub_box_probe PRIVATE -municode)
+  target_link_libraries(stub_box_probe PRIVATE shell32 user32 gdi32)
+
+  add_executable(stub_driver ${CMAKE_CURRENT_LIST_DIR}/stub_driver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/stub_box_test.cpp)
   target_include_directories(stub_driver PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(stub_driver PRIVATE GTest::gtest_main user32)
-  set_target_properties(stub_marker stub_driver PROPERTIES
+  target_link_libraries(stub_driver PRIVATE GTest::gtest_main user32 gdi32)
+  set_target_properties(stub_marker stub_box_probe stub_driver PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub-tools)
 
   set(TAMBRIX_HOST_TAMBRIXC "${CMAKE_SOURCE_DIR}/build/native/dist/tambrixc" CACHE FILEPATH
@@ -25,8 +35,10 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools
               ${CMAKE_SOURCE_DIR}/examples/tree "${builders}" ${group})
     # One at a time: run alone, each group starts an X server and a wineserver for one prefix.
+    # The window tests keep their screenshots (96dpi/, 144dpi/) in stub-screenshots.
     set_tests_properties(e2e.stub.${group} PROPERTIES TIMEOUT 1200 LABELS e2e
-      RESOURCE_LOCK tambrix_stub_wine)
+      RESOURCE_LOCK tambrix_stub_wine
+      ENVIRONMENT "TAMBRIX_STUB_SCREENSHOTS=${CMAKE_CURRENT_BINARY_DIR}/stub-screenshots")
   endforeach()
 endif()
 

@@ -2,12 +2,15 @@
 # End-to-end tests of the extractor stubs under wine64: real archives built by tambrixc and
 # hand-made ones (make_sfx.py) are unpacked by the real stub and checked from outside.
 #   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
-# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe and stub_marker.exe. TAMBRIXC is
+# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe and
+# stub_marker.exe. TAMBRIXC is
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts layout signed commands choices gui dialogs (default: all). Without DISPLAY an Xvfb and a
-# wineserver of our own are started and stopped by pid.
+# damage names verdicts layout signed commands choices gui dialogs (default: all). Without
+# DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
+# (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
+# beside TOOLS_DIR), in 96dpi/ and 144dpi/.
 set -u
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
@@ -26,6 +29,8 @@ GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed command
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
+# Where the window tests' screenshots are kept (they stay after the run).
+SHOTS_DIR="${TAMBRIX_STUB_SCREENSHOTS:-$(dirname "$TOOLS_DIR")/stub-screenshots}"
 export TZ="${TZ:-UTC}"
 
 # Under the test runner DISPLAY, the prefix and a warm wineserver are given. Run alone, this script
@@ -619,9 +624,9 @@ group_commands() {
 }
 
 # ---- the windows, driven from outside ----------------------------------------------------------
-group_gui() {
-  local c="$WORK/gui"
-  mkdir -p "$c" && cd "$c"
+# The archives of the window tests (stub_driver.exe), made into the current folder.
+gui_cases() {
+  local c="$PWD"
   local marker="$TOOLS_DIR/stub_marker.exe"
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out title.exe --title Testtitel \
     --dialog-text 'Hier steht der Dialogtext mit Umlauten: \xe4\xf6\xfc\xdf' \
@@ -652,13 +657,107 @@ open('damaged.exe','wb').write(bytes(b))"
   # A planted evilcmd.exe beside the archive, which is also the current folder.
   cp "$marker" evilcmd.exe
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out nocmd.exe --command evilcmd '\\a.txt=:a'
-  cp "$TOOLS_DIR/stub_driver.exe" .
-  if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
-      --gtest_brief=1 --gtest_filter='StubWindow.*'; then
-    pass
-  else
-    fail "the window tests (stub_driver.exe)"
-  fi
+  # Info texts of 40 paragraphs, taller than any screen: before (lines end in CR LF) and after
+  # (in LF alone). The texts as the archive holds them (code page 1252) are kept beside it for
+  # the driver to compare.
+  python3 - <<'PY'
+def arg(b):  # the bytes as make_sfx.py reads them: escapes for all but printable ASCII
+    return ''.join(chr(x) if 32 <= x < 127 and x != 92 else '\\x%02x' % x for x in b)
+sentence = 'Bitte lesen Sie diesen Hinweis vollst\xe4ndig, bevor Sie fortfahren. '
+before = '\r\n\r\n'.join('Absatz %d: %s' % (i, sentence * (1 + i % 4)) for i in range(1, 41))
+after = '\n'.join('Zeile %d nach dem Entpacken: alles gr\xfcn.' % i for i in range(1, 61))
+for name, t in (('info-before-long', before), ('info-after-long', after)):
+    b = t.encode('cp1252')
+    open(name + '.txt', 'wb').write(b)
+    open(name + '.arg', 'w').write(arg(b))
+PY
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-long.exe --title 'Lange Hinweise' \
+    --info-before "$(cat info-before-long.arg)" --info-after "$(cat info-after-long.arg)" \
+    --target-dir "$(esc "$(winpath "$c")")\\\\info-long-target" '\\a.txt=:a'
+  # Many small files, so that unpacking lasts long enough to look at the progress display.
+  mkdir -p many && python3 -c "
+import os
+for i in range(8000):
+    d = os.path.join('many', 'd%02d' % (i % 50))
+    os.makedirs(d, exist_ok=True)
+    open(os.path.join(d, 'f%04d.txt' % i), 'w').write('x')"
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out many.exe --tree many
+  rm -rf many
+  # A word longer than any line (a deep path), which only the text control can break.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out info-word.exe \
+    --info-before "Bitte lesen: C:$(printf '\\\\Unterordner%.0s' $(seq 1 25))\\\\liesmich.txt" \
+    '\\a.txt=:a'
+  # The message window alone, for the kinds of box no case above shows.
+  cp "$TOOLS_DIR/stub_box_probe.exe" .
+}
+
+# The Wine prefix for the window tests at DPI dots per inch: one of its own, made on first use
+# beside the default one. Wine takes the screen's DPI from LogPixels under HKCU\Control
+# Panel\Desktop, else from the hardware profile's Fonts key; both are set.
+dpi_prefix() { echo "$TOOLS_DIR/stub-wineprefix-${1}dpi"; }
+set_dpi() {  # set_dpi DPI, in the prefix of the running wineserver
+  "$WINERUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+    >/dev/null 2>&1 &&
+  "$WINERUN" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
+# window_driver DPI FILTER: the driver's tests matching FILTER on the cases in the current folder;
+# its screenshots go to shots/.
+window_driver() {
+  TAMBRIX_STUB_CASES="$(winpath .)" TAMBRIX_STUB_SHOTS="$(winpath .)\\shots" \
+    TAMBRIX_STUB_DPI="$1" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe --gtest_brief=1 \
+    "--gtest_filter=$2"
+}
+
+# run_window_driver MAKE_CASES FILTER: the window tests matching the gtest FILTER, twice: at 96 dpi
+# in the session's prefix, and at 144 dpi in a prefix and with a wineserver of their own (started
+# and stopped here by pid). Each run gets its cases afresh from MAKE_CASES in a folder of its own,
+# as the tests change them; the screenshots they keep end up as PNG in $SHOTS_DIR/96dpi and
+# $SHOTS_DIR/144dpi.
+run_window_driver() {
+  local make_cases=$1 filter=$2 dpi c rc out bmp
+  for dpi in 96 144; do
+    c="$WORK/$make_cases-${dpi}dpi"
+    mkdir -p "$c"
+    if ! (cd "$c" && "$make_cases"); then
+      fail "$make_cases made no cases for $dpi dpi"
+      continue
+    fi
+    cp "$TOOLS_DIR/stub_driver.exe" "$c/"
+    if [ "$dpi" = 96 ]; then
+      (cd "$c" && window_driver "$dpi" "$filter")
+    else
+      (
+        trap tbx_stop_wineserver EXIT
+        trap 'exit 130' INT TERM
+        tbx_server_pid=""
+        export TAMBRIX_WINEPREFIX
+        TAMBRIX_WINEPREFIX="$(dpi_prefix "$dpi")"
+        tbx_start_wineserver "$TAMBRIX_WINEPREFIX" || exit 1
+        set_dpi "$dpi" || { echo "LogPixels could not be set" >&2; exit 1; }
+        cd "$c" && window_driver "$dpi" "$filter"
+      )
+    fi
+    rc=$?
+    if [ $rc -eq 0 ]; then pass; else fail "the window tests at $dpi dpi ($filter): exit $rc"; fi
+    out="$SHOTS_DIR/${dpi}dpi"
+    mkdir -p "$out"
+    for bmp in "$c"/shots/*.bmp; do
+      [ -f "$bmp" ] || continue
+      if command -v convert >/dev/null; then
+        # No date chunks: the same window gives the same file.
+        convert "$bmp" -strip -define png:exclude-chunks=date,time \
+          "$out/$(basename "$bmp" .bmp).png" 2>/dev/null || fail "convert $(basename "$bmp")"
+      else
+        cp "$bmp" "$out/"
+      fi
+    done
+  done
+}
+
+group_gui() {
+  run_window_driver gui_cases '-StubChoices.*'
 }
 
 # ---- choices of a silent run: targets that cannot be used, existing files, the log -----------
@@ -755,15 +854,7 @@ dialog_cases() {
   head -c -10 whole.exe >cut.exe && rm whole.exe
 }
 group_dialogs() {
-  local c="$WORK/dialogs"
-  mkdir -p "$c" && cd "$c" && dialog_cases
-  cp "$TOOLS_DIR/stub_driver.exe" .
-  if TAMBRIX_STUB_CASES="$(winpath "$c")" TAMBRIX_WINE_TIMEOUT=600 "$WINERUN" ./stub_driver.exe \
-      --gtest_brief=1 --gtest_filter='StubChoices.*'; then
-    pass
-  else
-    fail "the dialog's choices (stub_driver.exe StubChoices)"
-  fi
+  run_window_driver dialog_cases 'StubChoices.*'
 }
 
 for g in $GROUPS_TO_RUN; do
