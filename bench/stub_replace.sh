@@ -20,6 +20,7 @@ SOURCE="${5:-/usr/include}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-replace.XXXXXX")"
 . "$ROOT/scripts/wine-session.sh"
+. "$ROOT/bench/windows_tree.sh"
 cleanup() {
   tbx_stop_session || true  # errexit holds in the trap too
   rm -rf "$WORK"
@@ -31,17 +32,7 @@ tbx_start_wineserver "${TAMBRIX_WINEPREFIX:-$STUB_DIR/../bench-wineprefix}"
 winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
 
 cd "$WORK"
-cp -r "$SOURCE" tree
-find tree -type l -delete
-# One Windows folder cannot hold names that differ only in case: keep the first of each.
-(cd tree && find . -type f | sort | python3 -c "
-import os, sys
-seen = set()
-for line in sys.stdin:
-    p = line.strip()
-    if p.lower() in seen: os.remove(p)
-    seen.add(p.lower())")
-echo "tree: $(find tree -type f | wc -l) files, $(($(du -sb tree | cut -f1) / 1000000)) MB"
+windows_tree "$SOURCE" tree
 
 # once SETUP COMMAND...: seconds of one run, SETUP run before it.
 once() {

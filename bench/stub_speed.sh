@@ -20,6 +20,7 @@ TAMBRIXC="$(readlink -f "$2")"
 DECODE_BENCH="$(readlink -f "$3")"
 SOURCE="${4:-/usr/include}"
 WINERUN="$ROOT/scripts/wine-run.sh"
+. "$ROOT/bench/windows_tree.sh"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-bench.XXXXXX")"
 pids=()
 cleanup() {
@@ -40,19 +41,7 @@ server_started=1
 winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
 
 cd "$WORK"
-cp -r "$SOURCE" tree
-find tree -type l -delete
-# One Windows folder cannot hold names that differ only in case: keep the first of each.
-(cd tree && find . -type f | sort | python3 -c "
-import os, sys
-seen = set()
-for line in sys.stdin:
-    p = line.strip()
-    if p.lower() in seen: os.remove(p)
-    seen.add(p.lower())")
-files=$(find tree -type f | wc -l)
-bytes=$(du -sb tree | cut -f1)
-echo "tree: $files files, $((bytes / 1000000)) MB"
+windows_tree "$SOURCE" tree
 
 # median3 COMMAND...: seconds of the middle of three runs (a setup function may run before each).
 median3() {

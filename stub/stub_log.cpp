@@ -60,10 +60,8 @@ void RunLog::Line(const std::wstring& text) {
   b += ':';
   Two(b, t.wSecond);
   b += ' ';
-  // A message may span lines; in the log each further line is indented under the first, and
-  // blank lines are left out.
+  // A message may span lines; in the log each further line is indented under the first.
   std::string line = Utf8(text);
-  for (size_t at; (at = line.find("\r\n\r\n")) != std::string::npos;) line.erase(at, 2);
   for (size_t at = 0; (at = line.find("\r\n", at)) != std::string::npos; at += 2)
     line.replace(at, 2, "\r\n    ");
   b += line;

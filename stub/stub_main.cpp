@@ -125,12 +125,12 @@ void Extractor::OpenLog() {
   if (log_.Open(options_.logPath, ModulePath())) return;
   if (Interactive())
     ShowBox(nullptr, MessageText(Fail(kExitOk, Msg::LogFailed, options_.logPath)),
-            title_.empty() ? BaseName(ModulePath()) : title_, MB_OK | MB_ICONWARNING);
+            BaseName(ModulePath()), MB_OK | MB_ICONWARNING);
 }
 
 void Extractor::LogResult(const Outcome& o) {
   if (!log_.active()) return;
-  std::wstring text = MessageText(o);
+  const std::wstring text = MessageLines(o);
   std::wstring line = UiText(o.ok() ? "Ergebnis: Erfolg" : "Ergebnis: Fehler");
   if (o.exitCode == kExitCancelled) line = UiText("Ergebnis: abgebrochen");
   line += UiText(" (R\xFC" "ckgabewert ") + Decimal(static_cast<unsigned>(o.exitCode)) + L")";
@@ -267,10 +267,7 @@ Outcome Extractor::TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker
   unpacker->RemoveCreated();
   unpacker.reset();
   // The reason under the target's name, its own blank line dropped.
-  std::wstring reason = MessageText(o);
-  for (size_t at; (at = reason.find(L"\r\n\r\n")) != std::wstring::npos;)
-    reason.replace(at, 4, L"\r\n");
-  return Fail(kExitUnpackFailed, Msg::TargetUnusable, typed, reason);
+  return Fail(kExitUnpackFailed, Msg::TargetUnusable, typed, MessageLines(o));
 }
 
 bool Extractor::ConfirmReplace(const std::vector<size_t>& existing) {

@@ -131,14 +131,21 @@ std::wstring MessageText(const Outcome& o) {
   return t;
 }
 
+std::wstring MessageLines(const Outcome& o) {
+  std::wstring t = MessageText(o);
+  for (size_t at; (at = t.find(L"\r\n\r\n")) != std::wstring::npos;) t.erase(at, 2);
+  return t;
+}
+
 std::wstring ErrorWords(unsigned long error) {
   const char* words = nullptr;
   switch (error) {
     case ERROR_ACCESS_DENIED:
+      words = "Zugriff verweigert";
+      break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      words = error == ERROR_ACCESS_DENIED ? "Zugriff verweigert"
-                                           : "die Datei wird von einem anderen Programm benutzt";
+      words = "die Datei wird von einem anderen Programm benutzt";
       break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

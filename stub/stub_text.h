@@ -61,6 +61,8 @@ Outcome Fail(int exitCode, Msg msg, const std::wstring& arg = std::wstring(),
 std::wstring Widen(const std::string& cp1252);
 // The text of msg with %s replaced by arg and the detail appended on its own line.
 std::wstring MessageText(const Outcome& o);
+// The same text without blank lines, for a reason under another message and for the log.
+std::wstring MessageLines(const Outcome& o);
 // Texts shown during a normal run.
 std::wstring UiText(const char* cp1252);
 // v in decimal digits.

@@ -31,6 +31,12 @@ std::wstring Hex(unsigned v) {
 
 bool IsDiskFull(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
 
+// A folder of the archive cannot be made where a file of that name stands.
+Outcome FileWhereFolderGoes(const std::wstring& full) {
+  return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full),
+              MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
+}
+
 }  // namespace
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
@@ -43,6 +49,10 @@ Unpacker::Unpacker(const std::wstring& target)
     : target_(target), tempCounter_(GetCurrentProcessId() << 16 ^ GetTickCount()) {}
 
 Unpacker::~Unpacker() { AbandonFile(); }
+
+std::wstring Unpacker::TempName(const wchar_t* extension) {
+  return L"~tbx" + Hex(tempCounter_++) + extension;
+}
 
 Outcome Unpacker::PrepareTarget() {
   const size_t root = RootLength(target_);
@@ -78,7 +88,7 @@ Outcome Unpacker::PrepareTarget() {
   // A folder that exists may still refuse new files (no rights, a read-only medium): found out
   // now, before the first file, with a file that is gone as soon as its handle is closed.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring probe = JoinPath(target_, L"~tbx" + Hex(tempCounter_++) + L".tmp");
+    const std::wstring probe = JoinPath(target_, TempName(L".tmp"));
     HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
@@ -109,9 +119,7 @@ Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(si
           absent.insert(folder);
           continue;
         }
-        if (!(a & FILE_ATTRIBUTE_DIRECTORY))
-          return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full),
-                      MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
+        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return FileWhereFolderGoes(full);
         present.insert(folder);
       }
     }
@@ -144,8 +152,7 @@ Outcome Unpacker::EnsureFolder(const std::wstring& relativeFolder) {
     createdFolders_.push_back(full);
     createdRelative_.insert(relativeFolder);
   } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full),
-                MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
+    return FileWhereFolderGoes(full);
   } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
     // A junction or link inside the target could lead anywhere: never write through it.
     return Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(full));
@@ -178,7 +185,7 @@ Outcome Unpacker::BeginFile(const std::wstring& relative) {
   // costs about a third more unpacking time under Wine for 8,000 files, so it is not used.
   direct_ = folderIsNew_;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath_ = direct_ ? finalPath_ : JoinPath(folder, L"~tbx" + Hex(tempCounter_++) + L".tmp");
+    tempPath_ = direct_ ? finalPath_ : JoinPath(folder, TempName(L".tmp"));
     file_ = CreateFileW(tempPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file_ != INVALID_HANDLE_VALUE) break;
@@ -265,7 +272,7 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
     // The old file steps aside under a backup name, so that a roll-back can bring it back.
     const size_t cut = finalPath_.rfind(L'\\');
     const std::wstring backup =
-        JoinPath(finalPath_.substr(0, cut), L"~tbx" + Hex(tempCounter_++) + L".old");
+        JoinPath(finalPath_.substr(0, cut), TempName(L".old"));
     if (!MoveFileExW(finalPath_.c_str(), backup.c_str(), 0)) {
       lastError_ = GetLastError();
       Outcome o = WriteFailure();

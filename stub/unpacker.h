@@ -65,6 +65,8 @@ class Unpacker {
 
  private:
   Outcome EnsureFolder(const std::wstring& relativeFolder);
+  // A new name of this run's own for a file beside the target's files: ~tbx<hex><extension>.
+  std::wstring TempName(const wchar_t* extension);
   bool FlushBuffer();
   bool WriteAll(const uint8_t* data, size_t n);
 

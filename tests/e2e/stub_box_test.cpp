@@ -145,12 +145,9 @@ TEST(StubLook, TheMainWindowScalesWithTheDpiAndCutsNothingOff) {
 
 TEST(StubLook, TheProgressDisplayCutsNothingOff) {
   const std::wstring target = Join(CasesDir(), L"many-target");
-  Extractor x(L"many.exe", L"/D=\"" + target + L"\"");
-  HWND main = x.WaitForDialog(true);
-  ASSERT_TRUE(main);
-  Click(main, IDOK);
-  HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); }));
+  Extractor x(L"many.exe", TargetSwitch(target));
+  HWND main = StartUnpacking(x, target);
+  ASSERT_TRUE(main) << "the progress bar did not show";
   ExpectLaidOut(main, "progress display");
   EXPECT_TRUE(KeepScreenshot(main, L"progress"));
   // Cancelling asks first, then says what was done.
@@ -270,8 +267,7 @@ TEST(StubBox, ABoxOverTheMainWindowIsModalToItAndCentredOnIt) {
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   // Entpacken without a target: the warning belongs to the main window.
-  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(L""), SMTO_ABORTIFHUNG, 5000, nullptr);
+  SetTarget(main, L"");
   Click(main, IDOK);
   HWND box = x.WaitForDialog(false);
   ASSERT_TRUE(box);

@@ -72,8 +72,7 @@ TEST(StubWindow, FullRunShowsBothInfoTextsRunsTheCommandAndCleansUpOnlyItsOwnFil
   Click(box, IDOK);
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
-  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(target.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
+  SetTarget(main, target);
   Click(main, IDOK);
   HWND after = x.WaitForDialog(false);
   ASSERT_TRUE(after);
@@ -95,23 +94,10 @@ TEST(StubWindow, FullRunShowsBothInfoTextsRunsTheCommandAndCleansUpOnlyItsOwnFil
   EXPECT_FALSE(Exists(Join(target, L"daten")));
 }
 
-// Starts big.exe into target and waits until it is unpacking: the unpack button disabled and
-// the progress bar shown. The extractor does the one after the other, so the state itself is
-// waited for, not its first sign.
-HWND StartUnpackingBig(Extractor& x, const std::wstring& target) {
-  HWND main = x.WaitForDialog(true);
-  if (!main) return nullptr;
-  EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), target);
-  Click(main, IDOK);
-  HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
-  if (!WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); })) return nullptr;
-  return main;
-}
-
 TEST(StubWindow, CancelWhileUnpackingAsksThenRemovesWhatWasWrittenAndSaysSo) {
   const std::wstring target = Join(CasesDir(), L"big-target");
-  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
-  HWND main = StartUnpackingBig(x, target);
+  Extractor x(L"big.exe", TargetSwitch(target));
+  HWND main = StartUnpacking(x, target);
   ASSERT_TRUE(main) << "the progress bar did not show";
   Click(main, IDCANCEL);
   HWND question = x.WaitForDialog(false);
@@ -139,8 +125,8 @@ TEST(StubWindow, CancelWhileUnpackingAsksThenRemovesWhatWasWrittenAndSaysSo) {
 
 TEST(StubWindow, SayingNoToTheCancelQuestionFinishesTheUnpacking) {
   const std::wstring target = Join(CasesDir(), L"big-target-2");
-  Extractor x(L"big.exe", L"/D=\"" + target + L"\"");
-  HWND main = StartUnpackingBig(x, target);
+  Extractor x(L"big.exe", TargetSwitch(target));
+  HWND main = StartUnpacking(x, target);
   ASSERT_TRUE(main) << "the progress bar did not show";
   PostMessageW(main, WM_CLOSE, 0, 0);  // the window's close box asks the same question
   HWND question = x.WaitForDialog(false);
@@ -165,7 +151,7 @@ TEST(StubWindow, TestRunReportsTheResultInABox) {
 
 TEST(StubWindow, DamagedDataIsReportedAndNothingStays) {
   const std::wstring target = Join(CasesDir(), L"damaged-target");
-  Extractor x(L"damaged.exe", L"/D=\"" + target + L"\"");
+  Extractor x(L"damaged.exe", TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -196,14 +182,9 @@ bool BackAtTheDialog(HWND main, HWND box) {
   });
 }
 
-void SetTarget(HWND main, const std::wstring& target) {
-  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(target.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
-}
-
 TEST(StubWindow, AReadOnlyFileIsNamedBeforeAnythingIsWrittenAndTheDialogComesBack) {
   const std::wstring target = Join(CasesDir(), L"rofile-target");
-  Extractor x(L"rofile.exe", L"/D=\"" + target + L"\"");
+  Extractor x(L"rofile.exe", TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -226,7 +207,7 @@ TEST(StubWindow, AReadOnlyFileIsNamedBeforeAnythingIsWrittenAndTheDialogComesBac
 
 TEST(StubWindow, ACommandThatIsNotFoundGetsTheExtractorsOwnMessage) {
   const std::wstring target = Join(CasesDir(), L"nocmd-target");
-  Extractor x(L"nocmd.exe", L"/D=\"" + target + L"\"");
+  Extractor x(L"nocmd.exe", TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -281,7 +262,7 @@ TEST(StubChoices, AnUnusableTargetIsNamedAsTypedAndCanBeCorrected) {
 TEST(StubChoices, ReplacingIsAskedOnceForAllFilesAndCanBeDeclined) {
   const std::wstring target = Join(CasesDir(), L"replace-target");
   const std::wstring log = Join(CasesDir(), L"replace.log");
-  Extractor x(L"replace.exe", L"/D=\"" + target + L"\" \"/L=" + log + L"\"");
+  Extractor x(L"replace.exe", TargetSwitch(target) + L" \"/L=" + log + L"\"");
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   for (int round = 0; round < 2; ++round) {
@@ -321,7 +302,7 @@ TEST(StubChoices, ReplacingIsAskedOnceForAllFilesAndCanBeDeclined) {
 
 TEST(StubChoices, OneExistingFileIsNamedAlone) {
   const std::wstring target = Join(CasesDir(), L"one-target");
-  Extractor x(L"replace.exe", L"/D=\"" + target + L"\"");
+  Extractor x(L"replace.exe", TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -338,7 +319,7 @@ TEST(StubChoices, OneExistingFileIsNamedAlone) {
 
 TEST(StubChoices, KeepingExistingFilesAsksNothing) {
   const std::wstring target = Join(CasesDir(), L"skip-target");
-  Extractor x(L"replace.exe", L"/O=skip /D=\"" + target + L"\"");
+  Extractor x(L"replace.exe", L"/O=skip " + TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -350,7 +331,7 @@ TEST(StubChoices, KeepingExistingFilesAsksNothing) {
 // A document the shell has no program for: only the extractor's own message is shown.
 TEST(StubChoices, ACommandTheShellCannotOpenGetsOnlyTheExtractorsMessage) {
   const std::wstring target = Join(CasesDir(), L"nodoc-target");
-  Extractor x(L"nodoc.exe", L"/D=\"" + target + L"\"");
+  Extractor x(L"nodoc.exe", TargetSwitch(target));
   HWND main = x.WaitForDialog(true);
   ASSERT_TRUE(main);
   Click(main, IDOK);
@@ -384,7 +365,7 @@ TEST(StubChoices, AnArchiveCutShortAsksForANewDownload) {
 
 TEST(StubChoices, ALogThatCannotBeWrittenIsMentionedAndTheRunGoesOn) {
   const std::wstring target = Join(CasesDir(), L"nolog-target");
-  Extractor x(L"target.exe", L"/L=Z:\\sys\\tbx.log /D=\"" + target + L"\"");
+  Extractor x(L"target.exe", L"/L=Z:\\sys\\tbx.log " + TargetSwitch(target));
   HWND box = x.WaitForDialog(false);
   ASSERT_TRUE(box);
   const std::wstring text = BoxText(box);

@@ -3,6 +3,7 @@
 // screenshots of them.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "stub/stub_ids.h"
+#include "tests/screen_capture.h"
 
 namespace stubtest {
 
@@ -136,6 +138,29 @@ class Extractor {
   bool started_ = false;
 };
 
+// Types target into the main window's target field.
+inline void SetTarget(HWND main, const std::wstring& target) {
+  SendMessageTimeoutW(GetDlgItem(main, IDC_STUB_TARGET), WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(target.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+// The switch that proposes target to an extractor: /D="target".
+inline std::wstring TargetSwitch(const std::wstring& target) { return L"/D=\"" + target + L"\""; }
+
+// Waits for x's main window, which shows target, clicks "Entpacken" and waits until the
+// unpacking runs: the unpack button disabled and the progress bar shown. The extractor does the
+// one after the other, so the state itself is waited for, not its first sign. The main window,
+// or nullptr when it did not come or the unpacking did not start.
+inline HWND StartUnpacking(Extractor& x, const std::wstring& target) {
+  HWND main = x.WaitForDialog(true);
+  if (!main) return nullptr;
+  EXPECT_EQ(Text(GetDlgItem(main, IDC_STUB_TARGET)), target);
+  Click(main, IDOK);
+  HWND ok = GetDlgItem(main, IDOK), progress = GetDlgItem(main, IDC_STUB_PROGRESS);
+  if (!WaitUntil([&] { return !IsWindowEnabled(ok) && IsWindowVisible(progress); })) return nullptr;
+  return main;
+}
+
 // The visible top-level windows of a process.
 inline std::vector<HWND> VisibleWindowsOf(DWORD pid) {
   struct Found {
@@ -159,55 +184,11 @@ inline std::wstring BoxText(HWND box) { return Text(GetDlgItem(box, IDC_BOX_TEXT
 
 // ---- screenshots ------------------------------------------------------------------------------
 
-struct Capture {
-  int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
-};
-
-// The screen's pixels in r (screen coordinates).
-inline Capture CaptureScreen(const RECT& r) {
-  Capture cap;
-  cap.width = r.right - r.left;
-  cap.height = r.bottom - r.top;
-  if (cap.width <= 0 || cap.height <= 0) return cap;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = cap.width;
-  info.bmiHeader.biHeight = -cap.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap) {
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, cap.width, cap.height, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    const uint32_t* p = static_cast<const uint32_t*>(bits);
-    cap.pixels.assign(p, p + static_cast<size_t>(cap.width) * cap.height);
-    for (uint32_t& px : cap.pixels) px &= 0xFFFFFF;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return cap;
-}
+using screencap::Capture;
+using screencap::CaptureScreen;
 
 // Dark pixels (text) of a control on the screen, its border left out.
-inline int DarkPixelsIn(HWND control) {
-  RECT r;
-  if (!GetWindowRect(control, &r)) return 0;
-  InflateRect(&r, -2, -2);
-  int dark = 0;
-  for (uint32_t p : CaptureScreen(r).pixels) {
-    int sum = static_cast<int>((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
-    if (sum < 240) ++dark;
-  }
-  return dark;
-}
+inline int DarkPixelsIn(HWND control) { return screencap::DarkPixelsIn(control, 2); }
 
 // Whether every visible, enabled control of window that has a text shows it on the screen.
 inline bool TextsPainted(HWND window) {
@@ -220,20 +201,7 @@ inline bool TextsPainted(HWND window) {
 }
 
 inline bool SaveBmp(const Capture& cap, const std::wstring& path) {
-  BITMAPFILEHEADER file = {};
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof(info);
-  info.biWidth = cap.width;
-  info.biHeight = -cap.height;
-  info.biPlanes = 1;
-  info.biBitCount = 32;
-  info.biCompression = BI_RGB;
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof(file) + sizeof(info);
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(cap.pixels.size() * 4);
-  std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
-  bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
-  bytes.append(reinterpret_cast<const char*>(cap.pixels.data()), cap.pixels.size() * 4);
+  const std::string bytes = screencap::BmpBytes(cap);
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/screen_capture.h"
+
 namespace {
 
 // ---- texts and ids of the program under test --------------------------------------------------
@@ -465,71 +467,15 @@ long RunProgram(const std::string& commandLine, const std::string& dir) {
 
 // ---- screen capture ---------------------------------------------------------------------------
 
-struct Capture {
-  int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
-};
-
-Capture CaptureScreen(const RECT& r) {
-  Capture cap;
-  cap.width = r.right - r.left;
-  cap.height = r.bottom - r.top;
-  if (cap.width <= 0 || cap.height <= 0) return cap;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = cap.width;
-  info.bmiHeader.biHeight = -cap.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, cap.width, cap.height, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  cap.pixels.assign(static_cast<uint32_t*>(bits),
-                    static_cast<uint32_t*>(bits) + cap.width * cap.height);
-  for (uint32_t& p : cap.pixels) p &= 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return cap;
-}
+using screencap::Capture;
+using screencap::CaptureScreen;
 
 bool SaveBmp(const Capture& cap, const std::string& path) {
-  BITMAPFILEHEADER file = {};
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof(info);
-  info.biWidth = cap.width;
-  info.biHeight = -cap.height;
-  info.biPlanes = 1;
-  info.biBitCount = 32;
-  info.biCompression = BI_RGB;
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof(file) + sizeof(info);
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(cap.pixels.size() * 4);
-  std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
-  bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
-  bytes.append(reinterpret_cast<const char*>(cap.pixels.data()), cap.pixels.size() * 4);
-  return WriteBytes(path, bytes);
+  return WriteBytes(path, screencap::BmpBytes(cap));
 }
 
 // Dark pixels (text) inside a control, its border left out.
-int DarkPixelsIn(HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
-  InflateRect(&r, -3, -3);
-  Capture cap = CaptureScreen(r);
-  int dark = 0;
-  for (uint32_t p : cap.pixels) {
-    int sum = static_cast<int>((p >> 16) & 0xFF) + ((p >> 8) & 0xFF) + (p & 0xFF);
-    if (sum < 240) ++dark;
-  }
-  return dark;
-}
+int DarkPixelsIn(HWND control) { return screencap::DarkPixelsIn(control, 3); }
 
 // ---- fixture ----------------------------------------------------------------------------------
 
