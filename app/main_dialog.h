@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/window.h"
-#include "archive/batch_run.h"
+#include "builder/batch_run.h"
 
 class TTambrixDlgClient : public BatchFrontEnd {
  public:

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "archive/file_helpers.h"
+#include "builder/file_helpers.h"
 #include "platform/platform.h"
 #include "settings/settings_block.h"
 #include "settings/settings_file.h"

@@ -39,8 +39,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/build_driver.h"
-#include "archive/parallel_compressor.h"
+#include "builder/build_driver.h"
+#include "builder/parallel_compressor.h"
 #include "platform/name_case.h"
 #include "platform/posix/cp1252.h"
 #include "settings/install_inf.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/bzip2_blocks.h"
+#include "builder/bzip2_blocks.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "cli/console_front_end.h"
 
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 #include "cli/console_text.h"
 
 namespace {

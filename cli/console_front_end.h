@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/batch_run.h"
+#include "builder/batch_run.h"
 
 class ConsoleFrontEnd : public BatchFrontEnd {
  public:

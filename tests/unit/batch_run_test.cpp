@@ -1,4 +1,4 @@
-#include "archive/batch_run.h"
+#include "builder/batch_run.h"
 
 #include <gtest/gtest.h>
 

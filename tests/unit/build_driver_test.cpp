@@ -1,4 +1,4 @@
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 
 #include <gtest/gtest.h>
 

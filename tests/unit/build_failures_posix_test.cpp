@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "archive/archive_layout.h"
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 #include "platform/platform.h"
 #include "tests/unit/fake_front_end.h"
 #include "tests/unit/hooked_stream_posix.h"

@@ -3,7 +3,7 @@
 // input is checked against that stream, its cuts against the cuts of the same input handed to
 // the cutter in other pieces, and against the stream of BZ2_bzBuffToBuffCompress, which equals
 // the builder's stream except on one edge (see OneCallFlushesTheRunThatFilledTheLastBlock).
-#include "archive/bzip2_blocks.h"
+#include "builder/bzip2_blocks.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "archive/compressor.h"
+#include "builder/compressor.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "archive/batch_run.h"
-#include "archive/build_driver.h"
+#include "builder/batch_run.h"
+#include "builder/build_driver.h"
 #include "platform/platform.h"
 #include "tests/unit/sfx_test_parser.h"
 

@@ -1,4 +1,4 @@
-#include "archive/file_helpers.h"
+#include "builder/file_helpers.h"
 
 #include <gtest/gtest.h>
 

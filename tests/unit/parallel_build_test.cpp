@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 #include "platform/platform.h"
 #include "tests/unit/fake_front_end.h"
 #include "tests/unit/sfx_test_parser.h"

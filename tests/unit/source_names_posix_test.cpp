@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/batch_run.h"
-#include "archive/build_driver.h"
-#include "archive/source_names.h"
+#include "builder/batch_run.h"
+#include "builder/build_driver.h"
+#include "builder/source_names.h"
 #include "archive/stored_name.h"
 #include "tests/unit/fake_front_end.h"
 #include "tests/unit/test_util.h"

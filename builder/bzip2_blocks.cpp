@@ -1,4 +1,4 @@
-#include "archive/bzip2_blocks.h"
+#include "builder/bzip2_blocks.h"
 
 #include <bzlib.h>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 #include "settings/install_inf.h"
 
 // What the batch run needs of its front end beyond a build's.

@@ -1,4 +1,4 @@
-#include "archive/build_driver.h"
+#include "builder/build_driver.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -7,10 +7,10 @@
 
 #include "archive/archive_layout.h"
 #include "archive/archive_writer.h"
-#include "archive/compressor.h"
-#include "archive/file_helpers.h"
-#include "archive/parallel_compressor.h"
-#include "archive/source_names.h"
+#include "builder/compressor.h"
+#include "builder/file_helpers.h"
+#include "builder/parallel_compressor.h"
+#include "builder/source_names.h"
 #include "archive/stored_name.h"
 #include "platform/platform.h"
 #include "settings/settings_block.h"

@@ -1,4 +1,4 @@
-#include "archive/source_names.h"
+#include "builder/source_names.h"
 
 #include "archive/archive_layout.h"
 #include "archive/stored_name.h"

@@ -1,11 +1,11 @@
-#include "archive/compressor.h"
+#include "builder/compressor.h"
 
 #include <cstring>
 #include <new>
 
 #include "archive/archive_layout.h"
 #include "archive/entry_encoder.h"
-#include "archive/file_helpers.h"
+#include "builder/file_helpers.h"
 #include "platform/platform.h"
 #include "support/tus_strings.h"
 

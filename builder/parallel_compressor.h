@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/compressor.h"
+#include "builder/compressor.h"
 
 struct ParallelFile {
   std::string sourcePath;

@@ -1,4 +1,4 @@
-#include "archive/parallel_compressor.h"
+#include "builder/parallel_compressor.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "archive/archive_layout.h"
-#include "archive/bzip2_blocks.h"
+#include "builder/bzip2_blocks.h"
 #include "archive/entry_encoder.h"
-#include "archive/file_helpers.h"
+#include "builder/file_helpers.h"
 #include "platform/platform.h"
 
 namespace {
