@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "builder/file_helpers.h"
 #include "platform/platform.h"
 #include "settings/settings_block.h"
 #include "settings/settings_file.h"
+#include "support/file_access.h"
 #include "support/tus_strings.h"
 
 namespace {

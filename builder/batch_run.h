@@ -1,6 +1,8 @@
 // The batch run: builds every archive listed in the batch control file tambbatch.ini.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <string>
 
 #include "builder/build_driver.h"

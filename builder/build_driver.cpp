@@ -7,11 +7,11 @@
 
 #include "archive/archive_layout.h"
 #include "archive/archive_writer.h"
+#include "archive/stored_name.h"
 #include "builder/compressor.h"
 #include "builder/file_helpers.h"
 #include "builder/parallel_compressor.h"
 #include "builder/source_names.h"
-#include "archive/stored_name.h"
 #include "platform/platform.h"
 #include "settings/settings_block.h"
 #include "support/dir_scanner.h"

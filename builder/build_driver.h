@@ -4,6 +4,8 @@
 // It knows nothing of windows.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>

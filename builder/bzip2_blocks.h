@@ -11,6 +11,8 @@
 //     the end-of-stream marker with the CRC combined over all blocks.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>

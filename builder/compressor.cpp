@@ -5,8 +5,8 @@
 
 #include "archive/archive_layout.h"
 #include "archive/entry_encoder.h"
-#include "builder/file_helpers.h"
 #include "platform/platform.h"
+#include "support/file_access.h"
 #include "support/tus_strings.h"
 
 namespace {

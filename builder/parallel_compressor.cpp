@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "archive/archive_layout.h"
-#include "builder/bzip2_blocks.h"
 #include "archive/entry_encoder.h"
+#include "builder/bzip2_blocks.h"
 #include "builder/file_helpers.h"
 #include "platform/platform.h"
 

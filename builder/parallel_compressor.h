@@ -8,6 +8,8 @@
 // entry, its message and everything after it are then those of the one-thread build.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -4,6 +4,8 @@
 // names holding a backslash, which the stored name would turn into a folder boundary.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <string>
 #include <vector>
 

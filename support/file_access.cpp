@@ -1,8 +1,18 @@
 #include "support/file_access.h"
 
 #include <cstdio>
+#include <new>
+#include <vector>
 
 #include "platform/platform.h"
+
+namespace {
+
+// The copy buffer holds one byte more than the largest chunk, as it always did.
+constexpr size_t kCopyBufferSize = 65535;
+constexpr int64_t kCopyChunk = 65534;
+
+}  // namespace
 
 bool FileExists(const char* path) {
   if (path == nullptr) return false;
@@ -20,4 +30,36 @@ void ReadTextFile(const char* path, std::string& text) {
   const std::string::size_type nul = data.find('\0');
   if (nul != std::string::npos) data.resize(nul);
   text = data;
+}
+
+bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count, bool* writeFailed) {
+  if (writeFailed != nullptr) *writeFailed = false;
+  if (count < 0) return false;
+  if (count == 0) return true;
+  // A handle that is not open fails the first transfer.
+  if (src == nullptr || dst == nullptr) {
+    if (writeFailed != nullptr) *writeFailed = dst == nullptr;
+    return false;
+  }
+
+  std::vector<unsigned char> buffer;
+  try {
+    buffer.resize(kCopyBufferSize);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+
+  int64_t chunk = count < kCopyChunk ? count : kCopyChunk;
+  int64_t remaining = count;
+  while (remaining > 0) {
+    if (remaining < chunk) chunk = remaining;
+    const size_t n = static_cast<size_t>(chunk);
+    if (std::fread(buffer.data(), 1, n, src) != n) return false;
+    if (std::fwrite(buffer.data(), 1, n, dst) != n) {
+      if (writeFailed != nullptr) *writeFailed = true;
+      return false;
+    }
+    remaining -= chunk;
+  }
+  return true;
 }

@@ -1,7 +1,10 @@
-// Plain file queries of the core and its front ends: whether a path exists, and the text of a
-// small text file. Failures are results, never exceptions.
+// Plain file queries of the core and its front ends: whether a path exists, the text of a
+// small text file, and a bounded copy between two open files. Failures are results, never
+// exceptions.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 // True when path is not null and names an existing file or directory.
@@ -12,3 +15,9 @@ inline bool FileExists(const std::string& path) { return FileExists(path.c_str()
 // A missing path, file or unreadable file leaves text unchanged.
 void ReadTextFile(const char* path, std::string& text);
 constexpr int kMaxTextFileBytes = 32766;
+
+// Copies count bytes from src's position to dst's position in chunks of at most 65534 bytes.
+// False when count is negative, when a read returns fewer bytes than asked, or on a short write.
+// count is 64-bit so that the data file of a large archive can be copied; the chunking is the same.
+// writeFailed, when given, tells a failed write to dst (true) from a failed read of src.
+bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count, bool* writeFailed = nullptr);

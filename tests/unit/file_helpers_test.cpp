@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/file_access.h"
 #include "tests/unit/sfx_test_parser.h"
 #include "tests/unit/test_util.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/stored_name.h"
 #include "builder/batch_run.h"
 #include "builder/build_driver.h"
 #include "builder/source_names.h"
-#include "archive/stored_name.h"
 #include "tests/unit/fake_front_end.h"
 #include "tests/unit/test_util.h"
 
