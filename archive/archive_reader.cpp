@@ -125,6 +125,69 @@ bool IsZeroDate(const platform::DosTime& t) {
          t.year1980 == 0;
 }
 
+// The archive header at the start of the compressed part: magic, counts and the method.
+ReadStatus ParseArchiveHeader(Cursor& c, ArchiveInfo& info, std::string* why) {
+  uint8_t header[layout::kArchiveHeaderSize];
+  if (!c.Bytes(header, sizeof header)) {
+    if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+    return Fail(ReadStatus::Damaged, kWhyHeader, why);
+  }
+  if (std::memcmp(header, layout::kArchiveMagic, 4) != 0 ||
+      GetU32(header + layout::kHdrReserved) != 0) {
+    return Fail(ReadStatus::Damaged, kWhyHeader, why);
+  }
+  info.fileCount = GetU32(header + layout::kHdrFileCount);
+  info.totalSize = GetU32(header + layout::kHdrTotalSize);
+  info.method = header[layout::kHdrMethod];
+  if (info.method != layout::kMethodBzip2 && info.method != layout::kMethodGzip) {
+    return Fail(ReadStatus::Damaged, kWhyMethod, why);
+  }
+  return ReadStatus::Ok;
+}
+
+// One entry header and the skip over its data; every field is checked against the format.
+ReadStatus ParseEntry(Cursor& c, uint8_t method, ArchiveEntry& e, std::string* why) {
+  e.headerOffset = c.pos();
+  uint16_t nameLength = 0;
+  if (!c.U16(nameLength)) {
+    if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+    return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
+  }
+  if (nameLength == 0 || nameLength > layout::kMaxStoredName) {
+    return Fail(ReadStatus::Damaged, kWhyNameLength, why);
+  }
+  uint8_t rest[layout::kMaxStoredName + layout::kEntryFixedSize - 2];
+  const size_t restSize = nameLength + layout::kEntryFixedSize - 2;
+  if (!c.Bytes(rest, restSize)) {
+    if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
+    return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
+  }
+  e.name.assign(reinterpret_cast<const char*>(rest), nameLength);
+  const uint8_t* f = rest + nameLength;
+  e.time.seconds2 = GetU32(f + layout::kEntDate);
+  e.time.minute = GetU32(f + layout::kEntDate + 4);
+  e.time.hour = GetU32(f + layout::kEntDate + 8);
+  e.time.day = GetU32(f + layout::kEntDate + 12);
+  e.time.month = GetU32(f + layout::kEntDate + 16);
+  e.time.year1980 = GetU32(f + layout::kEntDate + 20);
+  e.size = GetU32(f + layout::kEntSize);
+  e.compressedSize = GetU32(f + layout::kEntCompressedSize);
+  e.method = f[layout::kEntMethod];
+  if (e.method != method) return Fail(ReadStatus::Damaged, kWhyEntryMethod, why);
+  if (f[layout::kEntZeroByte] != 0 || GetU32(f + layout::kEntZeroWord) != 0 ||
+      e.size > layout::kMaxFileSize || e.compressedSize > layout::kMaxFileSize) {
+    return Fail(ReadStatus::Damaged, kWhyEntryFields, why);
+  }
+  // A header that was never filled in: the build stopped while compressing this file. No
+  // complete stream of either method is 0 bytes long.
+  if (e.compressedSize == 0 || (e.size == 0 && IsZeroDate(e.time))) {
+    return Fail(ReadStatus::Damaged, kWhyIncomplete, why);
+  }
+  e.dataOffset = c.pos();
+  if (!c.Skip(e.compressedSize)) return Fail(ReadStatus::Damaged, kWhyDataCut, why);
+  return ReadStatus::Ok;
+}
+
 // Parses the archive as if its payload ended at end (the 4-byte settings offset ends there).
 ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::string* why) {
   info = ArchiveInfo();
@@ -148,62 +211,12 @@ ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::s
   if (c.remaining() == 0) return ReadStatus::Ok;  // no file was added: no compressed part
 
   info.hasCompressedPart = true;
-  uint8_t header[layout::kArchiveHeaderSize];
-  if (!c.Bytes(header, sizeof header)) {
-    if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
-    return Fail(ReadStatus::Damaged, kWhyHeader, why);
-  }
-  if (std::memcmp(header, layout::kArchiveMagic, 4) != 0 ||
-      GetU32(header + layout::kHdrReserved) != 0) {
-    return Fail(ReadStatus::Damaged, kWhyHeader, why);
-  }
-  info.fileCount = GetU32(header + layout::kHdrFileCount);
-  info.totalSize = GetU32(header + layout::kHdrTotalSize);
-  info.method = header[layout::kHdrMethod];
-  if (info.method != layout::kMethodBzip2 && info.method != layout::kMethodGzip) {
-    return Fail(ReadStatus::Damaged, kWhyMethod, why);
-  }
-
+  const ReadStatus headerStatus = ParseArchiveHeader(c, info, why);
+  if (headerStatus != ReadStatus::Ok) return headerStatus;
   while (c.remaining() > 0) {
     ArchiveEntry e;
-    e.headerOffset = c.pos();
-    uint16_t nameLength = 0;
-    if (!c.U16(nameLength)) {
-      if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
-      return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
-    }
-    if (nameLength == 0 || nameLength > layout::kMaxStoredName) {
-      return Fail(ReadStatus::Damaged, kWhyNameLength, why);
-    }
-    uint8_t rest[layout::kMaxStoredName + layout::kEntryFixedSize - 2];
-    const size_t restSize = nameLength + layout::kEntryFixedSize - 2;
-    if (!c.Bytes(rest, restSize)) {
-      if (c.ioFailed()) return Fail(ReadStatus::IoError, kWhyIo, why);
-      return Fail(ReadStatus::Damaged, kWhyEntryCut, why);
-    }
-    e.name.assign(reinterpret_cast<const char*>(rest), nameLength);
-    const uint8_t* f = rest + nameLength;
-    e.time.seconds2 = GetU32(f + layout::kEntDate);
-    e.time.minute = GetU32(f + layout::kEntDate + 4);
-    e.time.hour = GetU32(f + layout::kEntDate + 8);
-    e.time.day = GetU32(f + layout::kEntDate + 12);
-    e.time.month = GetU32(f + layout::kEntDate + 16);
-    e.time.year1980 = GetU32(f + layout::kEntDate + 20);
-    e.size = GetU32(f + layout::kEntSize);
-    e.compressedSize = GetU32(f + layout::kEntCompressedSize);
-    e.method = f[layout::kEntMethod];
-    if (e.method != info.method) return Fail(ReadStatus::Damaged, kWhyEntryMethod, why);
-    if (f[layout::kEntZeroByte] != 0 || GetU32(f + layout::kEntZeroWord) != 0 ||
-        e.size > layout::kMaxFileSize || e.compressedSize > layout::kMaxFileSize) {
-      return Fail(ReadStatus::Damaged, kWhyEntryFields, why);
-    }
-    // A header that was never filled in: the build stopped while compressing this file. No
-    // complete stream of either method is 0 bytes long.
-    if (e.compressedSize == 0 || (e.size == 0 && IsZeroDate(e.time))) {
-      return Fail(ReadStatus::Damaged, kWhyIncomplete, why);
-    }
-    e.dataOffset = c.pos();
-    if (!c.Skip(e.compressedSize)) return Fail(ReadStatus::Damaged, kWhyDataCut, why);
+    const ReadStatus entryStatus = ParseEntry(c, info.method, e, why);
+    if (entryStatus != ReadStatus::Ok) return entryStatus;
     info.entries.push_back(std::move(e));
   }
   return ReadStatus::Ok;

@@ -110,10 +110,25 @@ class BuildRun {
     if (!dir.empty() && !EndsWithSeparator(dir, os_.Separator())) dir += os_.Separator();
     return dir;
   }
+  // Fail as a step: reports text, sets result and returns false.
+  bool FailStep(BuildResult& result, BuildResult failure, const std::string& text) {
+    result = Fail(failure, text);
+    return false;
+  }
   bool Cancelled() const { return options_.cancel != nullptr && options_.cancel->load(); }
+  bool MaxCompression() const { return Settings.MaxCompression != 0; }
   bool CheckSource(BuildResult& result);
   bool CheckOutput(BuildResult& result);
+  bool CheckSettingsFit(BuildResult& result);
+  bool ListSource(TDirList& list, BuildResult& result);
+  bool OpenStub(BuildResult& result);
   bool CreateProgramFile(BuildResult& result);
+  bool CreateDataFile(BuildResult& result);
+  void SetUpCompressor(const TDirList& list);
+  size_t AddEntries(const TDirList& list);
+  bool FinishData(const TDirList& list, size_t added, BuildResult& result);
+  bool WriteProgram(BuildResult& result);
+  bool PutInPlace(BuildResult& result);
 
   BuildFrontEnd& ui_;
   const BuildOptions& options_;
@@ -127,6 +142,7 @@ class BuildRun {
   std::FILE* stub_ = nullptr;
   std::FILE* program_ = nullptr;
   std::FILE* data_ = nullptr;
+  uint64_t programBytes_ = 0;  // the length of the finished program file
   TCompressor compressor_;
 };
 
@@ -198,21 +214,46 @@ bool BuildRun::CreateProgramFile(BuildResult& result) {
   return false;
 }
 
+// The steps of a build, in order. Each step returns false with result set when the build ends
+// there; what the run holds is released by the destructor.
 BuildResult BuildRun::Run() {
   BuildResult result = BuildResult::Success;
-  if (!CheckSource(result) || !CheckOutput(result)) return result;
-  {
-    TInstallInf trimmed = Settings;
-    trimmed.TrimTexts();
-    if (!FitsSettingsBlock(trimmed)) {
-      return Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
-    }
-  }
-
-  // The whole tree is listed and its names judged by the extractor's rules before anything is
-  // written: a tree the extractor would refuse gives no archive at all. An older program file
-  // of the SFX name inside the tree is not packed into its successor.
   TDirList list;
+  if (!CheckSource(result) || !CheckOutput(result) || !CheckSettingsFit(result) ||
+      !ListSource(list, result) || !OpenStub(result) || !CreateProgramFile(result) ||
+      !CreateDataFile(result)) {
+    return result;
+  }
+  SetUpCompressor(list);
+  const size_t added = AddEntries(list);
+  const bool allAdded = added == list.Files.size();
+  if (!FinishData(list, added, result) || !WriteProgram(result) || !PutInPlace(result)) {
+    return result;
+  }
+  if (allAdded) {
+    ui_.ArchiveWritten(sfxName_, added, programBytes_);
+    Report(ui_, kMsgSuccess, kBatchSuccess);
+  } else {
+    Report(ui_, kMsgFileFailed, "");
+    result = BuildResult::FileFailed;
+  }
+  if (options_.startAfterwards) ui_.StartProgram(sfxName_);
+  return result;
+}
+
+// The settings as they will be stored must fit the settings block, before anything is written.
+bool BuildRun::CheckSettingsFit(BuildResult& result) {
+  TInstallInf trimmed = Settings;
+  trimmed.TrimTexts();
+  if (FitsSettingsBlock(trimmed)) return true;
+  result = Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
+  return false;
+}
+
+// The whole tree is listed and its names judged by the extractor's rules before anything is
+// written: a tree the extractor would refuse gives no archive at all. An older program file
+// of the SFX name inside the tree is not packed into its successor.
+bool BuildRun::ListSource(TDirList& list, BuildResult& result) {
   list.Masks.push_back("*.*");
   list.Recursive = true;
   list.Sorted = false;
@@ -221,35 +262,40 @@ BuildResult BuildRun::Run() {
   std::string namesRefused;
   if (!CheckSourceNames(list.Files, sourceDir_, os_.Separator(), Settings.StoreDirNames != 0,
                         namesRefused, options_.names)) {
-    return Fail(BuildResult::NamesRefused, namesRefused);
+    result = Fail(BuildResult::NamesRefused, namesRefused);
+    return false;
   }
-  if (!list.Unreadable.empty()) {
-    for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
-    if (!options_.skipUnreadable) {
-      return Fail(BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
-    }
-    Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
+  if (list.Unreadable.empty()) return true;
+  for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
+  if (!options_.skipUnreadable) {
+    result = Fail(BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
+    return false;
   }
+  Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
+  return true;
+}
 
-  const bool maxCompression = Settings.MaxCompression != 0;
-  const std::string stubPath =
-      StubFolder() + (maxCompression ? layout::kStubBzip2 : layout::kStubGzip);
+// The stub of the chosen method, from the stub folder.
+bool BuildRun::OpenStub(BuildResult& result) {
+  const std::string stubPath = StubFolder() + (MaxCompression() ? layout::kStubBzip2
+                                                                : layout::kStubGzip);
   stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
-  if (stub_ == nullptr) {
-    const BuildResult missing = Fail(BuildResult::StubMissing, kMsgStubMissing);
-    ui_.StubMissing(stubPath);
-    return missing;
-  }
+  if (stub_ != nullptr) return true;
+  result = Fail(BuildResult::StubMissing, kMsgStubMissing);
+  ui_.StubMissing(stubPath);
+  return false;
+}
 
-  if (!CreateProgramFile(result)) return result;
-
+// The temporary data file that takes the compressed entries.
+bool BuildRun::CreateDataFile(BuildResult& result) {
   dataName_ = MakeTempName("zal");
-  if (dataName_.empty()) {
-    return Fail(BuildResult::DataWriteFailed, "Die Datendatei kann nicht angelegt werden!");
-  }
-  const std::string dataWriteFailed = "Fehler beim Schreiben der Datendatei " + dataName_ + "!";
+  if (!dataName_.empty()) return true;
+  result = Fail(BuildResult::DataWriteFailed, "Die Datendatei kann nicht angelegt werden!");
+  return false;
+}
 
-  compressor_.Method = maxCompression ? layout::kMethodBzip2 : layout::kMethodGzip;
+void BuildRun::SetUpCompressor(const TDirList& list) {
+  compressor_.Method = MaxCompression() ? layout::kMethodBzip2 : layout::kMethodGzip;
   compressor_.BufferSize = 64000;
   compressor_.Buffer.assign(static_cast<size_t>(compressor_.BufferSize), 0);
   compressor_.OutputPath = dataName_;
@@ -261,9 +307,11 @@ BuildResult BuildRun::Run() {
 
   compressor_.CancelRequested = options_.cancel;
   compressor_.LatestTime = options_.latestTime;
+}
 
-  // A source file that cannot be added ends the entries there, and the program file is still
-  // completed around them; a data file that cannot be written ends the build.
+// Compresses the entries on one thread or several, and returns how many were added. A source
+// file that cannot be added ends the entries there.
+size_t BuildRun::AddEntries(const TDirList& list) {
   size_t added = 0;
   if (options_.jobs <= 1) {
     for (const TFileInfo& file : list.Files) {
@@ -272,29 +320,42 @@ BuildResult BuildRun::Run() {
       if (!compressor_.AddFile()) break;
       ++added;
     }
-  } else {
-    std::vector<ParallelFile> files;
-    files.reserve(list.Files.size());
-    for (const TFileInfo& file : list.Files) {
-      files.push_back({file.Name,
-                       StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names),
-                       file.TrueSize});
-    }
-    added = AddFilesInParallel(compressor_, files, options_.jobs,
-                               [this](const std::string& text) { ui_.ShowProgress(text); });
+    return added;
   }
-  const bool allAdded = added == list.Files.size();
-  if (!allAdded) {
+  std::vector<ParallelFile> files;
+  files.reserve(list.Files.size());
+  for (const TFileInfo& file : list.Files) {
+    files.push_back({file.Name,
+                     StoredNameOf(file.Name, sourceDir_, os_.Separator(), options_.names),
+                     file.TrueSize});
+  }
+  return AddFilesInParallel(compressor_, files, options_.jobs,
+                            [this](const std::string& text) { ui_.ShowProgress(text); });
+}
+
+// Completes the data file. After a source file that could not be added, the program file is
+// still completed around the entries before it; a cancel or a data file that cannot be written
+// ends the build.
+bool BuildRun::FinishData(const TDirList& list, size_t added, BuildResult& result) {
+  const std::string dataWriteFailed = "Fehler beim Schreiben der Datendatei " + dataName_ + "!";
+  if (added != list.Files.size()) {
     ui_.ShowProgress("");
-    if (compressor_.Cancelled) return Fail(BuildResult::Cancelled, kMsgCancelled);
-    if (compressor_.OutputFailed) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
+    if (compressor_.Cancelled) return FailStep(result, BuildResult::Cancelled, kMsgCancelled);
+    if (compressor_.OutputFailed) {
+      return FailStep(result, BuildResult::DataWriteFailed, dataWriteFailed);
+    }
     ui_.FileFailed(list.Files[added].Name, compressor_.LastError);
   }
   const bool dataWhole = compressor_.Finish();
   ui_.ShowProgress("");
-  if (!dataWhole) return Fail(BuildResult::DataWriteFailed, dataWriteFailed);
-  if (Cancelled()) return Fail(BuildResult::Cancelled, kMsgCancelled);
+  if (!dataWhole) return FailStep(result, BuildResult::DataWriteFailed, dataWriteFailed);
+  if (Cancelled()) return FailStep(result, BuildResult::Cancelled, kMsgCancelled);
+  return true;
+}
 
+// Writes stub, settings, data and offset into the program file, then closes and removes the
+// data file and closes the program file; programBytes_ is the program file's length.
+bool BuildRun::WriteProgram(BuildResult& result) {
   const std::string programWriteFailed =
       "Fehler beim Schreiben der Programmdatei " + sfxName_ + "!";
   switch (WriteArchive(program_, stub_, Settings, [this]() {
@@ -304,42 +365,37 @@ BuildResult BuildRun::Run() {
     case ArchiveWriteStatus::Ok:
       break;
     case ArchiveWriteStatus::StubFailed:
-      return Fail(BuildResult::StubCopyFailed, kMsgStubCopy);
+      return FailStep(result, BuildResult::StubCopyFailed, kMsgStubCopy);
     case ArchiveWriteStatus::PartFailed:
-      return Fail(BuildResult::DataCopyFailed, kMsgDataCopy);
+      return FailStep(result, BuildResult::DataCopyFailed, kMsgDataCopy);
     case ArchiveWriteStatus::SettingsTooLarge:
-      return Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
+      return FailStep(result, BuildResult::SettingsTooLarge, kSettingsTooLarge);
     case ArchiveWriteStatus::WriteFailed:
-      return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
+      return FailStep(result, BuildResult::ProgramWriteFailed, programWriteFailed);
   }
   CloseFile(data_);
   os_.Remove(dataName_);
   dataName_.clear();
   CloseFile(stub_);
   const int64_t programBytes = platform::Tell64(program_);
+  programBytes_ = programBytes < 0 ? 0 : static_cast<uint64_t>(programBytes);
   const bool closed = std::fclose(program_) == 0;
   program_ = nullptr;
-  if (!closed) return Fail(BuildResult::ProgramWriteFailed, programWriteFailed);
-  if (Cancelled()) return Fail(BuildResult::Cancelled, kMsgCancelled);
+  if (!closed) return FailStep(result, BuildResult::ProgramWriteFailed, programWriteFailed);
+  if (Cancelled()) return FailStep(result, BuildResult::Cancelled, kMsgCancelled);
+  return true;
+}
 
-  // The finished file takes the place of the SFX name, replacing an older one only now.
+// The finished file takes the place of the SFX name, replacing an older one only now.
+bool BuildRun::PutInPlace(BuildResult& result) {
   if (!os_.Replace(programTemp_, sfxName_)) {
-    return Fail(BuildResult::ProgramCreateFailed,
-                os_.Exists(sfxName_)
-                    ? "Die vorhandene Datei " + sfxName_ + " kann nicht ersetzt werden!"
-                    : "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
+    return FailStep(result, BuildResult::ProgramCreateFailed,
+                    os_.Exists(sfxName_)
+                        ? "Die vorhandene Datei " + sfxName_ + " kann nicht ersetzt werden!"
+                        : "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
   }
   programTemp_.clear();
-
-  if (allAdded) {
-    ui_.ArchiveWritten(sfxName_, added, programBytes < 0 ? 0 : static_cast<uint64_t>(programBytes));
-    Report(ui_, kMsgSuccess, kBatchSuccess);
-  } else {
-    Report(ui_, kMsgFileFailed, "");
-    result = BuildResult::FileFailed;
-  }
-  if (options_.startAfterwards) ui_.StartProgram(sfxName_);
-  return result;
+  return true;
 }
 
 }  // namespace

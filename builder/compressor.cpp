@@ -256,40 +256,60 @@ bool TCompressor::TruncateTo(int64_t pos) {
   return true;
 }
 
+bool TCompressor::Fail(const char* why) {
+  LastError = why;
+  return false;
+}
+
 bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& storedName,
                              uint8_t method) {
-  auto fail = [this](const char* why) {
-    LastError = why;
-    return false;
-  };
   if (OutFile == nullptr || sourcePath.empty()) {
     if (LastError.empty()) LastError = kErrNoDataFile;
     return false;
   }
-  if (storedName.size() > layout::kMaxStoredName) return fail(kErrNameTooLong);
-  if (!ReadyBuffer(Buffer, BufferSize)) return fail(kErrNoMemory);
+  if (storedName.size() > layout::kMaxStoredName) return Fail(kErrNameTooLong);
+  if (!ReadyBuffer(Buffer, BufferSize)) return Fail(kErrNoMemory);
 
-  platform::Os& os = platform::Current();
-
-  // Open the source before anything of its entry is written: a file the format cannot describe
-  // is refused without leaving a header behind.
-  if (InFile != nullptr) std::fclose(InFile);
   int64_t sourceSize = 0;
+  int64_t headerPos = -1;
+  if (!BeginEntry(sourcePath, storedName, method, sourceSize, headerPos)) return false;
+  const platform::DosTime date = SourceTime(platform::Current(), sourcePath, LatestTime);
+  EncodedSize size;
+  if (!EncodeSource(sourcePath, sourceSize, method, size)) return false;
+
+  std::fclose(InFile);
+  InFile = nullptr;
+
+  const std::vector<uint8_t> filled = EntryHeader(storedName, &date, static_cast<uint32_t>(size.in),
+                                                  static_cast<uint32_t>(size.out), method);
+  if (!FillInHeader(OutFile, headerPos, filled)) return Fail(kErrDataWrite);
+  return true;
+}
+
+// Opens the source before anything of its entry is written: a file the format cannot describe
+// is refused without leaving a header behind. Then writes the blank header at headerPos.
+bool TCompressor::BeginEntry(const std::string& sourcePath, const std::string& storedName,
+                             uint8_t method, int64_t& sourceSize, int64_t& headerPos) {
+  if (InFile != nullptr) std::fclose(InFile);
   const char* refused = nullptr;
   InFile = OpenSource(sourcePath, sourceSize, refused);
-  if (refused != nullptr) return fail(refused);
+  if (refused != nullptr) return Fail(refused);
 
-  const int64_t headerPos = platform::Tell64(OutFile);
-  if (headerPos < 0) return fail(kErrDataWrite);
+  headerPos = platform::Tell64(OutFile);
+  if (headerPos < 0) return Fail(kErrDataWrite);
   const std::vector<uint8_t> blank = EntryHeader(storedName, nullptr, 0, 0, method);
-  if (!WriteAll(OutFile, blank.data(), blank.size())) return fail(kErrDataWrite);
+  if (!WriteAll(OutFile, blank.data(), blank.size())) return Fail(kErrDataWrite);
 
   // A source that cannot be opened leaves its blank header behind, as the reader expects of a
   // build that stopped at that file.
-  if (InFile == nullptr) return fail(kErrOpen);
+  if (InFile == nullptr) return Fail(kErrOpen);
+  return true;
+}
 
-  const platform::DosTime date = SourceTime(os, sourcePath, LatestTime);
-
+// Compresses the open source into the data file, showing progress after each chunk; size is
+// what went in and came out.
+bool TCompressor::EncodeSource(const std::string& sourcePath, int64_t sourceSize, uint8_t method,
+                               EncodedSize& size) {
   SourceReader reader(InFile, Buffer.data(), static_cast<size_t>(BufferSize));
   const std::atomic<bool>* cancel = CancelRequested;
   reader.stop = [cancel] { return cancel != nullptr && cancel->load(); };
@@ -308,20 +328,12 @@ bool TCompressor::WriteEntry(const std::string& sourcePath, const std::string& s
                  " Prozent");
   };
 
-  EncodedSize size;
   const EncodeStatus status = EncodeEntry(method, source, sink, showProgress, size);
   if (status == EncodeStatus::SourceFailed) {
     Cancelled = reader.Cancelled();
-    return fail(reader.Why());
+    return Fail(reader.Why());
   }
-  if (status != EncodeStatus::Ok) return fail(ReasonOf(status));
-  if (size.out > layout::kMaxFileSize || size.in > layout::kMaxFileSize) return fail(kErrTooLarge);
-
-  std::fclose(InFile);
-  InFile = nullptr;
-
-  const std::vector<uint8_t> filled = EntryHeader(storedName, &date, static_cast<uint32_t>(size.in),
-                                                  static_cast<uint32_t>(size.out), method);
-  if (!FillInHeader(OutFile, headerPos, filled)) return fail(kErrDataWrite);
+  if (status != EncodeStatus::Ok) return Fail(ReasonOf(status));
+  if (size.out > layout::kMaxFileSize || size.in > layout::kMaxFileSize) return Fail(kErrTooLarge);
   return true;
 }

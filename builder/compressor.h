@@ -13,6 +13,8 @@
 
 #include "platform/platform.h"
 
+struct EncodedSize;
+
 // A source file as every build reads it, on one thread or on many. OpenSource opens it before
 // its entry is begun: nullptr when it cannot be opened (its entry then ends at the header);
 // refused is set (and the stream still returned) when it is a file the format cannot describe, as
@@ -113,4 +115,10 @@ class TCompressor {
   bool AddOneFile();
   bool OpenDataFile();
   bool DataFailed();
+  // Sets LastError to why and returns false.
+  bool Fail(const char* why);
+  bool BeginEntry(const std::string& sourcePath, const std::string& storedName, uint8_t method,
+                  int64_t& sourceSize, int64_t& headerPos);
+  bool EncodeSource(const std::string& sourcePath, int64_t sourceSize, uint8_t method,
+                    EncodedSize& size);
 };

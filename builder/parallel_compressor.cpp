@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -255,12 +256,20 @@ class Pipeline {
   // Producer side.
   void Produce();
   void CutFile(size_t file);
+  bool CutChunk(Bzip2BlockCutter& cutter, const uint8_t* p, size_t n, std::unique_ptr<Unit>& unit);
+  void FailCut(std::unique_ptr<Unit> unit);
   bool Push(std::unique_ptr<Unit> unit);
   // Worker side.
   void Work();
   void CompressWhole(Unit& unit);
   void CompressBlock(Unit& unit);
-  // Writer side.
+  // Writer side. What became of a unit written: its file is still open (more blocks to come),
+  // done, to be written again by the one-thread compressor, or the data file failed.
+  enum class Written { Pending, Done, Fallback, DataFailed };
+  bool StartThreads();
+  size_t RunOnOneThread();
+  Written WriteWhole(Unit& unit, int64_t& takeBackFrom);
+  Written WriteBlock(Unit& unit, int64_t& takeBackFrom);
   Unit* WaitHead();
   void PopHead();
   bool Fallback(size_t file, int64_t truncateAt);
@@ -302,6 +311,11 @@ class Pipeline {
 
   size_t filesWritten_ = 0;
   std::string shownProgress_;
+  // The writer's cut file: the place of its entry header and the splicer of its blocks.
+  std::unique_ptr<Bzip2Splicer> splicer_;
+  int64_t headerPos_ = -1;
+  bool dataFailed_ = false;  // the splicer's write to the data file failed
+  size_t leftToFallback_ = SIZE_MAX;  // a cut file already given to the one-thread compressor
 };
 
 // ---- producer --------------------------------------------------------------------------------
@@ -343,32 +357,35 @@ void Pipeline::Produce() {
   unitDone_.notify_one();
 }
 
+// A unit for a block of a cut file.
+std::unique_ptr<Unit> NewBlockUnit(size_t file, bool first) {
+  auto unit = std::make_unique<Unit>();
+  unit->file = file;
+  unit->block = true;
+  unit->first = first;
+  unit->input.Reserve(Bzip2BlockCutter::kBlockLimit + kChunk);  // the size of most blocks
+  return unit;
+}
+
+// Ends a cut file with a unit that says its source failed.
+void Pipeline::FailCut(std::unique_ptr<Unit> unit) {
+  unit->input.Release();
+  unit->last = true;
+  unit->sourceFailed = true;
+  Push(std::move(unit));
+}
+
 // Reads a file as the one-thread build does, in chunks, and cuts it where libbz2 ends each
 // block. A file that cannot be opened or read to its end ends in a unit that says so; the
 // writer then leaves the file to the one-thread compressor.
 void Pipeline::CutFile(size_t file) {
   const ParallelFile& source = files_[file];
-  auto newUnit = [&](bool first) {
-    auto unit = std::make_unique<Unit>();
-    unit->file = file;
-    unit->block = true;
-    unit->first = first;
-    unit->input.Reserve(Bzip2BlockCutter::kBlockLimit + kChunk);  // the size of most blocks
-    return unit;
-  };
-  auto fail = [&](std::unique_ptr<Unit> unit) {
-    unit->input.Release();
-    unit->last = true;
-    unit->sourceFailed = true;
-    Push(std::move(unit));
-  };
-
-  std::unique_ptr<Unit> unit = newUnit(true);
+  std::unique_ptr<Unit> unit = NewBlockUnit(file, true);
   int64_t size = 0;
   const char* refused = nullptr;
   const SourceStream in(OpenSource(source.sourcePath, size, refused));
   if (in == nullptr || refused != nullptr) {
-    fail(std::move(unit));
+    FailCut(std::move(unit));
     return;
   }
   std::vector<uint8_t> chunk(kChunk);
@@ -382,27 +399,11 @@ void Pipeline::CutFile(size_t file) {
     const int64_t n = reader.Next(p);
     if (n < 0 && Stopping()) return;
     if (n < 0) {
-      fail(std::move(unit));
+      FailCut(std::move(unit));
       return;
     }
     if (n == 0) break;
-    size_t left = static_cast<size_t>(n);
-    while (left > 0) {
-      const size_t taken = cutter.Take(p, left);
-      try {
-        unit->input.Append(p, taken);
-      } catch (const std::bad_alloc&) {
-        fail(std::move(unit));  // the one-thread compressor tries again and says what it finds
-        return;
-      }
-      p += taken;
-      left -= taken;
-      if (left > 0) {  // the block ended before p
-        unit->input.Close();
-        if (!Push(std::move(unit))) return;
-        unit = newUnit(false);
-      }
-    }
+    if (!CutChunk(cutter, p, static_cast<size_t>(n), unit)) return;
   }
   const uint64_t fileBytes = static_cast<uint64_t>(reader.BytesRead());
   unit->input.Close();
@@ -410,6 +411,31 @@ void Pipeline::CutFile(size_t file) {
   unit->date = date;
   unit->size = fileBytes;
   Push(std::move(unit));
+}
+
+// Puts the n bytes at p into the current block's unit, pushing each block the cutter ends and
+// going on in a new unit. False when the file ended here (its failure pushed, or a stop).
+bool Pipeline::CutChunk(Bzip2BlockCutter& cutter, const uint8_t* p, size_t n,
+                        std::unique_ptr<Unit>& unit) {
+  size_t left = n;
+  while (left > 0) {
+    const size_t taken = cutter.Take(p, left);
+    try {
+      unit->input.Append(p, taken);
+    } catch (const std::bad_alloc&) {
+      FailCut(std::move(unit));  // the one-thread compressor tries again and says what it finds
+      return false;
+    }
+    p += taken;
+    left -= taken;
+    if (left > 0) {  // the block ended before p
+      unit->input.Close();
+      const size_t file = unit->file;
+      if (!Push(std::move(unit))) return false;
+      unit = NewBlockUnit(file, false);
+    }
+  }
+  return true;
 }
 
 // ---- workers ---------------------------------------------------------------------------------
@@ -557,90 +583,27 @@ void Pipeline::Stop() {
 
 size_t Pipeline::Run() {
   if (!compressor_.Begin()) return 0;
-  try {
-    threads_.emplace_back([this] { Produce(); });
-    for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { Work(); });
-  } catch (const std::system_error&) {
-    // No threads to be had: the files go one after the other, as with one thread.
-    Stop();
-    for (size_t i = 0; i < files_.size(); ++i) {
-      if (!Fallback(i, -1)) return i;
-    }
-    return files_.size();
-  }
-
-  // The cut file being written: its entry header's place and the splicer of its blocks.
-  std::unique_ptr<Bzip2Splicer> splicer;
-  int64_t headerPos = -1;
-  bool dataFailed = false;
-  const size_t none = files_.size();
-  size_t leftToFallback = none;  // a cut file already given to the one-thread compressor
-  auto dataSink = [&](const uint8_t* data, size_t n) {
-    if (compressor_.WriteData(data, n)) return true;
-    dataFailed = true;
-    return false;
-  };
+  if (!StartThreads()) return RunOnOneThread();
 
   size_t expected = 0;  // the file the next entry belongs to
   for (;;) {
     Unit* unit = WaitHead();
     if (unit == nullptr) break;
     const size_t file = unit->file;
-    const std::string& name = files_[file].storedName;
-    bool fileDone = false;
-    bool fallback = false;
     int64_t takeBackFrom = -1;  // where what is written of this file's entry starts
-    if (file == leftToFallback) {
-      // Blocks of a file the one-thread compressor has written already.
-    } else if (!unit->block) {
-      if (!unit->ok || name.size() > layout::kMaxStoredName) {
-        fallback = true;
-      } else {
-        bool readFailed = false;
-        if (!compressor_.WriteHeader(name, &unit->date, unit->size, unit->whole.Size(),
-                                     takeBackFrom)) {
-          return file;  // the data file failed: as on one thread
-        }
-        if (!unit->whole.WriteTo(compressor_, readFailed)) {
-          if (!readFailed) return file;
-          fallback = true;
-        } else {
-          fileDone = true;
-        }
-      }
-    } else {
-      if (unit->first) {
-        headerPos = -1;
-        if (!unit->sourceFailed && name.size() <= layout::kMaxStoredName) {
-          if (!compressor_.WriteHeader(name, nullptr, 0, 0, headerPos)) return file;
-          splicer = std::make_unique<Bzip2Splicer>(dataSink);
-        }
-      }
-      takeBackFrom = headerPos;
-      if (unit->sourceFailed || headerPos < 0 || !unit->ok ||
-          !splicer->AddBlock(unit->oneBlock.data(), unit->oneBlock.size())) {
-        if (dataFailed) return file;
-        fallback = true;
-      } else if (unit->last) {
-        if (!splicer->Finish()) return file;
-        const uint64_t out = splicer->BytesOut();
-        if (out > layout::kMaxFileSize) {
-          fallback = true;
-        } else if (!compressor_.FillHeader(headerPos, name, unit->date, unit->size, out)) {
-          return file;
-        } else {
-          fileDone = true;
-        }
-      }
+    Written written = Written::Pending;
+    if (file != leftToFallback_) {  // else: blocks of a file the one-thread compressor has written
+      written = unit->block ? WriteBlock(*unit, takeBackFrom) : WriteWhole(*unit, takeBackFrom);
     }
-    if (fallback) {
-      splicer.reset();
+    if (written == Written::DataFailed) return file;  // the data file failed: as on one thread
+    if (written == Written::Fallback) {
+      splicer_.reset();
       if (!Fallback(file, takeBackFrom)) return file;
-      fileDone = true;
-      if (unit->block && !unit->last) leftToFallback = file;
+      written = Written::Done;
+      if (unit->block && !unit->last) leftToFallback_ = file;
     }
-    if (fileDone) {
-      splicer.reset();
+    if (written == Written::Done) {
+      splicer_.reset();
       ++filesWritten_;
       expected = file + 1;
       ShowProgress(false);
@@ -655,6 +618,69 @@ size_t Pipeline::Run() {
     return expected;
   }
   return files_.size();
+}
+
+bool Pipeline::StartThreads() {
+  try {
+    threads_.emplace_back([this] { Produce(); });
+    for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+// No threads to be had: the files go one after the other, as with one thread.
+size_t Pipeline::RunOnOneThread() {
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (!Fallback(i, -1)) return i;
+  }
+  return files_.size();
+}
+
+// A file compressed whole: its header, then its compressed bytes.
+Pipeline::Written Pipeline::WriteWhole(Unit& unit, int64_t& takeBackFrom) {
+  const std::string& name = files_[unit.file].storedName;
+  if (!unit.ok || name.size() > layout::kMaxStoredName) return Written::Fallback;
+  bool readFailed = false;
+  if (!compressor_.WriteHeader(name, &unit.date, unit.size, unit.whole.Size(), takeBackFrom)) {
+    return Written::DataFailed;
+  }
+  if (!unit.whole.WriteTo(compressor_, readFailed)) {
+    return readFailed ? Written::Fallback : Written::DataFailed;
+  }
+  return Written::Done;
+}
+
+// One block of a cut file: the first writes a header whose sizes the last fills in; each is
+// spliced onto the stream written so far.
+Pipeline::Written Pipeline::WriteBlock(Unit& unit, int64_t& takeBackFrom) {
+  const std::string& name = files_[unit.file].storedName;
+  if (unit.first) {
+    headerPos_ = -1;
+    if (!unit.sourceFailed && name.size() <= layout::kMaxStoredName) {
+      if (!compressor_.WriteHeader(name, nullptr, 0, 0, headerPos_)) return Written::DataFailed;
+      splicer_ = std::make_unique<Bzip2Splicer>([this](const uint8_t* data, size_t n) {
+        if (compressor_.WriteData(data, n)) return true;
+        dataFailed_ = true;
+        return false;
+      });
+    }
+  }
+  takeBackFrom = headerPos_;
+  if (unit.sourceFailed || headerPos_ < 0 || !unit.ok ||
+      !splicer_->AddBlock(unit.oneBlock.data(), unit.oneBlock.size())) {
+    return dataFailed_ ? Written::DataFailed : Written::Fallback;
+  }
+  if (!unit.last) return Written::Pending;
+  if (!splicer_->Finish()) return Written::DataFailed;
+  const uint64_t out = splicer_->BytesOut();
+  if (out > layout::kMaxFileSize) return Written::Fallback;
+  if (!compressor_.FillHeader(headerPos_, name, unit.date, unit.size, out)) {
+    return Written::DataFailed;
+  }
+  return Written::Done;
 }
 
 }  // namespace
