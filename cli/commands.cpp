@@ -722,26 +722,20 @@ int ListingVerdict(const ArchiveInfo& info, const std::string& path, std::FILE* 
 }
 }  // namespace
 
-int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  std::string path;
-  int code = kExitOk;
-  ReadSwitches switches;
-  if (!OneArchiveArg(args, "list", true, out, err, path, switches, code)) return code;
-  FilePtr f(OpenArchive(path, err));
-  if (!f) return kExitFailed;
-  FileByteSource src(f.get());
-  ArchiveInfo info;
-  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
-  if (switches.json) {
-    // The document itself says whether the archive is whole and usable; the exit code and the
-    // messages on err are those of the listing.
-    std::string why;
-    const bool usable = IsUnpackable(info, &why);
-    std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
-    std::fflush(out);
-    return ListingVerdict(info, path, err);
-  }
+namespace {
+// The listing as JSON. The document itself says whether the archive is whole and usable; the
+// exit code and the messages on err are those of the listing.
+int ListJson(const std::string& path, const ArchiveInfo& info, std::FILE* out, std::FILE* err) {
+  std::string why;
+  const bool usable = IsUnpackable(info, &why);
+  std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
+  std::fflush(out);
+  return ListingVerdict(info, path, err);
+}
 
+// The head of a plain listing: the archive's name, where its settings start, and every field of
+// the settings record, one a line.
+std::string SettingsListing(const std::string& path, const ArchiveInfo& info) {
   const TInstallInf& s = info.settings;
   std::string text = "Archiv: " + console::Shown(path) + "\n";
   text += "Einstellungen ab Byte " + Number(info.settingsOffset) + "\n";
@@ -763,16 +757,18 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   text += "Programm terminiert: " + Number(s.Terminates) + "\n";
   text += "Vom Benutzer editierbar: " + Number(s.TargetEditable) + "\n";
   text += "Nach dem Programmende abr\xE4umen: " + Number(s.CleanUp) + "\n";
-  if (!info.hasCompressedPart) {
-    text += "Das Archiv enth\xE4lt keine Dateien.\n";
-    console::Write(out, text);
-    return kExitOk;
-  }
-  text += std::string("Methode: ") + (info.method == layout::kMethodBzip2 ? "bzip2" : "gzip") +
-          ", Dateien: " + Number(info.fileCount) +
-          ", Gesamtgr\xF6\xDF"
-          "e: " +
-          Number(info.totalSize) + "\n";
+  return text;
+}
+
+// The rest of a plain listing of an archive with files: the method and totals, then one line per
+// file with its sizes, date and name.
+std::string EntriesListing(const ArchiveInfo& info) {
+  std::string text = std::string("Methode: ") +
+                     (info.method == layout::kMethodBzip2 ? "bzip2" : "gzip") +
+                     ", Dateien: " + Number(info.fileCount) +
+                     ", Gesamtgr\xF6\xDF"
+                     "e: " +
+                     Number(info.totalSize) + "\n";
   text +=
       "      Gr\xF6\xDF"
       "e    Gepackt  Datum      Zeit      Name\n";
@@ -780,6 +776,29 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     text += RightAligned(Number(e.size), 11) + RightAligned(Number(e.compressedSize), 11) + "  " +
             DateText(e.time) + "  " + console::Shown(e.name) + "\n";
   }
+  return text;
+}
+}  // namespace
+
+int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string path;
+  int code = kExitOk;
+  ReadSwitches switches;
+  if (!OneArchiveArg(args, "list", true, out, err, path, switches, code)) return code;
+  FilePtr f(OpenArchive(path, err));
+  if (!f) return kExitFailed;
+  FileByteSource src(f.get());
+  ArchiveInfo info;
+  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
+  if (switches.json) return ListJson(path, info, out, err);
+
+  std::string text = SettingsListing(path, info);
+  if (!info.hasCompressedPart) {
+    text += "Das Archiv enth\xE4lt keine Dateien.\n";
+    console::Write(out, text);
+    return kExitOk;
+  }
+  text += EntriesListing(info);
   console::Write(out, text);
   return ListingVerdict(info, path, err);
 }
