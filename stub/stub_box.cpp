@@ -274,8 +274,8 @@ class BoxLayout {
     DeleteObject(captionFont);
   }
 
-  // Each step sets what it works out, in the order above (the window is laid out once, and the
-  // stub counts its bytes); only what a step may leave alone starts with a value here.
+  // Each step sets what it works out, in the order Layout() runs them (the window is laid out
+  // once, and the stub counts its bytes); only what a step may leave alone starts with a value.
   HWND dlg_;
   const Box& box_;
   HWND buttons_[2];
