@@ -398,14 +398,53 @@ int RunTambrixc(const std::vector<std::string>& args, std::FILE* out, std::FILE*
 
 // ---- build ------------------------------------------------------------------------------------
 
-int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+namespace {
+
+// What build's command line asks for. The options that fill the record are applied in their order
+// after the starting record is chosen, so they are collected first.
+struct BuildRequest {
   std::string settingsFile;
   ConsoleBuildSwitches switches;
   bool haveSource = false;
   bool haveSfx = false;
   bool dialogNames = false;
-  // Options are applied in order after the starting record is chosen, so collect them first.
-  std::vector<Option> options;
+  std::vector<Option> options;  // the record's options, in command-line order
+};
+
+// Checks that o is an option of build and takes its value when it needs one. The exit code
+// after a usage message when it is unknown or its value is missing or superfluous, else -1.
+int TakeBuildOption(const std::vector<std::string>& args, size_t& i, Option& o, std::FILE* err) {
+  static const char* const kWithValue[] = {"--source",         "--sfx",
+                                           "--target-dir",     "--command",
+                                           "--second-command", "--title",
+                                           "--text",           "--text-file",
+                                           "--info-before",    "--info-before-file",
+                                           "--info-after",     "--info-after-file",
+                                           "--settings"};
+  static const char* const kFlags[] = {"--max-compression",    "--terminates", "--clean-up",
+                                       "--no-target-editable", "--flat",       "--dialog-names"};
+  bool known = false;
+  for (const char* name : kWithValue) {
+    if (o.name == name) {
+      known = true;
+      if (!TakeValue(args, i, o))
+        return Usage(err, "Die Option " + o.name + " braucht einen Wert.");
+    }
+  }
+  for (const char* name : kFlags) {
+    if (o.name == name) {
+      known = true;
+      if (o.hasValue) return Usage(err, "Die Option " + o.name + " hat keinen Wert.");
+    }
+  }
+  if (!known) return Usage(err, "Unbekannte Option: " + args[i]);
+  return -1;
+}
+
+// Reads build's command line into request. The exit code when the command ends with it (help
+// shown, or a usage error), else -1.
+int ReadBuildArgs(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                  BuildRequest& request) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if (optionsEnded || !IsOptionLike(args[i])) {
@@ -416,127 +455,136 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
       continue;
     }
     int exitCode = -1;
-    if (BuildSwitch(args, i, out, err, switches, exitCode)) {
+    if (BuildSwitch(args, i, out, err, request.switches, exitCode)) {
       if (exitCode >= 0) return exitCode;
       continue;
     }
     Option o = SplitOption(args[i]);
-    static const char* const kWithValue[] = {"--source",         "--sfx",
-                                             "--target-dir",     "--command",
-                                             "--second-command", "--title",
-                                             "--text",           "--text-file",
-                                             "--info-before",    "--info-before-file",
-                                             "--info-after",     "--info-after-file",
-                                             "--settings"};
-    static const char* const kFlags[] = {"--max-compression",    "--terminates", "--clean-up",
-                                         "--no-target-editable", "--flat",       "--dialog-names"};
-    bool known = false;
-    for (const char* name : kWithValue) {
-      if (o.name == name) {
-        known = true;
-        if (!TakeValue(args, i, o))
-          return Usage(err, "Die Option " + o.name + " braucht einen Wert.");
-      }
-    }
-    for (const char* name : kFlags) {
-      if (o.name == name) {
-        known = true;
-        if (o.hasValue) return Usage(err, "Die Option " + o.name + " hat keinen Wert.");
-      }
-    }
-    if (!known) return Usage(err, "Unbekannte Option: " + args[i]);
+    exitCode = TakeBuildOption(args, i, o, err);
+    if (exitCode >= 0) return exitCode;
     if (o.name == "--settings") {
-      settingsFile = console::PathArg(o.value);
+      request.settingsFile = console::PathArg(o.value);
     } else if (o.name == "--dialog-names") {
-      dialogNames = true;
+      request.dialogNames = true;
     } else {
-      if (o.name == "--source") haveSource = true;
-      if (o.name == "--sfx") haveSfx = true;
-      options.push_back(o);
+      if (o.name == "--source") request.haveSource = true;
+      if (o.name == "--sfx") request.haveSfx = true;
+      request.options.push_back(o);
     }
   }
+  return -1;
+}
 
+// The record a console build starts from, loaded from settingsFile when one is named. The exit
+// code after a message when that file is missing or invalid, else -1.
+int StartingRecord(const std::string& settingsFile, TInstallInf& record, std::FILE* err) {
   // A console build starts from an empty record: the dialog's placeholder texts are for
   // someone who edits them, not for whoever runs an archive built by a script.
-  TInstallInf record;
   record.DialogText.clear();
   record.DialogTitle.clear();
   record.InfoTextBefore.clear();
   record.InfoTextAfter.clear();
-  if (!settingsFile.empty()) {
-    if (!FileExists(settingsFile)) {
-      Error(err, "Kann Datei " + settingsFile + " nicht finden!");
-      return kExitFailed;
-    }
-    if (!LoadSettingsFile(record, settingsFile)) {
-      Error(err,
-            "Die Einstellungsdatei " + settingsFile + " ist ung\xFCltig oder unvollst\xE4ndig.");
-      return kExitFailed;
-    }
+  if (settingsFile.empty()) return -1;
+  if (!FileExists(settingsFile)) {
+    Error(err, "Kann Datei " + settingsFile + " nicht finden!");
+    return kExitFailed;
   }
-  if (!haveSource && settingsFile.empty()) return Usage(err, "Die Option --source fehlt.");
-  if (!haveSfx && settingsFile.empty()) return Usage(err, "Die Option --sfx fehlt.");
+  if (!LoadSettingsFile(record, settingsFile)) {
+    Error(err, "Die Einstellungsdatei " + settingsFile + " ist ung\xFCltig oder unvollst\xE4ndig.");
+    return kExitFailed;
+  }
+  return -1;
+}
+
+// The value of o as the record keeps it: a path as the system names it, any other text in code
+// page 1252. False after a message when the text has characters the code page lacks.
+bool OptionValue(const Option& o, std::string& text, std::FILE* err) {
+  const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--text-file" ||
+                      o.name == "--info-before-file" || o.name == "--info-after-file";
+  if (isPath) {
+    text = console::PathArg(o.value);
+    return true;
+  }
+  if (RecordText(o.value, text)) return true;
+  Error(err, "Der Wert von " + o.name +
+                 " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
+  return false;
+}
+
+// Sets the field of record that o names. The exit code after a message when its value cannot be
+// used (a character outside code page 1252, a text file that is not there), else -1.
+int ApplyBuildOption(const Option& o, TInstallInf& record, std::FILE* err) {
+  std::string text;
+  if (!OptionValue(o, text, err)) return kExitUsage;
+  if (o.name == "--source") {
+    record.SourcePaths.Clear();
+    record.SourcePaths.Add(text);
+  } else if (o.name == "--sfx") {
+    record.SfxName = text;
+  } else if (o.name == "--target-dir") {
+    record.TargetDir = text;
+  } else if (o.name == "--command") {
+    record.Command = text;
+  } else if (o.name == "--second-command") {
+    record.SecondCommand = text;
+  } else if (o.name == "--title") {
+    record.DialogTitle = text;
+  } else if (o.name == "--text") {
+    record.DialogText = text;
+  } else if (o.name == "--info-before") {
+    record.InfoTextBefore = text;
+  } else if (o.name == "--info-after") {
+    record.InfoTextAfter = text;
+  } else if (o.name == "--text-file" || o.name == "--info-before-file" ||
+             o.name == "--info-after-file") {
+    if (!FileExists(text)) {
+      Error(err, "Kann Datei " + text + " nicht finden!");
+      return kExitFailed;
+    }
+    std::string& field = o.name == "--text-file"          ? record.DialogText
+                         : o.name == "--info-before-file" ? record.InfoTextBefore
+                                                          : record.InfoTextAfter;
+    field.clear();
+    ReadTextFile(text.c_str(), field);
+  } else if (o.name == "--max-compression") {
+    record.MaxCompression = 1;
+  } else if (o.name == "--terminates") {
+    record.Terminates = 1;
+  } else if (o.name == "--clean-up") {
+    record.CleanUp = 1;
+  } else if (o.name == "--no-target-editable") {
+    record.TargetEditable = 0;
+  } else if (o.name == "--flat") {
+    record.StoreDirNames = 0;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// Reads the command line, chooses the starting record, applies the options to it in order and
+// builds the archive from it.
+int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  BuildRequest request;
+  int exitCode = ReadBuildArgs(args, out, err, request);
+  if (exitCode >= 0) return exitCode;
+  TInstallInf record;
+  exitCode = StartingRecord(request.settingsFile, record, err);
+  if (exitCode >= 0) return exitCode;
+  const bool fromSettings = !request.settingsFile.empty();
+  if (!request.haveSource && !fromSettings) return Usage(err, "Die Option --source fehlt.");
+  if (!request.haveSfx && !fromSettings) return Usage(err, "Die Option --sfx fehlt.");
   int64_t latestTime = -1;
   if (!SourceDateEpoch(latestTime, err)) return kExitUsage;
-
-  for (const Option& o : options) {
-    std::string text;
-    const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--text-file" ||
-                        o.name == "--info-before-file" || o.name == "--info-after-file";
-    if (isPath) {
-      text = console::PathArg(o.value);
-    } else if (!RecordText(o.value, text)) {
-      Error(err, "Der Wert von " + o.name +
-                     " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
-      return kExitUsage;
-    }
-    if (o.name == "--source") {
-      record.SourcePaths.Clear();
-      record.SourcePaths.Add(text);
-    } else if (o.name == "--sfx") {
-      record.SfxName = text;
-    } else if (o.name == "--target-dir") {
-      record.TargetDir = text;
-    } else if (o.name == "--command") {
-      record.Command = text;
-    } else if (o.name == "--second-command") {
-      record.SecondCommand = text;
-    } else if (o.name == "--title") {
-      record.DialogTitle = text;
-    } else if (o.name == "--text") {
-      record.DialogText = text;
-    } else if (o.name == "--info-before") {
-      record.InfoTextBefore = text;
-    } else if (o.name == "--info-after") {
-      record.InfoTextAfter = text;
-    } else if (o.name == "--text-file" || o.name == "--info-before-file" ||
-               o.name == "--info-after-file") {
-      if (!FileExists(text)) {
-        Error(err, "Kann Datei " + text + " nicht finden!");
-        return kExitFailed;
-      }
-      std::string& field = o.name == "--text-file"          ? record.DialogText
-                           : o.name == "--info-before-file" ? record.InfoTextBefore
-                                                            : record.InfoTextAfter;
-      field.clear();
-      ReadTextFile(text.c_str(), field);
-    } else if (o.name == "--max-compression") {
-      record.MaxCompression = 1;
-    } else if (o.name == "--terminates") {
-      record.Terminates = 1;
-    } else if (o.name == "--clean-up") {
-      record.CleanUp = 1;
-    } else if (o.name == "--no-target-editable") {
-      record.TargetEditable = 0;
-    } else if (o.name == "--flat") {
-      record.StoreDirNames = 0;
-    }
+  for (const Option& o : request.options) {
+    exitCode = ApplyBuildOption(o, record, err);
+    if (exitCode >= 0) return exitCode;
   }
 
   Settings = record;
-  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), switches.quiet);
-  BuildOptions build = ConsoleBuildOptions(switches, latestTime);
-  build.names = dialogNames ? NameRule::Dialog : NameRule::BelowSource;
+  ConsoleFrontEnd ui(out, err, console::IsTerminal(err), request.switches.quiet);
+  BuildOptions build = ConsoleBuildOptions(request.switches, latestTime);
+  build.names = request.dialogNames ? NameRule::Dialog : NameRule::BelowSource;
   const BuildResult result = BuildArchive(ui, build);
   if (result == BuildResult::FoldersUnreadable) Error(err, kSkipUnreadableHint);
   if (result == BuildResult::Cancelled) return kExitInterrupted;
@@ -674,26 +722,20 @@ int ListingVerdict(const ArchiveInfo& info, const std::string& path, std::FILE* 
 }
 }  // namespace
 
-int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  std::string path;
-  int code = kExitOk;
-  ReadSwitches switches;
-  if (!OneArchiveArg(args, "list", true, out, err, path, switches, code)) return code;
-  FilePtr f(OpenArchive(path, err));
-  if (!f) return kExitFailed;
-  FileByteSource src(f.get());
-  ArchiveInfo info;
-  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
-  if (switches.json) {
-    // The document itself says whether the archive is whole and usable; the exit code and the
-    // messages on err are those of the listing.
-    std::string why;
-    const bool usable = IsUnpackable(info, &why);
-    std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
-    std::fflush(out);
-    return ListingVerdict(info, path, err);
-  }
+namespace {
+// The listing as JSON. The document itself says whether the archive is whole and usable; the
+// exit code and the messages on err are those of the listing.
+int ListJson(const std::string& path, const ArchiveInfo& info, std::FILE* out, std::FILE* err) {
+  std::string why;
+  const bool usable = IsUnpackable(info, &why);
+  std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
+  std::fflush(out);
+  return ListingVerdict(info, path, err);
+}
 
+// The head of a plain listing: the archive's name, where its settings start, and every field of
+// the settings record, one a line.
+std::string SettingsListing(const std::string& path, const ArchiveInfo& info) {
   const TInstallInf& s = info.settings;
   std::string text = "Archiv: " + console::Shown(path) + "\n";
   text += "Einstellungen ab Byte " + Number(info.settingsOffset) + "\n";
@@ -715,16 +757,18 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   text += "Programm terminiert: " + Number(s.Terminates) + "\n";
   text += "Vom Benutzer editierbar: " + Number(s.TargetEditable) + "\n";
   text += "Nach dem Programmende abr\xE4umen: " + Number(s.CleanUp) + "\n";
-  if (!info.hasCompressedPart) {
-    text += "Das Archiv enth\xE4lt keine Dateien.\n";
-    console::Write(out, text);
-    return kExitOk;
-  }
-  text += std::string("Methode: ") + (info.method == layout::kMethodBzip2 ? "bzip2" : "gzip") +
-          ", Dateien: " + Number(info.fileCount) +
-          ", Gesamtgr\xF6\xDF"
-          "e: " +
-          Number(info.totalSize) + "\n";
+  return text;
+}
+
+// The rest of a plain listing of an archive with files: the method and totals, then one line per
+// file with its sizes, date and name.
+std::string EntriesListing(const ArchiveInfo& info) {
+  std::string text = std::string("Methode: ") +
+                     (info.method == layout::kMethodBzip2 ? "bzip2" : "gzip") +
+                     ", Dateien: " + Number(info.fileCount) +
+                     ", Gesamtgr\xF6\xDF"
+                     "e: " +
+                     Number(info.totalSize) + "\n";
   text +=
       "      Gr\xF6\xDF"
       "e    Gepackt  Datum      Zeit      Name\n";
@@ -732,6 +776,29 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
     text += RightAligned(Number(e.size), 11) + RightAligned(Number(e.compressedSize), 11) + "  " +
             DateText(e.time) + "  " + console::Shown(e.name) + "\n";
   }
+  return text;
+}
+}  // namespace
+
+int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  std::string path;
+  int code = kExitOk;
+  ReadSwitches switches;
+  if (!OneArchiveArg(args, "list", true, out, err, path, switches, code)) return code;
+  FilePtr f(OpenArchive(path, err));
+  if (!f) return kExitFailed;
+  FileByteSource src(f.get());
+  ArchiveInfo info;
+  if (!ReadOrReport(src, path, info, err)) return kExitFailed;
+  if (switches.json) return ListJson(path, info, out, err);
+
+  std::string text = SettingsListing(path, info);
+  if (!info.hasCompressedPart) {
+    text += "Das Archiv enth\xE4lt keine Dateien.\n";
+    console::Write(out, text);
+    return kExitOk;
+  }
+  text += EntriesListing(info);
   console::Write(out, text);
   return ListingVerdict(info, path, err);
 }

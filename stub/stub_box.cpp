@@ -76,165 +76,243 @@ HWND MakeTextControl(HWND dlg, HFONT font, const std::wstring& text, DWORD extra
   return edit;
 }
 
-// Labels and ids of the buttons, the icon, the text control, then sizes and centres the window.
-void Layout(HWND dlg, const Box& box) {
-  SetWindowTextW(dlg, box.title->c_str());
-  const UINT type = box.flags & MB_TYPEMASK;
-  HWND buttons[2] = {GetDlgItem(dlg, IDOK), GetDlgItem(dlg, IDCANCEL)};
-  int count = 2;
-  if (type == MB_YESNO) {
-    SetWindowLongPtrW(buttons[0], GWLP_ID, IDYES);
-    SetWindowLongPtrW(buttons[1], GWLP_ID, IDNO);
-    SetWindowTextW(buttons[0], L"&Ja");
-    SetWindowTextW(buttons[1], L"&Nein");
-  } else if (type != MB_OKCANCEL) {
-    DestroyWindow(buttons[1]);
-    count = 1;
+// The message window's layout, worked out in steps: the buttons and the icon chosen, the measures
+// taken (dialog units, work area, text, labels, caption), the sizes fitted to the work area, then
+// every control and the window placed. Sizes in pixels.
+class BoxLayout {
+ public:
+  BoxLayout(HWND dlg, const Box& box) : dlg_(dlg), box_(box) {}
+
+  // Title, button ids and labels for the kind of question, and the button Enter presses.
+  void ChooseButtons() {
+    SetWindowTextW(dlg_, box_.title->c_str());
+    const UINT type = box_.flags & MB_TYPEMASK;
+    buttons_[0] = GetDlgItem(dlg_, IDOK);
+    buttons_[1] = GetDlgItem(dlg_, IDCANCEL);
+    if (type == MB_YESNO) {
+      SetWindowLongPtrW(buttons_[0], GWLP_ID, IDYES);
+      SetWindowLongPtrW(buttons_[1], GWLP_ID, IDNO);
+      SetWindowTextW(buttons_[0], L"&Ja");
+      SetWindowTextW(buttons_[1], L"&Nein");
+    } else if (type != MB_OKCANCEL) {
+      DestroyWindow(buttons_[1]);
+      count_ = 1;
+    }
+    if (!box_.firstLabel->empty()) SetWindowTextW(buttons_[0], box_.firstLabel->c_str());
+    defButton_ = buttons_[(box_.flags & MB_DEFBUTTON2) && count_ == 2 ? 1 : 0];
   }
-  if (!box.firstLabel->empty()) SetWindowTextW(buttons[0], box.firstLabel->c_str());
-  HWND defButton = buttons[(box.flags & MB_DEFBUTTON2) && count == 2 ? 1 : 0];
 
   // Margin, button size, the gaps between buttons and above them, and a comfortable reading
-  // width of 60 average characters, in dialog units.
-  RECT base = {7, 7, 50, 14};
-  RECT gaps = {4, 7, 240, 0};
-  MapDialogRect(dlg, &base);
-  MapDialogRect(dlg, &gaps);
-  const int marginX = base.left, marginY = base.top, buttonW = base.right, buttonH = base.bottom;
-  const int buttonGap = gaps.left, rowGap = gaps.top, readingW = gaps.right;
-
-  HMONITOR monitor = MonitorFromWindow(box.owner ? box.owner : dlg, MONITOR_DEFAULTTOPRIMARY);
-  MONITORINFO mi;
-  mi.cbSize = sizeof(mi);
-  RECT work;
-  if (GetMonitorInfoW(monitor, &mi))
-    work = mi.rcWork;
-  else
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT window, client;
-  GetWindowRect(dlg, &window);
-  GetClientRect(dlg, &client);
-  const int frameW = (window.right - window.left) - client.right;
-  const int frameH = (window.bottom - window.top) - client.bottom;
-  const int maxClientW = (work.right - work.left) - frameW;
-  const int maxClientH = (work.bottom - work.top) - frameH;
-
-  HWND iconControl = GetDlgItem(dlg, IDC_BOX_ICON);
-  LPCWSTR iconName = SystemIcon(box.flags);
-  HICON icon = iconName ? LoadIconW(nullptr, iconName) : nullptr;
-  int iconW = 0, iconH = 0;
-  if (icon) {
-    SendMessageW(iconControl, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-    iconW = GetSystemMetrics(SM_CXICON);
-    iconH = GetSystemMetrics(SM_CYICON);
-  } else {
-    ShowWindow(iconControl, SW_HIDE);
+  // width of 60 average characters, given in dialog units.
+  void MeasureUnits() {
+    RECT base = {7, 7, 50, 14};
+    RECT gaps = {4, 7, 240, 0};
+    MapDialogRect(dlg_, &base);
+    MapDialogRect(dlg_, &gaps);
+    marginX_ = base.left, marginY_ = base.top, buttonW_ = base.right, buttonH_ = base.bottom;
+    buttonGap_ = gaps.left, rowGap_ = gaps.top, readingW_ = gaps.right;
   }
-  const int textX = marginX + (icon ? iconW + marginX : 0);
 
-  HFONT font = reinterpret_cast<HFONT>(SendMessageW(dlg, WM_GETFONT, 0, 0));
-  HDC dc = GetDC(dlg);
-  HGDIOBJ oldFont = SelectObject(dc, font);
-  TEXTMETRICW tm;
-  GetTextMetricsW(dc, &tm);
+  // The work area of the owner's monitor (or the window's), the room the frame takes, and so
+  // the largest client area that fits.
+  void MeasureWorkArea() {
+    HMONITOR monitor = MonitorFromWindow(box_.owner ? box_.owner : dlg_, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO mi;
+    mi.cbSize = sizeof(mi);
+    if (GetMonitorInfoW(monitor, &mi))
+      work_ = mi.rcWork;
+    else
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_, 0);
+    RECT window, client;
+    GetWindowRect(dlg_, &window);
+    GetClientRect(dlg_, &client);
+    frameW_ = (window.right - window.left) - client.right;
+    frameH_ = (window.bottom - window.top) - client.bottom;
+    maxClientW_ = (work_.right - work_.left) - frameW_;
+    maxClientH_ = (work_.bottom - work_.top) - frameH_;
+  }
 
-  // The edit control keeps margins inside; one average character more keeps its line breaks
-  // where the measurement put them. A scroll bar is allowed for, so that a text that must
-  // scroll still fits beside it.
-  RECT probe = {0, 0, 0, tm.tmHeight};
-  HWND edit = MakeTextControl(dlg, font, box.text, 0, probe);
-  LRESULT margins = edit ? SendMessageW(edit, EM_GETMARGINS, 0, 0) : 0;
-  const int slack = LOWORD(margins) + HIWORD(margins) + tm.tmAveCharWidth;
-  const int scrollW = GetSystemMetrics(SM_CXVSCROLL);
-  int limit = maxClientW - textX - marginX - slack - scrollW;
-  if (limit > readingW) limit = readingW;
-  if (limit < tm.tmAveCharWidth) limit = tm.tmAveCharWidth;
-  RECT measured = {0, 0, limit, 0};
-  DrawTextW(dc, box.text.c_str(), static_cast<int>(box.text.size()), &measured,
-            DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
-  // A word longer than a line (a deep path) is broken by the edit control, not widened for.
-  int editW = (measured.right < limit ? measured.right : limit) + slack;
-  int textH = measured.bottom > tm.tmHeight ? measured.bottom : tm.tmHeight;
+  // The system icon of the message's kind; without one its control is hidden and the text
+  // starts at the margin.
+  void ChooseIcon() {
+    iconControl_ = GetDlgItem(dlg_, IDC_BOX_ICON);
+    LPCWSTR iconName = SystemIcon(box_.flags);
+    icon_ = iconName ? LoadIconW(nullptr, iconName) : nullptr;
+    if (icon_) {
+      SendMessageW(iconControl_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+      iconW_ = GetSystemMetrics(SM_CXICON);
+      iconH_ = GetSystemMetrics(SM_CYICON);
+    } else {
+      ShowWindow(iconControl_, SW_HIDE);
+    }
+    textX_ = marginX_ + (icon_ ? iconW_ + marginX_ : 0);
+  }
 
-  int widths[2] = {0, 0};
-  int buttonsW = 0;
-  for (int i = 0; i < count; ++i) {
-    widths[i] = LabelWidth(dc, buttons[i]) + 2 * marginX;
-    if (widths[i] < buttonW) widths[i] = buttonW;
-    buttonsW += widths[i] + (i ? buttonGap : 0);
+  // The text, the button labels and the caption measured in their fonts.
+  void MeasureTexts() {
+    font_ = reinterpret_cast<HFONT>(SendMessageW(dlg_, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(dlg_);
+    HGDIOBJ oldFont = SelectObject(dc, font_);
+    GetTextMetricsW(dc, &tm_);
+    MeasureText(dc);
+    MeasureButtons(dc);
+    MeasureCaption(dc);
+    SelectObject(dc, oldFont);
+    ReleaseDC(dlg_, dc);
   }
-  // The caption needs its text and the close button.
-  int captionW = 0;
-  NONCLIENTMETRICSW ncm;
-  ncm.cbSize = sizeof(ncm);
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) {
-    HFONT captionFont = CreateFontIndirectW(&ncm.lfCaptionFont);
-    SelectObject(dc, captionFont);
-    SIZE size;
-    if (GetTextExtentPoint32W(dc, box.title->c_str(), static_cast<int>(box.title->size()), &size))
-      captionW = size.cx + 2 * GetSystemMetrics(SM_CXSIZE) + 2 * marginX - frameW;
-    SelectObject(dc, font);
-    DeleteObject(captionFont);
-  }
-  SelectObject(dc, oldFont);
-  ReleaseDC(dlg, dc);
 
-  // The edit control itself tells how many lines the text takes at that width.
-  if (edit) {
-    SetWindowPos(edit, nullptr, 0, 0, editW, tm.tmHeight, SWP_NOZORDER | SWP_NOACTIVATE);
-    int lines = static_cast<int>(SendMessageW(edit, EM_GETLINECOUNT, 0, 0));
-    if (lines * tm.tmHeight > textH) textH = lines * tm.tmHeight;
+  // The edit control itself tells how many lines the text takes at that width. A text taller
+  // than the work area allows scrolls, with a scroll bar beside it. Then the client area's size.
+  void FitSizes() {
+    if (edit_) {
+      SetWindowPos(edit_, nullptr, 0, 0, editW_, tm_.tmHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+      int lines = static_cast<int>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
+      if (lines * tm_.tmHeight > textH_) textH_ = lines * tm_.tmHeight;
+    }
+    const int chromeH = marginY_ + rowGap_ + buttonH_ + marginY_;
+    if (textH_ > maxClientH_ - chromeH) {
+      textH_ = maxClientH_ - chromeH;
+      if (textH_ < tm_.tmHeight) textH_ = tm_.tmHeight;
+      editW_ += scrollW_;
+      scrolls_ = true;
+    }
+    contentH_ = textH_ > iconH_ ? textH_ : iconH_;
+    clientW_ = textX_ + editW_ + marginX_;
+    if (clientW_ < buttonsW_ + 2 * marginX_) clientW_ = buttonsW_ + 2 * marginX_;
+    if (clientW_ < captionW_) clientW_ = captionW_;
+    if (clientW_ > maxClientW_) clientW_ = maxClientW_;
+    clientH_ = marginY_ + contentH_ + rowGap_ + buttonH_ + marginY_;
   }
-  const int chromeH = marginY + rowGap + buttonH + marginY;
-  bool scrolls = false;
-  if (textH > maxClientH - chromeH) {
-    textH = maxClientH - chromeH;
-    if (textH < tm.tmHeight) textH = tm.tmHeight;
-    editW += scrollW;
-    scrolls = true;
-  }
-  const int contentH = textH > iconH ? textH : iconH;
-  int clientW = textX + editW + marginX;
-  if (clientW < buttonsW + 2 * marginX) clientW = buttonsW + 2 * marginX;
-  if (clientW < captionW) clientW = captionW;
-  if (clientW > maxClientW) clientW = maxClientW;
-  const int clientH = marginY + contentH + rowGap + buttonH + marginY;
 
-  // A short text stands beside the middle of the icon, as in a message box.
-  RECT at = {textX, marginY + (contentH - textH) / 2, textX + editW, 0};
-  at.bottom = at.top + textH;
-  if (scrolls && edit) {
-    DestroyWindow(edit);
-    edit = MakeTextControl(dlg, font, box.text, WS_VSCROLL, at);
-  }
-  if (edit) {
-    SetWindowPos(edit, iconControl, at.left, at.top, editW, textH, SWP_NOACTIVATE);
-    SendMessageW(edit, EM_SETSEL, 0, 0);
-  }
-  if (icon) SetWindowPos(iconControl, nullptr, marginX, marginY, iconW, iconH,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-  int x = clientW - marginX - buttonsW;
-  const int buttonY = clientH - marginY - buttonH;
-  for (int i = 0; i < count; ++i) {
-    SetWindowPos(buttons[i], nullptr, x, buttonY, widths[i], buttonH,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    x += widths[i] + buttonGap;
+  // The text (a new control when it scrolls), the icon and the buttons in their places.
+  void PlaceControls() {
+    // A short text stands beside the middle of the icon, as in a message box.
+    RECT at = {textX_, marginY_ + (contentH_ - textH_) / 2, textX_ + editW_, 0};
+    at.bottom = at.top + textH_;
+    if (scrolls_ && edit_) {
+      DestroyWindow(edit_);
+      edit_ = MakeTextControl(dlg_, font_, box_.text, WS_VSCROLL, at);
+    }
+    if (edit_) {
+      SetWindowPos(edit_, iconControl_, at.left, at.top, editW_, textH_, SWP_NOACTIVATE);
+      SendMessageW(edit_, EM_SETSEL, 0, 0);
+    }
+    if (icon_)
+      SetWindowPos(iconControl_, nullptr, marginX_, marginY_, iconW_, iconH_,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    int x = clientW_ - marginX_ - buttonsW_;
+    const int buttonY = clientH_ - marginY_ - buttonH_;
+    for (int i = 0; i < count_; ++i) {
+      SetWindowPos(buttons_[i], nullptr, x, buttonY, widths_[i], buttonH_,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      x += widths_[i] + buttonGap_;
+    }
   }
 
   // Centred over the owner, or in the work area; never outside the work area.
-  const int windowW = clientW + frameW, windowH = clientH + frameH;
-  RECT area = work;
-  if (box.owner && IsWindowVisible(box.owner)) GetWindowRect(box.owner, &area);
-  int left = area.left + ((area.right - area.left) - windowW) / 2;
-  int top = area.top + ((area.bottom - area.top) - windowH) / 2;
-  if (left + windowW > work.right) left = work.right - windowW;
-  if (top + windowH > work.bottom) top = work.bottom - windowH;
-  if (left < work.left) left = work.left;
-  if (top < work.top) top = work.top;
-  SetWindowPos(dlg, nullptr, left, top, windowW, windowH, SWP_NOZORDER | SWP_NOACTIVATE);
+  void PlaceWindow() {
+    const int windowW = clientW_ + frameW_, windowH = clientH_ + frameH_;
+    RECT area = work_;
+    if (box_.owner && IsWindowVisible(box_.owner)) GetWindowRect(box_.owner, &area);
+    int left = area.left + ((area.right - area.left) - windowW) / 2;
+    int top = area.top + ((area.bottom - area.top) - windowH) / 2;
+    if (left + windowW > work_.right) left = work_.right - windowW;
+    if (top + windowH > work_.bottom) top = work_.bottom - windowH;
+    if (left < work_.left) left = work_.left;
+    if (top < work_.top) top = work_.top;
+    SetWindowPos(dlg_, nullptr, left, top, windowW, windowH, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 
-  SendMessageW(dlg, DM_SETDEFID, GetDlgCtrlID(defButton), 0);
-  SendMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(defButton), TRUE);
+  // The default button answers Enter and has the focus.
+  void FocusDefault() {
+    SendMessageW(dlg_, DM_SETDEFID, GetDlgCtrlID(defButton_), 0);
+    SendMessageW(dlg_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(defButton_), TRUE);
+  }
+
+ private:
+  // The text's width and height at the widest line that fits the reading width and the work
+  // area. The edit control keeps margins inside; one average character more keeps its line
+  // breaks where the measurement put them. A scroll bar is allowed for, so that a text that
+  // must scroll still fits beside it.
+  void MeasureText(HDC dc) {
+    RECT probe = {0, 0, 0, tm_.tmHeight};
+    edit_ = MakeTextControl(dlg_, font_, box_.text, 0, probe);
+    LRESULT margins = edit_ ? SendMessageW(edit_, EM_GETMARGINS, 0, 0) : 0;
+    const int slack = LOWORD(margins) + HIWORD(margins) + tm_.tmAveCharWidth;
+    scrollW_ = GetSystemMetrics(SM_CXVSCROLL);
+    int limit = maxClientW_ - textX_ - marginX_ - slack - scrollW_;
+    if (limit > readingW_) limit = readingW_;
+    if (limit < tm_.tmAveCharWidth) limit = tm_.tmAveCharWidth;
+    RECT measured = {0, 0, limit, 0};
+    DrawTextW(dc, box_.text.c_str(), static_cast<int>(box_.text.size()), &measured,
+              DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_EXPANDTABS);
+    // A word longer than a line (a deep path) is broken by the edit control, not widened for.
+    editW_ = (measured.right < limit ? measured.right : limit) + slack;
+    textH_ = measured.bottom > tm_.tmHeight ? measured.bottom : tm_.tmHeight;
+  }
+
+  // Each button as wide as its label with margins, at least the standard width.
+  void MeasureButtons(HDC dc) {
+    for (int i = 0; i < count_; ++i) {
+      widths_[i] = LabelWidth(dc, buttons_[i]) + 2 * marginX_;
+      if (widths_[i] < buttonW_) widths_[i] = buttonW_;
+      buttonsW_ += widths_[i] + (i ? buttonGap_ : 0);
+    }
+  }
+
+  // The caption needs its text and the close button.
+  void MeasureCaption(HDC dc) {
+    NONCLIENTMETRICSW ncm;
+    ncm.cbSize = sizeof(ncm);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0)) return;
+    HFONT captionFont = CreateFontIndirectW(&ncm.lfCaptionFont);
+    SelectObject(dc, captionFont);
+    SIZE size;
+    if (GetTextExtentPoint32W(dc, box_.title->c_str(), static_cast<int>(box_.title->size()), &size))
+      captionW_ = size.cx + 2 * GetSystemMetrics(SM_CXSIZE) + 2 * marginX_ - frameW_;
+    SelectObject(dc, font_);
+    DeleteObject(captionFont);
+  }
+
+  // Each step sets what it works out, in the order Layout() runs them (the window is laid out
+  // once, and the stub counts its bytes); only what a step may leave alone starts with a value.
+  HWND dlg_;
+  const Box& box_;
+  HWND buttons_[2];
+  int count_ = 2;  // buttons shown
+  HWND defButton_;
+  int marginX_, marginY_, buttonW_, buttonH_, buttonGap_, rowGap_, readingW_;
+  RECT work_;            // the monitor's work area
+  int frameW_, frameH_;  // what the frame and caption add to the client area
+  int maxClientW_, maxClientH_;
+  HWND iconControl_;
+  HICON icon_;
+  int iconW_ = 0, iconH_ = 0;
+  int textX_;  // the text's left edge
+  HFONT font_;
+  TEXTMETRICW tm_;
+  HWND edit_;    // the text control
+  int scrollW_;  // a vertical scroll bar's width
+  int editW_, textH_;
+  int widths_[2] = {0, 0};  // each button's width
+  int buttonsW_ = 0;        // the row of buttons' width
+  int captionW_ = 0;        // the client width the caption needs
+  bool scrolls_ = false;
+  int contentH_, clientW_, clientH_;
+};
+
+// Labels and ids of the buttons, the icon, the text control, then sizes and centres the window.
+void Layout(HWND dlg, const Box& box) {
+  BoxLayout layout(dlg, box);
+  layout.ChooseButtons();
+  layout.MeasureUnits();
+  layout.MeasureWorkArea();
+  layout.ChooseIcon();
+  layout.MeasureTexts();
+  layout.FitSizes();
+  layout.PlaceControls();
+  layout.PlaceWindow();
+  layout.FocusDefault();
 }
 
 INT_PTR CALLBACK BoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {

@@ -97,6 +97,10 @@ class Extractor {
   Outcome OpenArchive();
   void OpenLog();
   Outcome Decode(Unpacker* out, const std::vector<size_t>& keep);
+  void BeginProgress(bool testing);
+  Outcome EntryFailure(DecodeStatus status, bool cancelled, const Unpacker* refused,
+                       const ArchiveEntry& entry) const;
+  void LogEntry(const Unpacker* out, bool written, const std::wstring& relative);
   Outcome ChooseTarget(std::unique_ptr<Unpacker>& unpacker, std::vector<size_t>& existing);
   Outcome TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker>& unpacker,
                     std::vector<size_t>& existing);
@@ -183,15 +187,42 @@ Outcome Extractor::OpenArchive() {
   return PlanEntries(info_.entries, KeepFolders());
 }
 
-// keep: the entries (ascending) whose existing files stay; they are decoded and checked like
-// every other, but not written.
-Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
+// The progress window counts the bytes of every entry; a window that cannot show its progress
+// is closed, and the run goes on without it.
+void Extractor::BeginProgress(bool testing) {
   uint64_t total = 0;
   for (const ArchiveEntry& e : info_.entries) total += e.size;
   if (window_) {
-    std::wstring text = out ? std::wstring() : UiText(kTextTesting);
+    std::wstring text = testing ? UiText(kTextTesting) : std::wstring();
     if (!window_->BeginProgress(text, total)) window_.reset();
   }
+}
+
+// Why an entry did not decode: the user cancelled, the target refused the bytes (refused, the
+// unpacker that wrote them), the archive could not be read, or its data are damaged.
+Outcome Extractor::EntryFailure(DecodeStatus status, bool cancelled, const Unpacker* refused,
+                                const ArchiveEntry& entry) const {
+  if (cancelled) return Fail(kExitCancelled, Msg::Cancelled);
+  if (refused) return refused->WriteFailure();
+  if (status == DecodeStatus::IoError) return Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
+  return Fail(kExitDamaged, Msg::EntryDamaged, Widen(entry.name));
+}
+
+// What became of an unpacked entry's file, in the log. Only with a log: strings made per entry
+// cost time (see OpenArchive).
+void Extractor::LogEntry(const Unpacker* out, bool written, const std::wstring& relative) {
+  if (!out || !log_.active()) return;
+  if (written)
+    log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
+  else
+    log_.Line(UiText("behalten (schon vorhanden): ") + relative);
+}
+
+// Decodes every entry in order, into out (nullptr: a test that writes nothing). keep: the entries
+// (ascending) whose existing files stay; they are decoded and checked like every other, but not
+// written.
+Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
+  BeginProgress(out == nullptr);
   uint64_t done = 0;
   bool cancelled = false;
   bool writeFailed = false;
@@ -223,27 +254,16 @@ Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
     }
     DecodeStatus status = DecodeEntry(*source_, entry, sink);
     if (status != DecodeStatus::Ok) {
-      Outcome failed;
-      if (cancelled)
-        failed = Fail(kExitCancelled, Msg::Cancelled);
-      else if (writeFailed && writing)
-        failed = out->WriteFailure();
-      else if (status == DecodeStatus::IoError)
-        failed = Fail(kExitDamaged, Msg::ReadSelf, selfPath_);
-      else
-        failed = Fail(kExitDamaged, Msg::EntryDamaged, Widen(entry.name));
+      const Outcome failed =
+          EntryFailure(status, cancelled, writeFailed && writing ? out : nullptr, entry);
       if (writing) out->AbandonFile();
       return failed;
     }
     if (writing) {
       Outcome finished = out->FinishFile(entry.time);
       if (!finished.ok()) return finished;
-      // Only with a log: strings made per entry cost time (see OpenArchive).
-      if (log_.active())
-        log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
-    } else if (out && log_.active()) {
-      log_.Line(UiText("behalten (schon vorhanden): ") + relative);
     }
+    LogEntry(out, writing, relative);
     if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::Cancelled);
   }
   return Outcome();

@@ -37,6 +37,19 @@ Outcome FileWhereFolderGoes(const std::wstring& full) {
               MessageText(Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(full))));
 }
 
+// Sets the open file's last-write time from an archive's date block, which holds local time,
+// converted back the way it was taken. A date the block cannot hold leaves the time alone.
+void SetWriteTime(HANDLE file, const platform::DosTime& t) {
+  if (t.year1980 > 127 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 ||
+      t.minute > 59 || t.seconds2 > 29)
+    return;
+  const WORD date = static_cast<WORD>((t.year1980 << 9) | (t.month << 5) | t.day);
+  const WORD time = static_cast<WORD>((t.hour << 11) | (t.minute << 5) | t.seconds2);
+  FILETIME local, utc;
+  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
+    SetFileTime(file, nullptr, nullptr, &utc);
+}
+
 }  // namespace
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
@@ -240,28 +253,40 @@ Outcome Unpacker::WriteFailure() const {
               DisplayPath(finalPath_));
 }
 
+Outcome Unpacker::FailFile() {
+  Outcome o = WriteFailure();
+  AbandonFile();
+  return o;
+}
+
+bool Unpacker::ReplaceExisting() {
+  // The old file steps aside under a backup name, so that a roll-back can bring it back.
+  const size_t cut = finalPath_.rfind(L'\\');
+  const std::wstring backup = JoinPath(finalPath_.substr(0, cut), TempName(L".old"));
+  if (!MoveFileExW(finalPath_.c_str(), backup.c_str(), 0)) {
+    lastError_ = GetLastError();
+    return false;
+  }
+  if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), 0)) {
+    lastError_ = GetLastError();
+    MoveFileExW(backup.c_str(), finalPath_.c_str(), 0);
+    return false;
+  }
+  replaced_.emplace_back(finalPath_, backup);
+  lastReplaced_ = true;
+  return true;
+}
+
+// Flushes and closes the file with its date set, then puts it in place: over the file there
+// (kept as a backup), or renamed from its temporary name, or already under its own name.
 Outcome Unpacker::FinishFile(const platform::DosTime& t) {
   if (file_ == INVALID_HANDLE_VALUE) return WriteFailure();
-  if (!FlushBuffer()) {
-    Outcome o = WriteFailure();
-    AbandonFile();
-    return o;
-  }
-  // The date block holds local time, converted back the way it was taken.
-  if (t.year1980 <= 127 && t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 &&
-      t.hour <= 23 && t.minute <= 59 && t.seconds2 <= 29) {
-    const WORD date = static_cast<WORD>((t.year1980 << 9) | (t.month << 5) | t.day);
-    const WORD time = static_cast<WORD>((t.hour << 11) | (t.minute << 5) | t.seconds2);
-    FILETIME local, utc;
-    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
-      SetFileTime(file_, nullptr, nullptr, &utc);
-  }
+  if (!FlushBuffer()) return FailFile();
+  SetWriteTime(file_, t);
   if (!CloseHandle(file_)) {
     lastError_ = GetLastError();
     file_ = INVALID_HANDLE_VALUE;
-    Outcome o = WriteFailure();
-    AbandonFile();
-    return o;
+    return FailFile();
   }
   file_ = INVALID_HANDLE_VALUE;
   // In a folder this run created nothing can be in the way (names never collide).
@@ -269,31 +294,11 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
       !folderIsNew_ && GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
   lastReplaced_ = false;
   if (existed) {
-    // The old file steps aside under a backup name, so that a roll-back can bring it back.
-    const size_t cut = finalPath_.rfind(L'\\');
-    const std::wstring backup =
-        JoinPath(finalPath_.substr(0, cut), TempName(L".old"));
-    if (!MoveFileExW(finalPath_.c_str(), backup.c_str(), 0)) {
-      lastError_ = GetLastError();
-      Outcome o = WriteFailure();
-      AbandonFile();
-      return o;
-    }
-    if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), 0)) {
-      lastError_ = GetLastError();
-      MoveFileExW(backup.c_str(), finalPath_.c_str(), 0);
-      Outcome o = WriteFailure();
-      AbandonFile();
-      return o;
-    }
-    replaced_.emplace_back(finalPath_, backup);
-    lastReplaced_ = true;
+    if (!ReplaceExisting()) return FailFile();
   } else if (!direct_ &&
              !MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     lastError_ = GetLastError();
-    Outcome o = WriteFailure();
-    AbandonFile();
-    return o;
+    return FailFile();
   }
   tempPath_.clear();
   if (!existed) {

@@ -69,6 +69,11 @@ class Unpacker {
   std::wstring TempName(const wchar_t* extension);
   bool FlushBuffer();
   bool WriteAll(const uint8_t* data, size_t n);
+  // The outcome of a failed write of the open file, after the file is abandoned.
+  Outcome FailFile();
+  // Moves the file in place to a backup name and the finished file into its place, or, when the
+  // second move fails, the old file back; false (lastError_ set) on failure.
+  bool ReplaceExisting();
 
   std::wstring target_;
   // The created files' paths, one after another in one block (thousands of separate strings
