@@ -7,6 +7,7 @@
 //   TAMBRIX_GUI_ARTIFACTS  folder for the screenshot
 //   TAMBRIX_GUI_MARKER     a small program that leaves a file "<its path>.started" when run
 //   TAMBRIX_GUI_SCREEN     the X screen the wrapper started, e.g. 799x600
+//   TAMBRIX_GUI_DPI        the screen's DPI the wrapper set (96 when not set)
 // Paths may be given as Unix paths; they are reached through Wine's Z: drive.
 // <windows.h> has to come before the other Windows headers.
 // clang-format off
@@ -18,12 +19,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/screen_capture.h"
+#include "tests/window_look.h"
 
 namespace {
 
@@ -549,7 +552,7 @@ const ExpectedControl kLayout[] = {
     {101, "Edit", "", 11, 24, 253, 12, true},
     {102, "Button", "Pfad...", 264, 23, 50, 14, true},
     {-1, "Static", "Zielverzeichnisvorgabe (standardm\xE4ssig wird das Tempverzeichnis benutzt):",
-     11, 49, 248, 8, true},
+     11, 49, 303, 8, true},
     {105, "Edit", "", 11, 59, 253, 12, true},
     {126, "Button", "Vom Benutzer editierbar", 12, 72, 116, 12, true},
     {-1, "Static", "SFX-Name:", 11, 86, 124, 8, true},
@@ -558,7 +561,7 @@ const ExpectedControl kLayout[] = {
     {103, "Button", "Maximale Kompression", 12, 108, 172, 12, true},
     {-1, "Static", "Kommando nach dem Entpacken:", 12, 124, 235, 8, true},
     {110, "Edit", "", 12, 133, 253, 12, true},
-    {122, "Button", "Programm terminiert", 12, 147, 76, 12, true},
+    {122, "Button", "Programm terminiert", 12, 147, 80, 12, true},
     {127, "Button", "Nach dem Programmende abr\xE4umen", 92, 146, 132, 12, true},
     {-1, "Static", "Dialogtitelzeile:", 11, 173, 60, 8, true},
     {120, "Edit", kDefaultDialogTitle, 11, 181, 253, 12, true},
@@ -574,7 +577,7 @@ const ExpectedControl kLayout[] = {
     {123, "Button", "Batch-Starten", 340, 223, 84, 14, true},
     {124, "Button", "Steuerdatei bearbeiten", 340, 239, 84, 14, true},
     {109, "Button", "Archiv erzeugen", 340, 272, 84, 14, true},
-    {121, "Button", "Anschliessend starten", 340, 288, 124, 12, true},
+    {121, "Button", "Anschliessend starten", 340, 288, 96, 12, true},
     {1, "Button", "Beenden", 340, 308, 50, 14, true},
     {125, "Button", "&Hilfe", 391, 308, 50, 14, true},
     {119, "Edit", "", 11, 310, 305, 12, true},
@@ -666,6 +669,21 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
   EXPECT_EQ(frameClient.right, client.right);
   EXPECT_EQ(frameClient.bottom, client.bottom);
   EXPECT_EQ(TextOf(program_.frame()), kTitle);
+}
+
+// Every label, check box, button and field of the dialog shows its whole text in the dialog's
+// font at the DPI of this run (96, and 144 in a run of its own).
+TEST_F(GuiTest, EveryLabelAndCheckBoxShowsItsWholeText) {
+  SetProcessDPIAware();  // the other program's windows in real pixels
+  char value[16] = "";
+  GetEnvironmentVariableA("TAMBRIX_GUI_DPI", value, sizeof(value));
+  const int dpi = value[0] != '\0' ? std::atoi(value) : 96;
+  HDC screen = GetDC(nullptr);
+  const int seen = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  ASSERT_EQ(seen, dpi) << "the screen has not the DPI this run is for";
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  windowlook::ExpectLaidOut(program_.dialog(), "main dialog", dpi, L"MS Sans Serif");
 }
 
 TEST_F(GuiTest, ControlStylesMatchTheirRoles) {
