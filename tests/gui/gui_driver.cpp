@@ -1388,12 +1388,13 @@ TEST_F(GuiTest, BatchRunWithoutControlFileSaysSo) {
 
 // ---- auxiliary buttons --------------------------------------------------------------------------
 
+// "Hilfe" is not silent: HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked covers it.
 TEST_F(GuiTest, AuxiliaryButtonsStaySilentWhenTheirFilesAreMissing) {
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetText(kIconFile, "icon.ico");
   size_t windowsBefore = TopLevelWindowsOf(program_.pid()).size();
   // Sent, so each returns only when the program has handled it; a box of its own would block.
-  for (int id : {kEditControlFile, kHelp, kChooseIcon}) {
+  for (int id : {kEditControlFile, kChooseIcon}) {
     bool ok = false;
     Send(program_.dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
          reinterpret_cast<LPARAM>(program_.Item(id)), &ok);
@@ -1452,6 +1453,101 @@ TEST_F(GuiTest, ControlFileButtonOpensTheBatchFileBesideTheProgram) {
     }
   }
   EXPECT_EQ(FindMessageBox(program_.pid()), nullptr);
+}
+
+// Registers a program as the one the shell opens files of an extension with (a class of the
+// test's own in HKEY_CLASSES_ROOT, which is where Wine's shell looks), and puts the extension's
+// former class back when it goes.
+class ShellHandler {
+ public:
+  ShellHandler(const std::string& extension, const std::string& program)
+      : extension_(extension), progId_("TambrixGuiTest" + extension) {
+    hadClass_ = GetDefault(extension_, &formerClass_);
+    ok_ = SetDefault(progId_ + "\\shell\\open\\command", "\"" + program + "\" \"%1\"") &&
+          SetDefault(extension_, progId_);
+  }
+  ~ShellHandler() {
+    if (hadClass_) {
+      SetDefault(extension_, formerClass_);
+    } else {
+      RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
+    }
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, progId_.c_str());
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  static bool GetDefault(const std::string& key, std::string* value) {
+    char buffer[512];
+    LONG size = sizeof(buffer);
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buffer, &size) != ERROR_SUCCESS) return false;
+    *value = buffer;
+    return true;
+  }
+  static bool SetDefault(const std::string& key, const std::string& value) {
+    HKEY h = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h,
+                        nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    LONG set = RegSetValueExA(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                              static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+    return set == ERROR_SUCCESS;
+  }
+  std::string extension_, progId_, formerClass_;
+  bool hadClass_ = false, ok_ = false;
+};
+
+struct HelpCase {
+  const char* name;
+  bool hlp, page;      // which files lie beside the program
+  const char* opened;  // the file the shell is asked to open; nullptr: a box says none is there
+};
+
+const HelpCase kHelpCases[] = {
+    {"old help file wins", true, true, "tambrix.hlp"},
+    {"only the page", false, true, "tambrix-hilfe.html"},
+    {"neither", false, false, nullptr},
+};
+
+TEST_F(GuiTest, HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked) {
+  std::string marker = EnvPath("TAMBRIX_GUI_MARKER");
+  ASSERT_TRUE(!marker.empty() && Exists(marker)) << "no marker program";
+  // The page the build put beside the program in the dist folder.
+  std::string page = ReadBytes(dist_ + "\\tambrix-hilfe.html");
+  ASSERT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos) << "no help page in " << dist_;
+  std::string opener = work_ + "\\opener.exe";
+  ASSERT_TRUE(CopyFileA(marker.c_str(), opener.c_str(), FALSE));
+  ShellHandler html(".html", opener), hlp(".hlp", opener);
+  ASSERT_TRUE(html.ok() && hlp.ok());
+
+  for (const HelpCase& c : kHelpCases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileA((app_ + "\\tambrix.hlp").c_str());
+    DeleteFileA((app_ + "\\tambrix-hilfe.html").c_str());
+    DeleteFileA((opener + ".started").c_str());
+    if (c.hlp) {
+      ASSERT_TRUE(WriteBytes(app_ + "\\tambrix.hlp", "?_\x03"));
+    }
+    if (c.page) {
+      ASSERT_TRUE(WriteBytes(app_ + "\\tambrix-hilfe.html", page));
+    }
+    Tambrix program;
+    ASSERT_TRUE(program.StartAndWait(app_));
+    program.PostClick(kHelp);
+    if (c.opened != nullptr) {
+      EXPECT_TRUE(WaitFor([&] { return Exists(opener + ".started"); }));
+      EXPECT_EQ(ReadBytes(opener + ".started"), "\"" + app_ + "\\" + c.opened + "\"");
+      EXPECT_EQ(FindMessageBox(program.pid()), nullptr);
+    } else {
+      EXPECT_EQ(program.AnswerMessageBox(),
+                "Die Hilfe wurde nicht gefunden: Im Programmverzeichnis " + app_ +
+                    "\\ liegt weder tambrix.hlp noch tambrix-hilfe.html.");
+      EXPECT_FALSE(Exists(opener + ".started"));
+    }
+    EXPECT_EQ(program.Quit(), 0);
+  }
 }
 
 // ---- choosers -----------------------------------------------------------------------------------
