@@ -247,7 +247,9 @@ void TTambrixDlgClient::CmShowHelp() {
   }
   HINSTANCE opened = ShellExecuteA(hwnd_, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(opened) <= 32)
-    ShowMessage("Die Hilfeseite " + path + " konnte nicht ge\xF6" "ffnet werden.");
+    ShowMessage("Die Hilfeseite " + path +
+                " konnte nicht ge\xF6"
+                "ffnet werden.");
 }
 void TTambrixDlgClient::CmCleanUp() { ApplyCleanUpRule(); }
 void TTambrixDlgClient::CmOk() { DestroyWindow(hwnd_); }

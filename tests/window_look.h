@@ -41,7 +41,8 @@ class DialogFont {
     old_ = SelectObject(dc_, font_);
     GetTextMetricsW(dc_, &tm_);
     SIZE letters = {};
-    GetTextExtentPoint32W(dc_, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+    GetTextExtentPoint32W(dc_, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52,
+                          &letters);
     baseX_ = (letters.cx / 26 + 1) / 2;
   }
   ~DialogFont() {

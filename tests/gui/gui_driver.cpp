@@ -1480,7 +1480,8 @@ class ShellHandler {
   static bool GetDefault(const std::string& key, std::string* value) {
     char buffer[512];
     LONG size = sizeof(buffer);
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buffer, &size) != ERROR_SUCCESS) return false;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buffer, &size) != ERROR_SUCCESS)
+      return false;
     *value = buffer;
     return true;
   }
@@ -1516,7 +1517,8 @@ TEST_F(GuiTest, HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked) {
   ASSERT_TRUE(!marker.empty() && Exists(marker)) << "no marker program";
   // The page the build put beside the program in the dist folder.
   std::string page = ReadBytes(dist_ + "\\tambrix-hilfe.html");
-  ASSERT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos) << "no help page in " << dist_;
+  ASSERT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos)
+      << "no help page in " << dist_;
   std::string opener = work_ + "\\opener.exe";
   ASSERT_TRUE(CopyFileA(marker.c_str(), opener.c_str(), FALSE));
   ShellHandler html(".html", opener), hlp(".hlp", opener);
