@@ -17,6 +17,12 @@ const int kEditIds[] = {IDC_SOURCE_DIR, IDC_TARGET_DIR,  IDC_SECOND_COMMAND, IDC
                         IDC_COMMAND,    IDC_DIALOG_TEXT, IDC_INFO_AFTER,     IDC_ICON_FILE,
                         IDC_SFX_NAME,   IDC_STATUS,      IDC_DIALOG_TITLE};
 
+// Whether path names an existing file (not a folder).
+bool IsFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
 
 // One entry per command; clicks on any other control are left to the controls themselves.
@@ -228,7 +234,23 @@ void TTambrixDlgClient::CmBuildArchive() {
 }
 void TTambrixDlgClient::CmRunBatch() { RunBatch(*this, std::string(), Options()); }
 void TTambrixDlgClient::CmEditControlFile() { OpenProgramFile("tambbatch.ini"); }
-void TTambrixDlgClient::CmShowHelp() { OpenProgramFile("tambrix.hlp"); }
+void TTambrixDlgClient::CmShowHelp() {
+  // An old help file beside the program wins; else the shipped page opens in the browser.
+  TUtilVarMan environment;
+  const std::string& dir = environment.ProgramDir;
+  std::string path = dir + "tambrix.hlp";
+  if (!IsFile(path)) path = dir + "tambrix-hilfe.html";
+  if (!IsFile(path)) {
+    ShowMessage("Die Hilfe wurde nicht gefunden: Im Programmverzeichnis " + dir +
+                " liegt weder tambrix.hlp noch tambrix-hilfe.html.");
+    return;
+  }
+  HINSTANCE opened = ShellExecuteA(hwnd_, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(opened) <= 32)
+    ShowMessage("Die Hilfeseite " + path +
+                " konnte nicht ge\xF6"
+                "ffnet werden.");
+}
 void TTambrixDlgClient::CmCleanUp() { ApplyCleanUpRule(); }
 void TTambrixDlgClient::CmOk() { DestroyWindow(hwnd_); }
 void TTambrixDlgClient::CmCancel() { DestroyWindow(hwnd_); }

@@ -2,7 +2,8 @@
 # Packs what `make build` made (presets native, win64 and win32) into OUTDIR (default build/dist):
 #   tambrixc_<version>_<arch>.deb   /usr/bin/tambrixc (native, stripped) and the x86_64 extractors
 #                                   in /usr/lib/tambrix, where the installed tambrixc looks for them
-#   tambrix-<version>-windows.zip   the x86_64 programs at the top, the i686 ones in i686/, and
+#   tambrix-<version>-windows.zip   the x86_64 programs at the top, the i686 ones in i686/, each
+#                                   tambrix.exe with its help page tambrix-hilfe.html, and
 #                                   LIESMICH.txt
 #   tambrix-<version>-windows.exe   the same files as a self-extracting archive made by tambrixc
 # The version is the project's one (project(Tambrix VERSION ...) in CMakeLists.txt), read from the
@@ -17,12 +18,13 @@ NATIVE="$ROOT/build/native/dist"
 WIN64="$ROOT/build/win64/dist"
 WIN32="$ROOT/build/win32/dist"
 PKG="$ROOT/packaging"
-WINDOWS_FILES="tambrix.exe tambrixc.exe tambrix.res1 tambrix.res2"
+WINDOWS_FILES="tambrix.exe tambrixc.exe tambrix.res1 tambrix.res2 tambrix-hilfe.html"
 log() { printf '[dist] %s\n' "$*"; }
 die() { printf '[dist] %s\n' "$*" >&2; exit 1; }
 
 for f in "$NATIVE/tambrixc" "$WIN64"/{tambrix.exe,tambrixc.exe,tambrix.res1,tambrix.res2} \
-         "$WIN32"/{tambrix.exe,tambrixc.exe,tambrix.res1,tambrix.res2}; do
+         "$WIN32"/{tambrix.exe,tambrixc.exe,tambrix.res1,tambrix.res2} \
+         "$WIN64/tambrix-hilfe.html" "$WIN32/tambrix-hilfe.html"; do
   [ -f "$f" ] || die "missing $f: run make build (or make native win64 win32) first"
 done
 
@@ -124,7 +126,8 @@ for pair in "$WIN64:$tree:x86_64" "$WIN32:$tree/i686:i686"; do
   for f in tambrix.exe tambrixc.exe; do
     "$triple-w64-mingw32-strip" -o "$to/$f" "$from/$f"
   done
-  cp "$from/tambrix.res1" "$from/tambrix.res2" "$to/"
+  # The "Hilfe" button opens the page beside the program.
+  cp "$from/tambrix.res1" "$from/tambrix.res2" "$from/tambrix-hilfe.html" "$to/"
   (cd "$to" && chmod 0644 $WINDOWS_FILES)
 done
 windows_text "$PKG/windows/LIESMICH.txt" "$tree/LIESMICH.txt"

@@ -3,6 +3,7 @@
 #   . scripts/wine-session.sh
 #   tbx_start_xvfb 1024x768         sets DISPLAY
 #   tbx_start_wineserver PREFIX     sets WINEPREFIX; creates the prefix on first use
+#   tbx_set_dpi DPI                 the screen DPI of the running server's prefix (LogPixels)
 #   tbx_stop_wineserver             ends the server (and the programs still on it)
 #   tbx_stop_session                ends the server and the X server
 #
@@ -95,6 +96,17 @@ tbx_start_wineserver() {
     tbx_server_pid=""
     return 1
   fi
+}
+
+# tbx_set_dpi DPI: the DPI the programs of the running server's prefix see. Wine takes the
+# screen's DPI from LogPixels under HKCU\Control Panel\Desktop, else from the hardware profile's
+# Fonts key; both are set. The setting stays in the prefix: give each DPI a prefix of its own.
+tbx_set_dpi() {
+  timeout 60 "$TBX_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+    /d "$1" /f </dev/null >/dev/null 2>&1 &&
+  timeout 60 "$TBX_WINE" reg add \
+    'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
 }
 
 tbx_stop_wineserver() {

@@ -173,8 +173,9 @@ done
 cd "$WORK/dist"
 
 # --- the zip ------------------------------------------------------------------------------------
-names="LIESMICH.txt tambrix.exe tambrixc.exe tambrix.res1 tambrix.res2"
+names="LIESMICH.txt tambrix.exe tambrixc.exe tambrix.res1 tambrix.res2 tambrix-hilfe.html"
 names+=" i686/tambrix.exe i686/tambrixc.exe i686/tambrix.res1 i686/tambrix.res2"
+names+=" i686/tambrix-hilfe.html"
 [ "$(unzip -Z1 "$zip" | LC_ALL=C sort)" = "$(printf '%s\n' $names | LC_ALL=C sort)" ] ||
   fail "the zip holds: $(unzip -Z1 "$zip" | tr '\n' ' ')"
 quiet "$WORK/unzip.log" unzip -tq "$zip" || fail "the zip does not test"
@@ -186,6 +187,9 @@ for pair in "$WORK/zip:$WIN64:8664" "$WORK/zip/i686:$WIN32:014c"; do
   done
   cmp "$got/tambrix.res1" "$built/tambrix.res1" && cmp "$got/tambrix.res2" "$built/tambrix.res2" ||
     fail "the zip's extractors in $got are not the build's"
+  # The help page beside each tambrix.exe, as the source tree holds it.
+  cmp "$got/tambrix-hilfe.html" "$ROOT/resources/tambrix-hilfe.html" ||
+    fail "the help page in $got is not resources/tambrix-hilfe.html"
   same_sections "$got/tambrix.exe" "$built/tambrix.exe"
   same_sections "$got/tambrixc.exe" "$built/tambrixc.exe"
 done
@@ -202,7 +206,7 @@ done
 # --- the self-extracting archive ----------------------------------------------------------------
 quiet "$WORK/exe.log" "$TAMBRIXC" verify "$exe" || fail "$exe does not verify"
 quiet "$WORK/exe.log" "$TAMBRIXC" list "$exe" || fail "$exe: list"
-grep -q 'Methode: bzip2, Dateien: 9,' "$WORK/exe.log" || fail "$exe: not the 9 files with bzip2"
+grep -q 'Methode: bzip2, Dateien: 11,' "$WORK/exe.log" || fail "$exe: not the 11 files with bzip2"
 grep -qx "Dialogtitelzeile: Tambrix $v" "$WORK/exe.log" || fail "$exe: title"
 cmp -s -n "$(stat -c %s "$WIN64/tambrix.res1")" "$WIN64/tambrix.res1" "$exe" ||
   fail "$exe does not begin with the x86_64 bzip2 extractor"

@@ -12,6 +12,7 @@
 
 #include "stub/stub_ids.h"
 #include "tests/screen_capture.h"
+#include "tests/window_look.h"
 
 namespace stubtest {
 
@@ -43,24 +44,8 @@ inline std::string ReadAll(const std::wstring& p) {
   return s;
 }
 
-inline std::wstring Text(HWND h) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
-    return std::wstring();
-  std::wstring buf(static_cast<size_t>(length) + 1, L'\0');
-  DWORD_PTR n = 0;
-  if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(&buf[0]),
-                           SMTO_ABORTIFHUNG, 5000, &n))
-    return std::wstring();
-  buf.resize(static_cast<size_t>(n));
-  return buf;
-}
-
-inline std::wstring ClassOf(HWND h) {
-  wchar_t buf[256];
-  int n = GetClassNameW(h, buf, 256);
-  return std::wstring(buf, n > 0 ? n : 0);
-}
+using windowlook::ClassOf;
+using windowlook::Text;
 
 // Polls COND until it holds or the time-out passes; whether it held.
 template <typename Cond>

@@ -692,15 +692,8 @@ for i in range(8000):
 }
 
 # The Wine prefix for the window tests at DPI dots per inch: one of its own, made on first use
-# beside the default one. Wine takes the screen's DPI from LogPixels under HKCU\Control
-# Panel\Desktop, else from the hardware profile's Fonts key; both are set.
+# beside the default one (tbx_set_dpi sets its DPI).
 dpi_prefix() { echo "$TOOLS_DIR/stub-wineprefix-${1}dpi"; }
-set_dpi() {  # set_dpi DPI, in the prefix of the running wineserver
-  "$WINERUN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
-    >/dev/null 2>&1 &&
-  "$WINERUN" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-    /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-}
 
 # window_driver DPI FILTER: the driver's tests matching FILTER on the cases in the current folder;
 # its screenshots go to shots/.
@@ -735,7 +728,7 @@ run_window_driver() {
         export TAMBRIX_WINEPREFIX
         TAMBRIX_WINEPREFIX="$(dpi_prefix "$dpi")"
         tbx_start_wineserver "$TAMBRIX_WINEPREFIX" || exit 1
-        set_dpi "$dpi" || { echo "LogPixels could not be set" >&2; exit 1; }
+        tbx_set_dpi "$dpi" || { echo "LogPixels could not be set" >&2; exit 1; }
         cd "$c" && window_driver "$dpi" "$filter"
       )
     fi

@@ -7,6 +7,7 @@
 //   TAMBRIX_GUI_ARTIFACTS  folder for the screenshot
 //   TAMBRIX_GUI_MARKER     a small program that leaves a file "<its path>.started" when run
 //   TAMBRIX_GUI_SCREEN     the X screen the wrapper started, e.g. 799x600
+//   TAMBRIX_GUI_DPI        the screen's DPI the wrapper set (96 when not set)
 // Paths may be given as Unix paths; they are reached through Wine's Z: drive.
 // <windows.h> has to come before the other Windows headers.
 // clang-format off
@@ -18,12 +19,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/screen_capture.h"
+#include "tests/window_look.h"
 
 namespace {
 
@@ -549,7 +552,7 @@ const ExpectedControl kLayout[] = {
     {101, "Edit", "", 11, 24, 253, 12, true},
     {102, "Button", "Pfad...", 264, 23, 50, 14, true},
     {-1, "Static", "Zielverzeichnisvorgabe (standardm\xE4ssig wird das Tempverzeichnis benutzt):",
-     11, 49, 248, 8, true},
+     11, 49, 303, 8, true},
     {105, "Edit", "", 11, 59, 253, 12, true},
     {126, "Button", "Vom Benutzer editierbar", 12, 72, 116, 12, true},
     {-1, "Static", "SFX-Name:", 11, 86, 124, 8, true},
@@ -558,7 +561,7 @@ const ExpectedControl kLayout[] = {
     {103, "Button", "Maximale Kompression", 12, 108, 172, 12, true},
     {-1, "Static", "Kommando nach dem Entpacken:", 12, 124, 235, 8, true},
     {110, "Edit", "", 12, 133, 253, 12, true},
-    {122, "Button", "Programm terminiert", 12, 147, 76, 12, true},
+    {122, "Button", "Programm terminiert", 12, 147, 80, 12, true},
     {127, "Button", "Nach dem Programmende abr\xE4umen", 92, 146, 132, 12, true},
     {-1, "Static", "Dialogtitelzeile:", 11, 173, 60, 8, true},
     {120, "Edit", kDefaultDialogTitle, 11, 181, 253, 12, true},
@@ -574,7 +577,7 @@ const ExpectedControl kLayout[] = {
     {123, "Button", "Batch-Starten", 340, 223, 84, 14, true},
     {124, "Button", "Steuerdatei bearbeiten", 340, 239, 84, 14, true},
     {109, "Button", "Archiv erzeugen", 340, 272, 84, 14, true},
-    {121, "Button", "Anschliessend starten", 340, 288, 124, 12, true},
+    {121, "Button", "Anschliessend starten", 340, 288, 96, 12, true},
     {1, "Button", "Beenden", 340, 308, 50, 14, true},
     {125, "Button", "&Hilfe", 391, 308, 50, 14, true},
     {119, "Edit", "", 11, 310, 305, 12, true},
@@ -666,6 +669,21 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
   EXPECT_EQ(frameClient.right, client.right);
   EXPECT_EQ(frameClient.bottom, client.bottom);
   EXPECT_EQ(TextOf(program_.frame()), kTitle);
+}
+
+// Every label, check box, button and field of the dialog shows its whole text in the dialog's
+// font at the DPI of this run (96, and 144 in a run of its own).
+TEST_F(GuiTest, EveryLabelAndCheckBoxShowsItsWholeText) {
+  SetProcessDPIAware();  // the other program's windows in real pixels
+  char value[16] = "";
+  GetEnvironmentVariableA("TAMBRIX_GUI_DPI", value, sizeof(value));
+  const int dpi = value[0] != '\0' ? std::atoi(value) : 96;
+  HDC screen = GetDC(nullptr);
+  const int seen = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  ASSERT_EQ(seen, dpi) << "the screen has not the DPI this run is for";
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  windowlook::ExpectLaidOut(program_.dialog(), "main dialog", dpi, L"MS Sans Serif");
 }
 
 TEST_F(GuiTest, ControlStylesMatchTheirRoles) {
@@ -1370,12 +1388,13 @@ TEST_F(GuiTest, BatchRunWithoutControlFileSaysSo) {
 
 // ---- auxiliary buttons --------------------------------------------------------------------------
 
+// "Hilfe" is not silent: HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked covers it.
 TEST_F(GuiTest, AuxiliaryButtonsStaySilentWhenTheirFilesAreMissing) {
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetText(kIconFile, "icon.ico");
   size_t windowsBefore = TopLevelWindowsOf(program_.pid()).size();
   // Sent, so each returns only when the program has handled it; a box of its own would block.
-  for (int id : {kEditControlFile, kHelp, kChooseIcon}) {
+  for (int id : {kEditControlFile, kChooseIcon}) {
     bool ok = false;
     Send(program_.dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
          reinterpret_cast<LPARAM>(program_.Item(id)), &ok);
@@ -1434,6 +1453,103 @@ TEST_F(GuiTest, ControlFileButtonOpensTheBatchFileBesideTheProgram) {
     }
   }
   EXPECT_EQ(FindMessageBox(program_.pid()), nullptr);
+}
+
+// Registers a program as the one the shell opens files of an extension with (a class of the
+// test's own in HKEY_CLASSES_ROOT, which is where Wine's shell looks), and puts the extension's
+// former class back when it goes.
+class ShellHandler {
+ public:
+  ShellHandler(const std::string& extension, const std::string& program)
+      : extension_(extension), progId_("TambrixGuiTest" + extension) {
+    hadClass_ = GetDefault(extension_, &formerClass_);
+    ok_ = SetDefault(progId_ + "\\shell\\open\\command", "\"" + program + "\" \"%1\"") &&
+          SetDefault(extension_, progId_);
+  }
+  ~ShellHandler() {
+    if (hadClass_) {
+      SetDefault(extension_, formerClass_);
+    } else {
+      RegDeleteTreeA(HKEY_CLASSES_ROOT, extension_.c_str());
+    }
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, progId_.c_str());
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  static bool GetDefault(const std::string& key, std::string* value) {
+    char buffer[512];
+    LONG size = sizeof(buffer);
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), buffer, &size) != ERROR_SUCCESS)
+      return false;
+    *value = buffer;
+    return true;
+  }
+  static bool SetDefault(const std::string& key, const std::string& value) {
+    HKEY h = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h,
+                        nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    LONG set = RegSetValueExA(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                              static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(h);
+    return set == ERROR_SUCCESS;
+  }
+  std::string extension_, progId_, formerClass_;
+  bool hadClass_ = false, ok_ = false;
+};
+
+struct HelpCase {
+  const char* name;
+  bool hlp, page;      // which files lie beside the program
+  const char* opened;  // the file the shell is asked to open; nullptr: a box says none is there
+};
+
+const HelpCase kHelpCases[] = {
+    {"old help file wins", true, true, "tambrix.hlp"},
+    {"only the page", false, true, "tambrix-hilfe.html"},
+    {"neither", false, false, nullptr},
+};
+
+TEST_F(GuiTest, HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked) {
+  std::string marker = EnvPath("TAMBRIX_GUI_MARKER");
+  ASSERT_TRUE(!marker.empty() && Exists(marker)) << "no marker program";
+  // The page the build put beside the program in the dist folder.
+  std::string page = ReadBytes(dist_ + "\\tambrix-hilfe.html");
+  ASSERT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos)
+      << "no help page in " << dist_;
+  std::string opener = work_ + "\\opener.exe";
+  ASSERT_TRUE(CopyFileA(marker.c_str(), opener.c_str(), FALSE));
+  ShellHandler html(".html", opener), hlp(".hlp", opener);
+  ASSERT_TRUE(html.ok() && hlp.ok());
+
+  for (const HelpCase& c : kHelpCases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileA((app_ + "\\tambrix.hlp").c_str());
+    DeleteFileA((app_ + "\\tambrix-hilfe.html").c_str());
+    DeleteFileA((opener + ".started").c_str());
+    if (c.hlp) {
+      ASSERT_TRUE(WriteBytes(app_ + "\\tambrix.hlp", "?_\x03"));
+    }
+    if (c.page) {
+      ASSERT_TRUE(WriteBytes(app_ + "\\tambrix-hilfe.html", page));
+    }
+    Tambrix program;
+    ASSERT_TRUE(program.StartAndWait(app_));
+    program.PostClick(kHelp);
+    if (c.opened != nullptr) {
+      EXPECT_TRUE(WaitFor([&] { return Exists(opener + ".started"); }));
+      EXPECT_EQ(ReadBytes(opener + ".started"), "\"" + app_ + "\\" + c.opened + "\"");
+      EXPECT_EQ(FindMessageBox(program.pid()), nullptr);
+    } else {
+      EXPECT_EQ(program.AnswerMessageBox(),
+                "Die Hilfe wurde nicht gefunden: Im Programmverzeichnis " + app_ +
+                    "\\ liegt weder tambrix.hlp noch tambrix-hilfe.html.");
+      EXPECT_FALSE(Exists(opener + ".started"));
+    }
+    EXPECT_EQ(program.Quit(), 0);
+  }
 }
 
 // ---- choosers -----------------------------------------------------------------------------------

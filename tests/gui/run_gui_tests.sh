@@ -2,7 +2,9 @@
 # Runs the GUI test driver under wine64 on a private X server of a given size:
 #   run_gui_tests.sh DRIVER.exe DIST_DIR ARTIFACT_DIR WINEPREFIX WIDTHxHEIGHT MARKER.exe [driver args]
 # Starts Xvfb on a free display and a wineserver for the prefix (creating the prefix on first use),
-# runs the driver with a time limit, and stops both by their process ids.
+# runs the driver with a time limit, and stops both by their process ids. With TAMBRIX_GUI_DPI
+# set, the prefix's screen DPI is set to it first (a prefix of its own for each DPI, then), and
+# the driver checks that it sees it.
 set -u
 if [ $# -lt 6 ]; then
   echo "usage: $0 DRIVER DIST ARTIFACTS PREFIX WxH MARKER [driver args]" >&2
@@ -23,6 +25,9 @@ trap 'exit 130' INT TERM
 # first saw.
 tbx_start_xvfb "$screen" || exit 1
 tbx_start_wineserver "$prefix" || exit 1
+if [ -n "${TAMBRIX_GUI_DPI:-}" ]; then
+  tbx_set_dpi "$TAMBRIX_GUI_DPI" || { echo "LogPixels could not be set" >&2; exit 1; }
+fi
 
 timeout --kill-after=10 840 "$TBX_WINE" "$driver" "$@"
 status=$?
