@@ -63,12 +63,15 @@ winpath() { local p; p="$(readlink -f "$1")"; echo "Z:${p//\//\\}"; }
 # A text for make_sfx.py, which reads escapes: backslashes doubled.
 esc() { printf '%s' "${1//\\/\\\\}"; }
 # run_stub EXPECTED_CODE ARCHIVE ARGS...: runs the stub in the archive's folder.
+# An unexpected exit code is reported with what Wine wrote on stderr, so that an exit the stub
+# has no path to (1 without a window, say) can be told apart from a failure of Wine's own.
 run_stub() {
-  local want="$1" exe="$2"; shift 2
+  local want="$1" exe="$2" errors="$WORK/run_stub.err"; shift 2
   (cd "$(dirname "$exe")" && TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" "./$(basename "$exe")" "$@" \
-     >/dev/null 2>&1)
+     >/dev/null 2>"$errors")
   local rc=$?
-  if [ "$rc" -eq "$want" ]; then pass; else fail "$(basename "$exe") $*: exit $rc, expected $want"; fi
+  if [ "$rc" -eq "$want" ]; then pass; return; fi
+  fail "$(basename "$exe") $*: exit $rc, expected $want; Wine's stderr: $(tail -n 5 "$errors")"
 }
 tambrixc() {  # tambrixc ARGS... (in the current folder)
   if [[ "$TAMBRIXC" == *.exe ]]; then
