@@ -44,7 +44,7 @@ struct RunResult {
 };
 
 // Every file below root: relative path (generic form) -> contents.
-std::map<std::string, std::string> TreeOf(const fs::path& root) {
+inline std::map<std::string, std::string> TreeOf(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {

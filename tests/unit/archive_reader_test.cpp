@@ -499,8 +499,9 @@ TEST_P(ArchiveReaderTest, AnArchiveCutShortIsIncompleteNotForeign) {
     } else {
       EXPECT_TRUE(status == ReadStatus::Incomplete || status == ReadStatus::Damaged)
           << "cut at " << n << ": " << static_cast<int>(status);
-      if (status == ReadStatus::Incomplete)
+      if (status == ReadStatus::Incomplete) {
         EXPECT_NE(why.find("erneut herunter"), std::string::npos) << why;
+      }
     }
   }
   // The program alone, and the program with anything else behind it, hold no archive.
