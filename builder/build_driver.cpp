@@ -165,9 +165,8 @@ bool BuildRun::CheckSource(BuildResult& result) {
 // would put an archive in place of the stub every later build copies, or of the running program.
 bool BuildRun::CheckOutput(BuildResult& result) {
   if (os_.IsDirectory(sfxName_)) {
-    result = Fail(BuildResult::OutputRefused,
-                  "Der Archivname " + sfxName_ + " bezeichnet ein Verzeichnis!");
-    return false;
+    return FailStep(result, BuildResult::OutputRefused,
+                    "Der Archivname " + sfxName_ + " bezeichnet ein Verzeichnis!");
   }
   outputExists_ = os_.Identity(sfxName_, output_);
   if (!outputExists_) return true;  // no such file yet
@@ -177,11 +176,10 @@ bool BuildRun::CheckOutput(BuildResult& result) {
   for (const std::string& path : own) {
     platform::FileId id;
     if (!path.empty() && os_.Identity(path, id) && id == output_) {
-      result = Fail(BuildResult::OutputRefused, "Der Archivname " + sfxName_ +
-                                                    " bezeichnet die Programmdatei " + path +
-                                                    "; sie wird nicht \xFC"
-                                                    "berschrieben!");
-      return false;
+      return FailStep(result, BuildResult::OutputRefused,
+                      "Der Archivname " + sfxName_ + " bezeichnet die Programmdatei " + path +
+                          "; sie wird nicht \xFC"
+                          "berschrieben!");
     }
   }
   return true;
@@ -192,9 +190,8 @@ bool BuildRun::CheckOutput(BuildResult& result) {
 bool BuildRun::CreateProgramFile(BuildResult& result) {
   const std::string folder = FolderOf(sfxName_, os_.Separator());
   if (!folder.empty() && !os_.IsDirectory(folder)) {
-    result = Fail(BuildResult::ProgramCreateFailed,
-                  "Das Verzeichnis " + folder + " f\xFCr das Archiv existiert nicht!");
-    return false;
+    return FailStep(result, BuildResult::ProgramCreateFailed,
+                    "Das Verzeichnis " + folder + " f\xFCr das Archiv existiert nicht!");
   }
   std::random_device seed;
   std::minstd_rand numbers(seed());
@@ -209,9 +206,8 @@ bool BuildRun::CreateProgramFile(BuildResult& result) {
     }
     if (!os_.Exists(candidate)) break;  // not a name taken: the folder cannot be written
   }
-  result = Fail(BuildResult::ProgramCreateFailed,
-                "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
-  return false;
+  return FailStep(result, BuildResult::ProgramCreateFailed,
+                  "Die Programmdatei " + sfxName_ + " kann nicht angelegt werden!");
 }
 
 // The steps of a build, in order. Each step returns false with result set when the build ends
@@ -246,8 +242,7 @@ bool BuildRun::CheckSettingsFit(BuildResult& result) {
   TInstallInf trimmed = Settings;
   trimmed.TrimTexts();
   if (FitsSettingsBlock(trimmed)) return true;
-  result = Fail(BuildResult::SettingsTooLarge, kSettingsTooLarge);
-  return false;
+  return FailStep(result, BuildResult::SettingsTooLarge, kSettingsTooLarge);
 }
 
 // The whole tree is listed and its names judged by the extractor's rules before anything is
@@ -262,14 +257,12 @@ bool BuildRun::ListSource(TDirList& list, BuildResult& result) {
   std::string namesRefused;
   if (!CheckSourceNames(list.Files, sourceDir_, os_.Separator(), Settings.StoreDirNames != 0,
                         namesRefused, options_.names)) {
-    result = Fail(BuildResult::NamesRefused, namesRefused);
-    return false;
+    return FailStep(result, BuildResult::NamesRefused, namesRefused);
   }
   if (list.Unreadable.empty()) return true;
   for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
   if (!options_.skipUnreadable) {
-    result = Fail(BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
-    return false;
+    return FailStep(result, BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
   }
   Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
   return true;
@@ -290,8 +283,8 @@ bool BuildRun::OpenStub(BuildResult& result) {
 bool BuildRun::CreateDataFile(BuildResult& result) {
   dataName_ = MakeTempName("zal");
   if (!dataName_.empty()) return true;
-  result = Fail(BuildResult::DataWriteFailed, "Die Datendatei kann nicht angelegt werden!");
-  return false;
+  return FailStep(result, BuildResult::DataWriteFailed,
+                  "Die Datendatei kann nicht angelegt werden!");
 }
 
 void BuildRun::SetUpCompressor(const TDirList& list) {
