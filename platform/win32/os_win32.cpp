@@ -16,6 +16,7 @@
 #include <cwchar>
 
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 
@@ -36,14 +37,7 @@ DosTime SplitDosTime(WORD date, WORD time) {
 constexpr UINT kCodePage = 1252;
 
 // Code page 1252 text as UTF-16. Every byte has a character, so this cannot fail.
-std::wstring Widen(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-  return w;
-}
+std::wstring Widen(const std::string& s) { return Utf16OfCp1252(s); }
 
 // UTF-16 as code page 1252. A character the code page lacks becomes '?' (never a look-alike:
 // that would name another file) and sets *lossy.

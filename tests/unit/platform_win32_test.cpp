@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "tests/unit/test_util.h"
 
 using platform::DirEntry;
@@ -291,4 +292,58 @@ TEST(Win32System, ProfileFilesAreReadFromTheirFullPath) {
   ASSERT_TRUE(WriteFile(ini, "[S]\r\nk=v\r\n"));
   EXPECT_EQ(Os().ProfileString("S", "k", "d", ini), "v");
   EXPECT_EQ(Os().ProfileInt("S", "n", 5, ini), 5);
+}
+
+// What the user types reaches the program as UTF-16; it becomes a code page 1252 string only when
+// every character has a byte of its own. A look-alike would name another file (Ł is not L, a
+// fullwidth or division slash is no separator), and so would a question mark.
+TEST(Win32Text, TypedTextConvertsToTheCodePageExactlyOrNotAtAll) {
+  struct Case {
+    const wchar_t* typed;
+    bool converts;
+    const char* bytes;  // the code page 1252 form when it converts
+  };
+  const Case cases[] = {
+      {L"C:\\Daten\\a b.txt", true, "C:\\Daten\\a b.txt"},
+      {L"", true, ""},
+      {L"\u20AC \u00DF \u00FC \u00D6", true, "\x80 \xDF \xFC \xD6"},
+      {L"\u0152\u017E\u0178\u2026", true, "\x8C\x9E\x9F\x85"},  // letters in 0x80-0x9F
+      {L"wer?", true, "wer?"},                                  // a question mark typed is one
+      {L"ausgabe_\u0141\u00F3d\u017A.exe", false, ""},
+      {L"\u0105", false, ""},                                // a-ogonek, best fit a
+      {L"\u0414\u0430\u043D\u043D\u044B\u0435", false, ""},  // Cyrillic
+      {L"\u65E5\u672C", false, ""},                          // CJK
+      {L"C:\uFF3Cx", false, ""},                             // fullwidth backslash, best fit '\'
+      {L"a\u2215b", false, ""},                              // division slash, best fit '/'
+      {L"\uFF21", false, ""},                                // fullwidth A, best fit A
+      {L"x\xD800y", false, ""},                              // unpaired high surrogate
+      {L"x\xDC00", false, ""},                               // unpaired low surrogate
+      {L"\xD83D\xDE00", false, ""},                          // a pair: outside the code page too
+  };
+  for (const Case& c : cases) {
+    std::string out = "stale";
+    EXPECT_EQ(platform::Cp1252OfUtf16(c.typed, out), c.converts) << testing::PrintToString(c.typed);
+    EXPECT_EQ(out, c.bytes) << testing::PrintToString(c.typed);
+    if (c.converts) {
+      EXPECT_EQ(platform::Utf16OfCp1252(out), c.typed);
+    }
+  }
+}
+
+// The refusal names each character the code page lacks once, a surrogate pair as one.
+TEST(Win32Text, CharactersOutsideTheCodePageAreListedOnceInOrder) {
+  using List = std::vector<std::wstring>;
+  const struct {
+    const wchar_t* typed;
+    List outside;
+  } cases[] = {
+      {L"\u0141\u00F3d\u017A\\\u0141\u00F3d\u017A", List{L"\u0141", L"\u017A"}},
+      {L"\u00FCber\u20AC", List{}},
+      {L"a\xD83D\xDE00"
+       L"b\xD800",
+       List{L"\xD83D\xDE00", L"\xD800"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::CharactersOutsideCp1252(c.typed), c.outside)
+        << testing::PrintToString(c.typed);
 }
