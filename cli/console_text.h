@@ -10,10 +10,11 @@ namespace console {
 
 // A command-line argument as a code page 1252 path. On POSIX a UTF-8 argument is converted; one
 // that is not valid UTF-8 or holds a character the code page lacks stays byte for byte (the
-// platform layer finds such names on disk again). On Windows the ANSI argument as it is.
+// platform layer finds such names on disk again). On Windows the argument as it is: the
+// program's entry (console_wide.h) has already refused any argument the code page cannot hold.
 std::string PathArg(const std::string& arg);
 // A command-line argument as code page 1252 text. False when it holds a character the code page
-// cannot represent (POSIX); on Windows always true.
+// cannot represent (POSIX); on Windows always true, for the reason above.
 bool TextArg(const std::string& arg, std::string& out);
 
 // Writes code page 1252 text to f: converted to UTF-8 on POSIX; on Windows through the wide
