@@ -4,6 +4,7 @@
 
 #include "app/choosers.h"
 #include "app/window_text.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource.h"
 #include "settings/settings_file.h"
 #include "support/util_var_man.h"
@@ -17,9 +18,43 @@ const int kEditIds[] = {IDC_SOURCE_DIR, IDC_TARGET_DIR,  IDC_SECOND_COMMAND, IDC
                         IDC_COMMAND,    IDC_DIALOG_TEXT, IDC_INFO_AFTER,     IDC_ICON_FILE,
                         IDC_SFX_NAME,   IDC_STATUS,      IDC_DIALOG_TITLE};
 
+// A field whose text goes into the record. A path, and a line, is named in a refusal as typed;
+// a text of several lines only by its field.
+enum class FieldKind { Path, Line, Lines };
+struct RecordField {
+  int id;
+  std::string TInstallInf::*member;
+  const char* label;
+  FieldKind kind;
+};
+const RecordField kRecordFields[] = {
+    {IDC_TARGET_DIR, &TInstallInf::TargetDir, "Zielverzeichnisvorgabe", FieldKind::Path},
+    {IDC_SFX_NAME, &TInstallInf::SfxName, "SFX-Name", FieldKind::Path},
+    {IDC_ICON_FILE, &TInstallInf::IconFile, "Programmsymbol", FieldKind::Path},
+    {IDC_COMMAND, &TInstallInf::Command, "Kommando nach dem Entpacken", FieldKind::Line},
+    {IDC_SECOND_COMMAND, &TInstallInf::SecondCommand, "Zweites Kommando nach dem Entpacken",
+     FieldKind::Line},
+    {IDC_DIALOG_TEXT, &TInstallInf::DialogText, "Dialogtext", FieldKind::Lines},
+    {IDC_INFO_BEFORE, &TInstallInf::InfoTextBefore, "Infotext bei Programmstart", FieldKind::Lines},
+    {IDC_INFO_AFTER, &TInstallInf::InfoTextAfter, "Infotext nach dem Entpacken", FieldKind::Lines},
+    {IDC_DIALOG_TITLE, &TInstallInf::DialogTitle, "Dialogtitelzeile", FieldKind::Line},
+};
+
+const char kOnlyCodePage[] = "Tambrix nimmt Namen und Texte nur in Codepage 1252 an. ";
+const char kNotBuilt[] = "Das Archiv wurde nicht erstellt.";
+const char kBatchNotStarted[] = "Die Batch-Verarbeitung wurde nicht gestartet.";
+const char kNotSaved[] = "Der Wert dieses Feldes wird nicht gespeichert.";
+
+// How a refusal names a field's text: "Der Pfad "..." im Feld SFX-Name".
+std::wstring FieldSubject(const char* label, FieldKind kind, const std::wstring& typed) {
+  const std::wstring field = platform::Utf16OfCp1252(std::string(" im Feld ") + label);
+  if (kind == FieldKind::Lines) return L"Der Text" + field;
+  return (kind == FieldKind::Path ? L"Der Pfad \"" : L"Der Text \"") + typed + L"\"" + field;
+}
+
 // Whether path names an existing file (not a folder).
 bool IsFile(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(platform::Utf16OfCp1252(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -49,7 +84,9 @@ TTambrixDlgClient::~TTambrixDlgClient() {
 }
 
 bool TTambrixDlgClient::Create(HINSTANCE instance, HWND parent) {
-  HWND created = CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId_), parent, DialogProc,
+  // A Unicode dialog: its fields keep what is typed or pasted in UTF-16, so that a character code
+  // page 1252 lacks is seen and refused, not changed into a look-alike on the way in.
+  HWND created = CreateDialogParamW(instance, MAKEINTRESOURCEW(templateId_), parent, DialogProc,
                                     reinterpret_cast<LPARAM>(this));
   return created != nullptr;
 }
@@ -141,23 +178,45 @@ void TTambrixDlgClient::ShowSettings(const TInstallInf& settings) {
   ApplyCleanUpRule();
 }
 
-void TTambrixDlgClient::TakeSettings(TInstallInf& settings) {
-  settings.SourcePaths.Clear();
-  settings.SourcePaths.Add(SourceDirText());
+void TTambrixDlgClient::TakeSettings(TInstallInf& settings) { TakeFields(settings, kNotSaved); }
+
+bool TTambrixDlgClient::TakeFields(TInstallInf& settings, const char* consequence) {
+  // The first field the code page cannot hold is named; it and any other such field keep the
+  // record's value.
+  int refused = 0;
+  std::wstring refusedSubject, refusedText;
+  const auto refuse = [&](int id, const std::wstring& subject, const std::wstring& typed) {
+    if (refused != 0) return;
+    refused = id;
+    refusedSubject = subject;
+    refusedText = typed;
+  };
+  std::string source;
+  const std::wstring typedSource = SourceDirText();
+  if (platform::Cp1252OfUtf16(typedSource, source)) {
+    settings.SourcePaths.Clear();
+    settings.SourcePaths.Add(source);
+  } else {
+    refuse(IDC_SOURCE_DIR, FieldSubject("Quellverzeichnis", FieldKind::Path, typedSource),
+           typedSource);
+  }
+  for (const RecordField& field : kRecordFields) {
+    if (GetWindowTextString(settings.*field.member, Item(field.id))) continue;
+    const std::wstring typed = WindowTextWide(Item(field.id));
+    refuse(field.id, FieldSubject(field.label, field.kind, typed), typed);
+  }
   settings.StoreDirNames = Checked(IDC_STORE_DIR_NAMES) ? 1 : 0;
   settings.MaxCompression = Checked(IDC_MAX_COMPRESSION) ? 1 : 0;
   settings.Terminates = Checked(IDC_TERMINATES) ? 1 : 0;
   settings.TargetEditable = Checked(IDC_TARGET_EDITABLE) ? 1 : 0;
   settings.CleanUp = Checked(IDC_CLEAN_UP) ? 1 : 0;
-  GetWindowTextString(settings.TargetDir, Item(IDC_TARGET_DIR));
-  GetWindowTextString(settings.SfxName, Item(IDC_SFX_NAME));
-  GetWindowTextString(settings.IconFile, Item(IDC_ICON_FILE));
-  GetWindowTextString(settings.Command, Item(IDC_COMMAND));
-  GetWindowTextString(settings.SecondCommand, Item(IDC_SECOND_COMMAND));
-  GetWindowTextString(settings.DialogText, Item(IDC_DIALOG_TEXT));
-  GetWindowTextString(settings.InfoTextBefore, Item(IDC_INFO_BEFORE));
-  GetWindowTextString(settings.InfoTextAfter, Item(IDC_INFO_AFTER));
-  GetWindowTextString(settings.DialogTitle, Item(IDC_DIALOG_TITLE));
+  if (refused == 0) return true;
+  // While the dialog closes (the settings are being saved) the box stands on its own.
+  const HWND owner = settingsSaved_ ? nullptr : hwnd_;
+  ShowOutsideCodePage(owner, refusedSubject, refusedText, std::string(kOnlyCodePage) + consequence);
+  if (owner != nullptr)
+    SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(refused)), TRUE);
+  return false;
 }
 
 void TTambrixDlgClient::ApplyCleanUpRule() {
@@ -170,10 +229,10 @@ void TTambrixDlgClient::ApplyCleanUpRule() {
   }
 }
 
-std::string TTambrixDlgClient::SourceDirText() {
+std::wstring TTambrixDlgClient::SourceDirText() {
   // Read through a path buffer: at most 259 characters.
-  char buffer[MAX_PATH] = "";
-  GetWindowTextA(Item(IDC_SOURCE_DIR), buffer, MAX_PATH);
+  wchar_t buffer[MAX_PATH] = L"";
+  GetWindowTextW(Item(IDC_SOURCE_DIR), buffer, MAX_PATH);
   return buffer;
 }
 
@@ -192,7 +251,8 @@ void TTambrixDlgClient::ShowProgress(const std::string& text) {
 }
 
 void TTambrixDlgClient::ShowMessage(const std::string& text) {
-  MessageBoxExA(hwnd_, text.c_str(), kAppTitle, MB_OK | MB_ICONINFORMATION, 0);
+  MessageBoxExW(hwnd_, platform::Utf16OfCp1252(text).c_str(),
+                platform::Utf16OfCp1252(kAppTitle).c_str(), MB_OK | MB_ICONINFORMATION, 0);
 }
 
 void TTambrixDlgClient::FocusSfxName() {
@@ -200,7 +260,8 @@ void TTambrixDlgClient::FocusSfxName() {
 }
 
 void TTambrixDlgClient::StartProgram(const std::string& path) {
-  ShellExecuteA(hwnd_, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(hwnd_, nullptr, platform::Utf16OfCp1252(path).c_str(), nullptr, nullptr,
+                SW_SHOWNORMAL);
 }
 
 void TTambrixDlgClient::BeginWait() { wait_ = std::make_unique<TWaitCursor>(hwnd_); }
@@ -218,7 +279,8 @@ void TTambrixDlgClient::OpenProgramFile(const char* name) {
   // The shell's answer is not checked: a missing file or association stays silent.
   TUtilVarMan environment;
   std::string path = environment.ProgramDir + name;
-  ShellExecuteA(hwnd_, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(hwnd_, nullptr, platform::Utf16OfCp1252(path).c_str(), nullptr, nullptr,
+                SW_SHOWNORMAL);
 }
 
 void TTambrixDlgClient::CmChooseSourceDirectory() { ChooseSourceDirectory(hwnd_); }
@@ -229,10 +291,12 @@ void TTambrixDlgClient::CmChooseInfoAfter() { ChooseTextFile(hwnd_, IDC_INFO_AFT
 void TTambrixDlgClient::CmChooseIcon() {}  // the icon file cannot be chosen in this version
 void TTambrixDlgClient::CmBuildArchive() {
   // The build reads the record only: the fields go into it first.
-  TakeSettings(Settings);
-  BuildArchive(*this, Options());
+  if (TakeFields(Settings, kNotBuilt)) BuildArchive(*this, Options());
 }
-void TTambrixDlgClient::CmRunBatch() { RunBatch(*this, std::string(), Options()); }
+void TTambrixDlgClient::CmRunBatch() {
+  // What was typed comes back after the run, so it has to be something the record can keep.
+  if (TakeFields(Settings, kBatchNotStarted)) RunBatch(*this, std::string(), Options());
+}
 void TTambrixDlgClient::CmEditControlFile() { OpenProgramFile("tambbatch.ini"); }
 void TTambrixDlgClient::CmShowHelp() {
   // An old help file beside the program wins; else the shipped page opens in the browser.
@@ -245,7 +309,8 @@ void TTambrixDlgClient::CmShowHelp() {
                 " liegt weder tambrix.hlp noch tambrix-hilfe.html.");
     return;
   }
-  HINSTANCE opened = ShellExecuteA(hwnd_, nullptr, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  HINSTANCE opened = ShellExecuteW(hwnd_, nullptr, platform::Utf16OfCp1252(path).c_str(), nullptr,
+                                   nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(opened) <= 32)
     ShowMessage("Die Hilfeseite " + path +
                 " konnte nicht ge\xF6"

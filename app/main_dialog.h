@@ -23,7 +23,8 @@ class TTambrixDlgClient : public BatchFrontEnd {
   // The dialog window, or nullptr before Create and after it was destroyed.
   HWND Handle() const { return hwnd_; }
 
-  // Record to controls (ends with the clean-up rule) and controls to record.
+  // Record to controls (ends with the clean-up rule) and controls to record. A field holding a
+  // character code page 1252 lacks keeps the record's value, and a message says so.
   void ShowSettings(const TInstallInf& settings) override;
   void TakeSettings(TInstallInf& settings) override;
   // Field 105 and box 126 follow box 127: checked 127 unchecks 126 and disables both.
@@ -59,8 +60,12 @@ class TTambrixDlgClient : public BatchFrontEnd {
   bool Checked(int id) const { return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED; }
   void SetChecked(int id, bool on) { CheckDlgButton(hwnd_, id, on ? BST_CHECKED : BST_UNCHECKED); }
   void OpenProgramFile(const char* name);
+  // Controls to record. False when a field holds a character code page 1252 lacks: a message
+  // names the first such field and its text, ending with consequence, and the focus goes there;
+  // such fields keep the record's value.
+  bool TakeFields(TInstallInf& settings, const char* consequence);
   // The source directory field's text, at most 259 characters.
-  std::string SourceDirText();
+  std::wstring SourceDirText();
   // A build's options as the dialog sets them ("Anschliessend starten").
   BuildOptions Options();
 

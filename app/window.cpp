@@ -100,7 +100,7 @@ void TSDIDecFrame::FitToClient() {
 
 bool TSDIDecFrame::PreProcessMessage(MSG& msg) {
   HWND dialog = ClientHandle();
-  return dialog != nullptr && IsDialogMessageA(dialog, &msg);
+  return dialog != nullptr && IsDialogMessageW(dialog, &msg);
 }
 
 LRESULT CALLBACK TSDIDecFrame::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -178,10 +178,11 @@ int TTambrixApp::Run() {
   if (!mainWindow_->Create(instance_, showCommand_)) return 1;
   MSG msg;
   int status;
-  while ((status = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+  // A Unicode loop: a typed character code page 1252 lacks reaches the dialog's fields whole.
+  while ((status = GetMessageW(&msg, nullptr, 0, 0)) > 0) {
     if (!mainWindow_->PreProcessMessage(msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   return status < 0 ? 1 : static_cast<int>(msg.wParam);

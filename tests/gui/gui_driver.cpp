@@ -287,6 +287,45 @@ std::string MessageBoxText(HWND box) {
   return best;
 }
 
+// A path of the driver (in the ANSI code page) as UTF-16.
+std::wstring WideOf(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &w[0], n);
+  w.resize(n > 0 ? n - 1 : 0);
+  return w;
+}
+
+// Sets a window's text as typed characters arrive: in UTF-16, whatever the ANSI code page holds.
+void SetWideText(HWND w, const std::wstring& text) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(w, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                      10000, &result);
+}
+
+// The text of a window in UTF-16, asked through the window itself.
+std::wstring WideTextOf(HWND w) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 10000, &length)) return L"";
+  std::vector<wchar_t> buffer(length + 2, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(w, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                      SMTO_ABORTIFHUNG, 10000, &copied);
+  return std::wstring(buffer.data(), copied);
+}
+
+// The message text of a box in UTF-16: its longest static text.
+std::wstring WideMessageBoxText(HWND box) {
+  std::wstring best;
+  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (ClassOf(c) == "Static") {
+      std::wstring t = WideTextOf(c);
+      if (t.size() > best.size()) best = t;
+    }
+  }
+  return best;
+}
+
 // Dialog base units of "MS Sans Serif" 8 on this display, from a dialog of our own.
 RECT DialogUnitsToPixels(RECT du) {
   static std::vector<WORD> tmpl;
@@ -1267,6 +1306,60 @@ TEST_F(GuiTest, NameTheCodePageCannotWriteIsRefusedAndNothingIsWritten) {
   EXPECT_NE(message.find(src), std::string::npos) << message;
   EXPECT_NE(message.find("Das Archiv wurde nicht erstellt"), std::string::npos) << message;
   EXPECT_EQ(ReadBytes(sfx), "an older file");
+}
+
+// What is typed into a field reaches the program as UTF-16. A path with characters code page 1252
+// lacks is refused in a box that names it as typed and the field; nothing is built, neither under
+// that name nor under the look-alike (Lódz) an ANSI field would have made of it.
+TEST_F(GuiTest, PathOutsideTheCodePageIsRefusedByNameAndNothingIsWritten) {
+  const std::string src = MakeSourceTree();
+  const std::wstring work = WideOf(work_);
+  const std::wstring cyrillic = work + L"\\\u0414\u0430\u043D\u043D\u044B\u0435";
+  ASSERT_TRUE(CreateDirectoryW(cyrillic.c_str(), nullptr));
+  struct Cleanup {
+    std::wstring dir;
+    ~Cleanup() { RemoveLongTree(L"\\\\?\\" + dir); }
+  } cleanup{cyrillic};
+  ASSERT_TRUE(WriteBytes(work_ + "\\ausgabe_L\xF3"
+                                 "dz.exe",
+                         "an older file"));
+  const struct {
+    int field;
+    const wchar_t* label;
+    std::wstring typed;
+    const wchar_t* outside;
+  } cases[] = {
+      {kSfxName, L"SFX-Name", work + L"\\ausgabe_\u0141\u00F3d\u017A.exe", L"\u0141 \u017A"},
+      {kSourceDir, L"Quellverzeichnis", cyrillic, L"\u0414 \u0430 \u043D \u044B \u0435"},
+  };
+  for (const auto& c : cases) {
+    StartForBuild(src, work_ + "\\ausgabe.exe");
+    SetWideText(program_.Item(c.field), c.typed);
+    program_.PostClick(kBuild);
+    const std::wstring refusal = L"Der Pfad \"" + c.typed + L"\" im Feld " + c.label +
+                                 L" enth\u00E4lt Zeichen, die es in Codepage 1252 nicht gibt: " +
+                                 c.outside +
+                                 L"\nTambrix nimmt Namen und Texte nur in Codepage 1252 an. ";
+    HWND box = program_.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WideMessageBoxText(box), refusal + L"Das Archiv wurde nicht erstellt.");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitFor([&] { return program_.FocusedWindow() == program_.Item(c.field); }));
+    // Closing with the path still in its field: the settings are kept without it, and a box says
+    // so.
+    program_.PostClick(kOk);
+    box = program_.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WideMessageBoxText(box), refusal + L"Der Wert dieses Feldes wird nicht gespeichert.");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(program_.WaitExit(), 0);
+    program_.Kill();
+    ExpectOnlyTheOlderFile(work_, work_ +
+                                      "\\ausgabe_L\xF3"
+                                      "dz.exe");
+    EXPECT_FALSE(Exists(work_ + "\\ausgabe.exe"));
+    EXPECT_EQ(GetFileAttributesW(cases[0].typed.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
 }
 
 TEST_F(GuiTest, StubThatCannotBeOpenedIsReported) {
