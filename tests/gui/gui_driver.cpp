@@ -1689,6 +1689,40 @@ TEST_F(GuiTest, SaveChooserStartsFromTheStoredNameAndSetsTheField) {
   EXPECT_EQ(ReadBytes(DatPath()), Encode(r));
 }
 
+// A name chosen in the Save dialog that code page 1252 cannot hold is refused by name, and the
+// field keeps what it held (never the look-alike the ANSI dialog would have returned).
+TEST_F(GuiTest, SaveChooserRefusesANameOutsideTheCodePage) {
+  ASSERT_TRUE(program_.StartAndWait(app_));
+  program_.SetText(kSfxName, "getippt.exe");
+  program_.PostClick(kChooseSfxName);
+  HWND chooser = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (chooser = FindOtherDialog(program_.pid())) != nullptr; }));
+  HWND name = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (name = FileNameField(chooser)) != nullptr; }));
+  const std::wstring chosen = WideOf(work_) + L"\\\u0141\u00F3d\u017A.exe";
+  SetWideText(name, chosen);
+  PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    if (!IsWindow(chooser)) return true;
+    HWND question = FindOtherDialog(program_.pid(), chooser);
+    if (question != nullptr) PostMessageA(question, WM_COMMAND, IDYES, 0);
+    return false;
+  }));
+  HWND box = program_.WaitForMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(WideMessageBoxText(box),
+            L"Der Archivname \"" + chosen +
+                L"\" enth\u00E4lt Zeichen, die es in Codepage 1252 nicht gibt: \u0141 \u017A\n"
+                L"Tambrix nimmt Pfade nur in Codepage 1252 an; das Feld SFX-Name bleibt, wie es "
+                L"war.");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+  EXPECT_EQ(program_.Text(kSfxName), "getippt.exe");
+  ASSERT_EQ(program_.Quit(), 0);
+  EXPECT_FALSE(Exists(work_ + "\\L\xF3"
+                              "dz.exe"));
+}
+
 TEST_F(GuiTest, OpenChooserLoadsTextFilesAndRemembersTheLastOne) {
   std::string big;
   for (int i = 0; big.size() < 40000; ++i) big += "Zeile " + std::to_string(i) + "\n";
