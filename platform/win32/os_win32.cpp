@@ -2,7 +2,8 @@
 // folder deeper than MAX_PATH is read and written like any other. The rest of the program keeps its
 // code page 1252 strings (the archive stores its names in it); they are converted here, at the
 // boundary, with code page 1252 itself rather than whatever ANSI code page the machine runs.
-// The profile functions stay ANSI: their files lie beside the program.
+// The profile functions take their file's path in UTF-16 too; what they read stays in the ANSI code
+// page, byte for byte as the ANSI functions give it.
 #include <windows.h>
 // windows.h maps RemoveDirectory to RemoveDirectoryA; our member of that name must keep it.
 #undef RemoveDirectory
@@ -56,6 +57,27 @@ std::string Narrow(const std::wstring& w, bool* lossy = nullptr) {
   WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, w.data(), len, &s[0], n, nullptr,
                       &usedDefault);
   if (lossy != nullptr) *lossy = usedDefault != FALSE;
+  return s;
+}
+
+// The profile functions' section and key names and values as the ANSI functions pass them: in the
+// machine's ANSI code page. A file without a byte order mark is read in that code page, so a value
+// comes back with the bytes the file holds.
+std::wstring AnsiWiden(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  return w;
+}
+std::string AnsiNarrow(const wchar_t* w, size_t len) {
+  if (len == 0) return std::string();
+  const int size = static_cast<int>(len);
+  const int n = WideCharToMultiByte(CP_ACP, 0, w, size, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w, size, &s[0], n, nullptr, nullptr);
   return s;
 }
 
@@ -383,33 +405,40 @@ class Win32Os : public Os {
 
   // file must be a full path: given a bare name, the profile functions look in the Windows
   // directory, not in the current one. Every caller builds it from the program's directory.
+  // The file is named in UTF-16 from its code page 1252 path: handed to the ANSI functions, those
+  // bytes would name another file wherever the ANSI code page is not 1252.
   std::string ProfileString(const std::string& section, const std::string& key,
                             const std::string& def, const std::string& file) override {
-    char buf[512];
-    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf,
-                                             sizeof buf, file.c_str());
-    return std::string(buf, n < sizeof buf ? n : sizeof buf - 1);
+    constexpr size_t kBuffer = 512;
+    wchar_t buf[kBuffer];
+    const DWORD n =
+        GetPrivateProfileStringW(AnsiWiden(section).c_str(), AnsiWiden(key).c_str(),
+                                 AnsiWiden(def).c_str(), buf, kBuffer, Widen(file).c_str());
+    const std::string value = AnsiNarrow(buf, n < kBuffer ? n : kBuffer - 1);
+    return value.substr(0, kBuffer - 1);  // as a 512-byte buffer holds it
   }
 
   int ProfileInt(const std::string& section, const std::string& key, int def,
                  const std::string& file) override {
-    return static_cast<int>(GetPrivateProfileIntA(section.c_str(), key.c_str(), def, file.c_str()));
+    return static_cast<int>(GetPrivateProfileIntW(
+        AnsiWiden(section).c_str(), AnsiWiden(key).c_str(), def, Widen(file).c_str()));
   }
 
   std::vector<std::string> ProfileSectionNames(const std::string& file) override {
     // The names come NUL-separated; a result of size - 2 means the buffer was too small.
-    std::vector<char> buf(4096);
+    const std::wstring path = Widen(file);
+    std::vector<wchar_t> buf(4096);
     DWORD n;
     for (;;) {
-      n = GetPrivateProfileSectionNamesA(buf.data(), static_cast<DWORD>(buf.size()), file.c_str());
+      n = GetPrivateProfileSectionNamesW(buf.data(), static_cast<DWORD>(buf.size()), path.c_str());
       if (n + 2 < buf.size() || buf.size() >= (1u << 26)) break;
       buf.resize(buf.size() * 4);
     }
     std::vector<std::string> names;
     for (size_t i = 0; i < n && buf[i];) {
-      const std::string name(&buf[i]);
-      names.push_back(name);
-      i += name.size() + 1;
+      const size_t len = wcslen(&buf[i]);
+      names.push_back(AnsiNarrow(&buf[i], len));
+      i += len + 1;
     }
     return names;
   }

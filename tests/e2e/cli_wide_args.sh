@@ -11,7 +11,8 @@ TAMBRIXC="$1"
 RUNNER="$2"
 # Wine takes the Unix arguments in the locale's encoding: UTF-8, so every character arrives.
 export LC_ALL=C.UTF-8
-run() { "$RUNNER" "$TAMBRIXC" "$@"; }
+RUN_ENV=()  # variables for one run, such as another locale
+run() { env "${RUN_ENV[@]}" "$RUNNER" "$TAMBRIXC" "$@"; }
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -37,6 +38,25 @@ expect_rc 0 build --source tree --sfx "ausgabe_Müller_€.exe" --stub-dir stubs
 [ -f "ausgabe_Müller_€.exe" ] || fail "the archive of a code page 1252 name is missing"
 expect_rc 0 extract "ausgabe_Müller_€.exe" "Größe"
 cmp -s tree/a.txt "Größe/a.txt" || fail "not unpacked into the code page 1252 folder"
+
+# The batch file in a folder with code page 1252 letters, on a machine whose ANSI code page is
+# another one (1251, Cyrillic): it is read by that name, and its archive is built.
+mkdir -p "Größe-Batch"
+win="Z:$(pwd | tr / '\\')"
+printf '[SFX_GLOBAL]\r\nNUM_SFX=1\r\nSOURCEPATH=%s\\tree\r\n[SFX1]\r\nSFX_NAME=%s\\batch.exe\r\n' \
+  "$win" "$win" >"Größe-Batch/tambbatch.ini"
+# Wine takes its ANSI code page from the locale; a Russian one is made for the run (with UTF-8, so
+# that the arguments and names still arrive whole).
+mkdir -p "$WORK/locale"
+if localedef -i ru_RU -f UTF-8 "$WORK/locale/ru_RU.UTF-8" >/dev/null 2>&1; then
+  RUN_ENV=(LOCPATH="$WORK/locale" LC_ALL=ru_RU.UTF-8)
+  expect_rc 0 batch --stub-dir stubs "Größe-Batch/tambbatch.ini"
+  RUN_ENV=()
+  [ -f batch.exe ] || fail "the batch file in Größe-Batch was not read under ANSI code page 1251"
+  rm -f batch.exe
+else
+  echo "cli_wide_args: no Russian locale can be made here; the batch file check is left out"
+fi
 
 # A text as the program shows it off the console: every character code page 1252 lacks as its
 # code point.
