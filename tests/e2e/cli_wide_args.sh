@@ -4,7 +4,8 @@
 # question marks). As archive name, as the folder to unpack into and as the source folder each
 # is refused before anything is written: exit code 2, a message naming the argument as typed,
 # no new file or folder anywhere and the older file of the look-alike name unchanged. A name of
-# code page 1252 with letters beyond ASCII still builds and unpacks.
+# code page 1252 with letters beyond ASCII still builds and unpacks, and a batch file in such a
+# folder is read under another ANSI code page.
 #   cli_wide_args.sh TAMBRIXC.exe RUNNER
 set -u
 TAMBRIXC="$1"
