@@ -509,6 +509,76 @@ TEST_F(CliTest, VerifyAndListReportIncompleteAndForeignFiles) {
   EXPECT_EQ(Run({"verify", "cut.exe"}).code, kExitFailed);
 }
 
+// The header's total is a 32-bit field: list and list --json show the sum of the entries, and
+// the header's value beside it where the field wrapped. The sizes are those the entries claim.
+TEST_F(CliTest, ListShowsTheSumOfTheEntriesBesideTheHeaderTotal) {
+  const struct {
+    std::vector<uint32_t> sizes;
+    const char* total;
+    const char* header;  // shown beside the total, or nullptr
+  } cases[] = {
+      {{2000000000u, 2000000000u, 1294967296u}, "5294967296", "1000000000"},
+      {{2147483647u, 2147483647u, 2u}, "4294967296", "0"},
+      {{7u, 1u, 2u}, "10", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.total);
+    std::string bytes = HandMadeArchive({{"\\a", "1"}, {"\\b", "2"}, {"\\c", "3"}});
+    const auto put32 = [&bytes](size_t at, uint64_t v) {
+      for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    };
+    const size_t header = bytes.find("SFX2");
+    uint64_t sum = 0;
+    size_t at = header + 17;  // the first entry: name length, name, 38 bytes, data
+    for (uint32_t size : c.sizes) {
+      const size_t fields = at + 2 + static_cast<unsigned char>(bytes[at]);
+      size_t packed = 0;
+      for (int k = 3; k >= 0; --k)
+        packed = packed << 8 | static_cast<unsigned char>(bytes[fields + 28 + k]);
+      put32(fields + 24, size);
+      sum += size;
+      at = fields + 38 + packed;
+    }
+    put32(header + 8, sum);
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("sizes.exe"), bytes));
+
+    RunResult r = Run({"list", "sizes.exe"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    const std::string line = std::string("e: ") + c.total;  // the end of "Gesamtgroesse: "
+    EXPECT_NE(r.out.find(c.header ? line + " (Archivkopf: " + c.header + ")\n" : line + "\n"),
+              std::string::npos)
+        << r.out;
+    r = Run({"list", "--json", "sizes.exe"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find(std::string("\"totalSize\": ") + c.total + ","), std::string::npos);
+    EXPECT_NE(r.out.find(std::string("\"headerTotalSize\": ") + (c.header ? c.header : c.total)),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+// Without files an archive is still judged by its stub: list, list --json and verify agree.
+TEST_F(CliTest, AnArchiveWithoutFilesIsJudgedByItsStubInEveryReader) {
+  const struct {
+    const char* stubMethod;  // named by the stub's mark; MaxCompression is 0 (gzip)
+    int code;
+  } cases[] = {{"gzip", kExitOk}, {"bzip2", kExitFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stubMethod);
+    const std::string stub = std::string("MZ stub Tambrix-Entpackmethode:") + c.stubMethod + ";";
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("empty.exe"), HandMadeArchive({}, true, stub, true)));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "empty.exe"},
+                                                 {"list", "--json", "empty.exe"},
+                                                 {"verify", "empty.exe"}}) {
+      const RunResult r = Run(args);
+      EXPECT_EQ(r.code, c.code) << args[1] << r.err;
+      if (c.code != kExitOk) {
+        EXPECT_NE(r.err.find("entpackt nur bzip2"), std::string::npos) << r.err;
+      }
+    }
+  }
+}
+
 TEST_F(CliTest, BatchRunsEveryArchiveAndCountsSuccesses) {
   MakeSourceTree();
   const std::string ini =
