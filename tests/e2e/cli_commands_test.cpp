@@ -509,6 +509,65 @@ TEST_F(CliTest, VerifyAndListReportIncompleteAndForeignFiles) {
   EXPECT_EQ(Run({"verify", "cut.exe"}).code, kExitFailed);
 }
 
+// Every entry below root: files with their bytes and last-write time, folders as such.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const fs::path& root) {
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> all;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string rel = fs::relative(it->path(), root).generic_u8string();
+    all[rel] = it->is_directory() ? std::make_pair(std::string("<dir>"), fs::file_time_type())
+                                  : std::make_pair(testutil::ReadFile(it->path().string()),
+                                                   fs::last_write_time(it->path()));
+  }
+  return all;
+}
+
+// A run that fails after it replaced files leaves the target as it found it: the old files with
+// their content and times, nothing new, no backup. The same archive without its fault replaces
+// them and leaves no backup either.
+TEST_F(CliTest, FailedExtractPutsReplacedFilesBack) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 7) ^ (i >> 5));
+  const std::vector<std::pair<std::string, std::string>> files{
+      {"\\a.txt", "neu a"}, {"\\sub\\b.txt", "neu b"}, {"\\neu\\c.txt", "neu c"}, {"\\z.bin", big}};
+  const struct {
+    const char* what;
+    bool readOnlyLast;  // z.bin is there and read-only
+    bool damageLast;    // z.bin's data are damaged
+  } cases[] = {{"read-only file in the way", true, false}, {"damaged data", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path out = dir_.Join("out");
+    fs::remove_all(out);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    for (const char* name : {"a.txt", "sub/b.txt", "z.bin"}) {
+      if (std::string(name) == "z.bin" && !c.readOnlyLast) continue;
+      ASSERT_TRUE(testutil::WriteFile((out / name).string(), std::string("alt ") + name));
+      fs::last_write_time(out / name, old);
+    }
+    if (c.readOnlyLast) {
+      ASSERT_TRUE(testutil::MakeReadOnly((out / "z.bin").string()));
+    }
+    std::string bytes = HandMadeArchive(files);
+    if (c.damageLast) bytes[bytes.size() - 40] ^= 0x10;  // inside z.bin's data
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("back.exe"), bytes));
+    const auto before = Snapshot(out);
+
+    const RunResult r = Run({"extract", "back.exe", out.string()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("ersetzte Dateien haben wieder ihren alten Inhalt"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Snapshot(out), before);
+    if (c.readOnlyLast) testutil::MakeWritable((out / "z.bin").string());
+
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("good.exe"), HandMadeArchive(files)));
+    ASSERT_EQ(Run({"extract", "good.exe", out.string()}).code, kExitOk);
+    const std::map<std::string, std::string> now{
+        {"a.txt", "neu a"}, {"sub/b.txt", "neu b"}, {"neu/c.txt", "neu c"}, {"z.bin", big}};
+    EXPECT_EQ(TreeOf(out), now);
+  }
+}
+
 // The header's total is a 32-bit field: list and list --json show the sum of the entries, and
 // the header's value beside it where the field wrapped. The sizes are those the entries claim.
 TEST_F(CliTest, ListShowsTheSumOfTheEntriesBesideTheHeaderTotal) {
