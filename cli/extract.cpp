@@ -208,7 +208,7 @@ int Extraction::RollBack() {
     const bool replaced = changes_->AnyReplaced();
     const std::vector<std::string> lost = changes_->RollBack();
     for (const std::string& line : lost) Error(err_, line);
-    Error(err_, replaced ? kAbortedRestored : kAbortedRemoved);
+    Error(err_, replaced && lost.empty() ? kAbortedRestored : kAbortedRemoved);
   }
   if (rootCreated_) os_.RemoveDirectory(root_);
   return kExitFailed;
