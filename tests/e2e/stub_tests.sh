@@ -377,6 +377,12 @@ group_verdicts() {
     fi
   done
 
+  # The stub refuses an element over 255 characters by the shared rule: exit code 3, its own
+  # message for a name it will not create, nothing written.
+  run_stub 3 "$WORK/verdicts/elem258.exe" /S "/D=$(winpath .)\\s-elem258" /N /L=elem258.log
+  check "elem258: the stub names the name" log_has elem258.log "Dateinamen \"\\$e258\"" 'nichts'
+  check "elem258: the stub wrote nothing" absent s-elem258
+
   # Settings whose MaxCompression names another method than the stub's or the data's, or the
   # other stub in front of agreeing settings and data: the stub refuses with exit code 2 before it
   # writes anything, and tambrixc calls the archive not usable.
