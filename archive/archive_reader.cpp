@@ -380,6 +380,12 @@ ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why) {
   return firstStatus;
 }
 
+uint64_t EntriesTotal(const ArchiveInfo& info) {
+  uint64_t total = 0;
+  for (const ArchiveEntry& e : info.entries) total += e.size;
+  return total;
+}
+
 uint8_t SettingsMethod(const TInstallInf& settings) {
   return settings.MaxCompression != 0 ? layout::kMethodBzip2 : layout::kMethodGzip;
 }

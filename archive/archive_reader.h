@@ -52,6 +52,10 @@ enum class ReadStatus {
 // was wrong in German, for messages.
 ReadStatus ReadArchive(ByteSource& src, ArchiveInfo& info, std::string* why = nullptr);
 
+// The sum of the sizes of the entries read, in 64 bits: the header's totalSize holds it modulo
+// 2^32 only (and counts entries an incomplete archive lacks).
+uint64_t EntriesTotal(const ArchiveInfo& info);
+
 // The method the settings say the archive was built with: MaxCompression not 0 is bzip2 (and
 // tambrix.res1 in front), 0 is gzip (tambrix.res2), as the builder chooses.
 uint8_t SettingsMethod(const TInstallInf& settings);

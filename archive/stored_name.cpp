@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr size_t kMaxElement = 255;
+
 bool IsSeparator(char c, char sep) { return c == '\\' || c == sep; }
 
 // Where StoredNameOf cuts fullPath; npos when it has no separator at all.
@@ -137,6 +139,8 @@ bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDi
 }
 
 bool IsCreatableElement(const std::string& element) {
+  // Windows takes at most 255 characters per element; each byte of the code page is one.
+  if (element.size() > kMaxElement) return false;
   if (element.empty() || element.back() == '.' || element.back() == ' ') return false;
   for (char ch : element) {
     if (IsForbiddenByte(static_cast<unsigned char>(ch))) return false;

@@ -35,11 +35,12 @@ std::string StoredNameOf(const std::string& fullPath, const std::string& sourceD
 bool HasBackslashInName(const std::string& fullPath, const std::string& sourceDir, char sep,
                         NameRule rule = NameRule::Dialog);
 
-// True when one path element may be created on Windows: not empty, no character below 0x20, no
-// DEL, none of the five bytes the code page leaves undefined (Windows maps them to control
-// characters), none of < > : " / \ | ? *, no trailing dot or blank (so not "." or ".."), and no
-// device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, CLOCK$, COM0-9, LPT0-9 and COM/LPT with a
-// superscript 1, 2 or 3), whatever extension follows and with blanks before it ignored.
+// True when one path element may be created on Windows: 1 to 255 bytes (one character each),
+// no character below 0x20, no DEL, none of the five bytes the code page leaves undefined
+// (Windows maps them to control characters), none of < > : " / \ | ? *, no trailing dot or
+// blank (so not "." or ".."), and no device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, CLOCK$,
+// COM0-9, LPT0-9 and COM/LPT with a superscript 1, 2 or 3), whatever extension follows and with
+// blanks before it ignored.
 bool IsCreatableElement(const std::string& element);
 
 // True when a stored name is safe to create below a target: exactly one leading backslash, at

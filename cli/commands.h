@@ -32,8 +32,9 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FI
 // Unpacks the archive sfxPath below targetDir (both code page 1252 paths). Refuses the whole
 // archive before writing anything when it is damaged, incomplete, or holds an unsafe or colliding
 // name; each file is written under a temporary name and renamed into place only when it decoded
-// completely. Messages go to err in German; each file written is named on out unless quiet.
-// Returns an exit code.
+// completely. A run that fails puts the target back as it found it: new files and directories
+// go, replaced files get their old content and times back. Messages go to err in German; each
+// file written is named on out unless quiet. Returns an exit code.
 int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
                    std::FILE* err, bool quiet = false);
 

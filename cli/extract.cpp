@@ -2,7 +2,7 @@
 // name must pass the shared name rules and the whole plan must hold before anything is written,
 // flat when the archive says so; no directory on the way may be a link; a file appears under its
 // own name only once it has decoded completely; and a run that fails removes again every file and
-// directory it created.
+// directory it created and puts back every file it replaced.
 #include <memory>
 #include <set>
 #include <vector>
@@ -21,25 +21,67 @@ void Error(std::FILE* err, const std::string& text) { console::Message(err, text
 
 using Path = platform::TargetTree::Path;
 
-// What this run created, so that a failed run can take it back: files newest first, then
-// directories deepest first (only when empty). Files that existed before were replaced only by
-// complete ones and stay.
-class CreatedItems {
+// What this run changed below the root, so that a failed run can take it back: the files it
+// created, the files it replaced (each moved aside under a backup name in its own folder), and
+// the directories it made. The roll-back touches nothing else.
+class RunChanges {
  public:
-  explicit CreatedItems(platform::TargetTree& tree) : tree_(tree) {}
+  explicit RunChanges(platform::TargetTree& tree) : tree_(tree) {}
   void File(const Path& path) { files_.push_back(path); }
   void Directory(const Path& path) { dirs_.push_back(path); }
-  void RemoveAll() {
+  // The file folder/name now holds new content; its old file is folder/backup.
+  void Replaced(const Path& folder, const std::string& name, const std::string& backup) {
+    replaced_.push_back({folder, name, backup});
+  }
+  bool AnyReplaced() const { return !replaced_.empty(); }
+
+  // Puts the target back as the run found it: each replaced file gets its old file back (content
+  // and times, by a rename), new files go newest first, then new directories deepest first (only
+  // when empty). Returns the messages for old files that could not be put back, each naming the
+  // backup that still holds it.
+  std::vector<std::string> RollBack() {
+    std::vector<std::string> lost;
+    for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) {
+      if (tree_.Replace(it->folder, it->backup, it->name)) continue;
+      lost.push_back("Die Datei " + Shown(it->folder, it->name) +
+                     " konnte nicht wiederhergestellt werden; ihr alter Inhalt liegt in " +
+                     Shown(it->folder, it->backup) + ".");
+    }
     for (auto it = files_.rbegin(); it != files_.rend(); ++it) tree_.Remove(*it);
     for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) tree_.RemoveDirectory(*it);
+    replaced_.clear();
     files_.clear();
     dirs_.clear();
+    return lost;
+  }
+
+  // Once every file is in place the backups go. Returns the backups that could not be deleted.
+  std::vector<std::string> Commit() {
+    std::vector<std::string> left;
+    for (const Backup& b : replaced_) {
+      Path path = b.folder;
+      path.push_back(b.backup);
+      if (!tree_.Remove(path)) left.push_back(console::Shown(tree_.Display(path)));
+    }
+    replaced_.clear();
+    return left;
   }
 
  private:
+  struct Backup {
+    Path folder;
+    std::string name;
+    std::string backup;
+  };
+  std::string Shown(Path path, const std::string& name) const {
+    path.push_back(name);
+    return console::Shown(tree_.Display(path));
+  }
+
   platform::TargetTree& tree_;
   std::vector<Path> files_;
   std::vector<Path> dirs_;
+  std::vector<Backup> replaced_;
 };
 
 struct FileCloser {
@@ -50,6 +92,9 @@ struct FileCloser {
 
 const char kAbortedRemoved[] =
     "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt.";
+const char kAbortedRestored[] =
+    "Das Entpacken wurde abgebrochen; die angelegten Dateien wurden wieder entfernt, ersetzte "
+    "Dateien haben wieder ihren alten Inhalt.";
 
 // One run of extract: the archive read and checked, the plan of names, the target tree, and what
 // the run created there. Every step returns false after its messages on err; the caller then
@@ -63,8 +108,11 @@ class Extraction {
   bool PlanNames();
   bool OpenRoot(const std::string& targetDir);
   bool UnpackEntry(ByteSource& src, size_t i);
-  // Takes back what this run created, the root too when the run made it; kExitFailed.
+  // Takes back what this run created or replaced, the root too when the run made it, and says
+  // so; kExitFailed.
   int RollBack();
+  // Deletes the backups of replaced files once every entry is in place.
+  void Commit();
 
   size_t EntryCount() const { return info_.entries.size(); }
   const std::string& Root() const { return root_; }
@@ -73,6 +121,8 @@ class Extraction {
   bool MakeFolders(const std::vector<std::string>& parts, Path& folder);
   bool DecodeToTemp(ByteSource& src, const ArchiveEntry& entry, const Path& folder,
                     std::string& temp);
+  bool PutInPlace(const Path& folder, const std::string& temp, const std::string& name,
+                  bool moveAside);
 
   platform::Os& os_;
   std::FILE* out_;
@@ -83,7 +133,7 @@ class Extraction {
   std::string root_;
   bool rootCreated_ = false;
   std::unique_ptr<platform::TargetTree> tree_;
-  std::unique_ptr<CreatedItems> created_;
+  std::unique_ptr<RunChanges> changes_;
   std::set<Path> checkedDirs_;  // directories below root known to be real directories
 };
 
@@ -149,14 +199,25 @@ bool Extraction::OpenRoot(const std::string& targetDir) {
                     "ffnen!");
     return false;
   }
-  created_.reset(new CreatedItems(*tree_));
+  changes_.reset(new RunChanges(*tree_));
   return true;
 }
 
 int Extraction::RollBack() {
-  if (created_) created_->RemoveAll();
+  if (changes_) {
+    const bool replaced = changes_->AnyReplaced();
+    const std::vector<std::string> lost = changes_->RollBack();
+    for (const std::string& line : lost) Error(err_, line);
+    Error(err_, replaced && lost.empty() ? kAbortedRestored : kAbortedRemoved);
+  }
   if (rootCreated_) os_.RemoveDirectory(root_);
   return kExitFailed;
+}
+
+void Extraction::Commit() {
+  for (const std::string& left : changes_->Commit()) {
+    Error(err_, "Hinweis: Die Sicherungskopie " + left + " konnte nicht gel\xF6scht werden.");
+  }
 }
 
 // Walks down to the folder of a file (parts without the file's name), making each directory that
@@ -172,7 +233,7 @@ bool Extraction::MakeFolders(const std::vector<std::string>& parts, Path& folder
               "Kann das Verzeichnis " + console::Shown(tree_->Display(folder)) + " nicht anlegen!");
         return false;
       }
-      created_->Directory(folder);
+      changes_->Directory(folder);
     } else if (found != platform::TreeEntry::Directory) {
       Error(err_, console::Shown(tree_->Display(folder)) +
                       " ist kein Verzeichnis (oder ein Verweis); es wird nicht benutzt.");
@@ -207,8 +268,39 @@ bool Extraction::DecodeToTemp(ByteSource& src, const ArchiveEntry& entry, const 
                      : decoded == DecodeStatus::IoError ? "das Archiv kann nicht gelesen werden"
                                                         : "die Datei kann nicht geschrieben werden";
   Error(err_, "Fehler beim Entpacken von " + console::Shown(entry.name) + ": " + what + ".");
-  Error(err_, kAbortedRemoved);
   return false;
+}
+
+// Renames folder/temp to folder/name. With moveAside, what stands at name is first renamed to a
+// backup of its own (a new empty file made for it, so nothing else is ever overwritten) and noted
+// for the roll-back. On failure the temporary file is gone and the old file is where it was.
+bool Extraction::PutInPlace(const Path& folder, const std::string& temp, const std::string& name,
+                            bool moveAside) {
+  Path tempPath = folder;
+  tempPath.push_back(temp);
+  std::string backup;
+  if (moveAside) {
+    std::FILE* placeholder = tree_->CreateTemp(folder, "tbx", backup);
+    if (placeholder) std::fclose(placeholder);
+    if (!placeholder || !tree_->Replace(folder, name, backup)) {
+      if (placeholder) {
+        Path backupPath = folder;
+        backupPath.push_back(backup);
+        tree_->Remove(backupPath);
+      }
+      tree_->Remove(tempPath);
+      return false;
+    }
+  }
+  if (!tree_->Replace(folder, temp, name)) {
+    tree_->Remove(tempPath);
+    // Should the old file not go back at once, the roll-back tries again and names its backup.
+    if (moveAside && !tree_->Replace(folder, backup, name))
+      changes_->Replaced(folder, name, backup);
+    return false;
+  }
+  if (moveAside) changes_->Replaced(folder, name, backup);
+  return true;
 }
 
 // Writes entry i in its place: its folders first, then the file decoded under a temporary name
@@ -227,19 +319,17 @@ bool Extraction::UnpackEntry(ByteSource& src, size_t i) {
   if (existing == platform::TreeEntry::ReadOnlyFile) {
     Error(err_, "Die vorhandene Datei " + shownTarget +
                     " ist schreibgesch\xFCtzt und kann nicht ersetzt werden.");
-    Error(err_, kAbortedRemoved);
     return false;
   }
   std::string temp;
   if (!DecodeToTemp(src, entry, folder, temp)) return false;
-  if (!tree_->Replace(folder, temp, target.back())) {
-    Path tempPath = folder;
-    tempPath.push_back(temp);
-    tree_->Remove(tempPath);
+  const bool moveAside =
+      existing != platform::TreeEntry::None && existing != platform::TreeEntry::Directory;
+  if (!PutInPlace(folder, temp, target.back(), moveAside)) {
     Error(err_, "Kann die Datei " + shownTarget + " nicht anlegen!");
     return false;
   }
-  if (existing == platform::TreeEntry::None) created_->File(target);
+  if (existing == platform::TreeEntry::None) changes_->File(target);
   if (!tree_->SetLastWriteDosTime(target, entry.time)) {
     Error(err_, "Hinweis: Das Datum von " + shownTarget + " konnte nicht gesetzt werden.");
   }
@@ -269,6 +359,7 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
     if (!run.UnpackEntry(src, i)) return run.RollBack();
     ++done;
   }
+  run.Commit();
   if (!quiet) {
     console::Write(
         out, std::to_string(done) + " Dateien entpackt nach " + console::Shown(run.Root()) + "\n");

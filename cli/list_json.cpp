@@ -75,12 +75,16 @@ std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
   j += "    \"cleanUp\": " + Flag(s.CleanUp) + "\n";
   j += "  },\n";
   if (!info.hasCompressedPart) {
-    j += "  \"method\": null,\n  \"fileCount\": 0,\n  \"totalSize\": 0,\n  \"entries\": [],\n";
+    j +=
+        "  \"method\": null,\n  \"fileCount\": 0,\n  \"totalSize\": 0,\n  \"headerTotalSize\": 0,\n"
+        "  \"entries\": [],\n";
   } else {
     j += std::string("  \"method\": ") +
          (info.method == layout::kMethodBzip2 ? "\"bzip2\"" : "\"gzip\"") + ",\n";
     j += "  \"fileCount\": " + std::to_string(info.fileCount) + ",\n";
-    j += "  \"totalSize\": " + std::to_string(info.totalSize) + ",\n";
+    // The sum of the entries; the header's 32-bit field beside it, for comparison.
+    j += "  \"totalSize\": " + std::to_string(EntriesTotal(info)) + ",\n";
+    j += "  \"headerTotalSize\": " + std::to_string(info.totalSize) + ",\n";
     j += "  \"entries\": [";
     for (size_t i = 0; i < info.entries.size(); ++i) {
       const ArchiveEntry& e = info.entries[i];

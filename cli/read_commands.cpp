@@ -135,7 +135,10 @@ std::string EntriesListing(const ArchiveInfo& info) {
                      ", Dateien: " + Number(info.fileCount) +
                      ", Gesamtgr\xF6\xDF"
                      "e: " +
-                     Number(info.totalSize) + "\n";
+                     Number(EntriesTotal(info));
+  // The header's field holds the total in 32 bits only; shown where it is not the sum.
+  if (EntriesTotal(info) != info.totalSize) text += " (Archivkopf: " + Number(info.totalSize) + ")";
+  text += "\n";
   text +=
       "      Gr\xF6\xDF"
       "e    Gepackt  Datum      Zeit      Name\n";
@@ -160,12 +163,8 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   if (switches.json) return ListJson(path, info, out, err);
 
   std::string text = SettingsListing(path, info);
-  if (!info.hasCompressedPart) {
-    text += "Das Archiv enth\xE4lt keine Dateien.\n";
-    console::Write(out, text);
-    return kExitOk;
-  }
-  text += EntriesListing(info);
+  // An archive without files is judged as well: its stub may still refuse its settings.
+  text += info.hasCompressedPart ? EntriesListing(info) : "Das Archiv enth\xE4lt keine Dateien.\n";
   console::Write(out, text);
   return ListingVerdict(info, path, err);
 }

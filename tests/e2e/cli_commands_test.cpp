@@ -509,6 +509,135 @@ TEST_F(CliTest, VerifyAndListReportIncompleteAndForeignFiles) {
   EXPECT_EQ(Run({"verify", "cut.exe"}).code, kExitFailed);
 }
 
+// Every entry below root: files with their bytes and last-write time, folders as such.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> Snapshot(const fs::path& root) {
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> all;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string rel = fs::relative(it->path(), root).generic_u8string();
+    all[rel] = it->is_directory() ? std::make_pair(std::string("<dir>"), fs::file_time_type())
+                                  : std::make_pair(testutil::ReadFile(it->path().string()),
+                                                   fs::last_write_time(it->path()));
+  }
+  return all;
+}
+
+// A run that fails after it replaced files leaves the target as it found it: the old files with
+// their content and times, nothing new, no backup. The same archive without its fault replaces
+// them and leaves no backup either.
+TEST_F(CliTest, FailedExtractPutsReplacedFilesBack) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += static_cast<char>((i * 7) ^ (i >> 5));
+  const std::vector<std::pair<std::string, std::string>> files{
+      {"\\a.txt", "neu a"}, {"\\sub\\b.txt", "neu b"}, {"\\neu\\c.txt", "neu c"}, {"\\z.bin", big}};
+  const struct {
+    const char* what;
+    bool readOnlyLast;  // z.bin is there and read-only
+    bool damageLast;    // z.bin's data are damaged
+  } cases[] = {{"read-only file in the way", true, false}, {"damaged data", false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path out = dir_.Join("out");
+    fs::remove_all(out);
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    for (const char* name : {"a.txt", "sub/b.txt", "z.bin"}) {
+      if (std::string(name) == "z.bin" && !c.readOnlyLast) continue;
+      ASSERT_TRUE(testutil::WriteFile((out / name).string(), std::string("alt ") + name));
+      fs::last_write_time(out / name, old);
+    }
+    if (c.readOnlyLast) {
+      ASSERT_TRUE(testutil::MakeReadOnly((out / "z.bin").string()));
+    }
+    std::string bytes = HandMadeArchive(files);
+    if (c.damageLast) bytes[bytes.size() - 40] ^= 0x10;  // inside z.bin's data
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("back.exe"), bytes));
+    const auto before = Snapshot(out);
+
+    const RunResult r = Run({"extract", "back.exe", out.string()});
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find("ersetzte Dateien haben wieder ihren alten Inhalt"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Snapshot(out), before);
+    if (c.readOnlyLast) testutil::MakeWritable((out / "z.bin").string());
+
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("good.exe"), HandMadeArchive(files)));
+    ASSERT_EQ(Run({"extract", "good.exe", out.string()}).code, kExitOk);
+    const std::map<std::string, std::string> now{
+        {"a.txt", "neu a"}, {"sub/b.txt", "neu b"}, {"neu/c.txt", "neu c"}, {"z.bin", big}};
+    EXPECT_EQ(TreeOf(out), now);
+  }
+}
+
+// The header's total is a 32-bit field: list and list --json show the sum of the entries, and
+// the header's value beside it where the field wrapped. The sizes are those the entries claim.
+TEST_F(CliTest, ListShowsTheSumOfTheEntriesBesideTheHeaderTotal) {
+  const struct {
+    std::vector<uint32_t> sizes;
+    const char* total;
+    const char* header;  // shown beside the total, or nullptr
+  } cases[] = {
+      {{2000000000u, 2000000000u, 1294967296u}, "5294967296", "1000000000"},
+      {{2147483647u, 2147483647u, 2u}, "4294967296", "0"},
+      {{7u, 1u, 2u}, "10", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.total);
+    std::string bytes = HandMadeArchive({{"\\a", "1"}, {"\\b", "2"}, {"\\c", "3"}});
+    const auto put32 = [&bytes](size_t at, uint64_t v) {
+      for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    };
+    const size_t header = bytes.find("SFX2");
+    uint64_t sum = 0;
+    size_t at = header + 17;  // the first entry: name length, name, 38 bytes, data
+    for (uint32_t size : c.sizes) {
+      const size_t fields = at + 2 + static_cast<unsigned char>(bytes[at]);
+      size_t packed = 0;
+      for (int k = 3; k >= 0; --k)
+        packed = packed << 8 | static_cast<unsigned char>(bytes[fields + 28 + k]);
+      put32(fields + 24, size);
+      sum += size;
+      at = fields + 38 + packed;
+    }
+    put32(header + 8, sum);
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("sizes.exe"), bytes));
+
+    RunResult r = Run({"list", "sizes.exe"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    const std::string line = std::string("e: ") + c.total;  // the end of "Gesamtgroesse: "
+    EXPECT_NE(r.out.find(c.header ? line + " (Archivkopf: " + c.header + ")\n" : line + "\n"),
+              std::string::npos)
+        << r.out;
+    r = Run({"list", "--json", "sizes.exe"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_NE(r.out.find(std::string("\"totalSize\": ") + c.total + ","), std::string::npos);
+    EXPECT_NE(r.out.find(std::string("\"headerTotalSize\": ") + (c.header ? c.header : c.total)),
+              std::string::npos)
+        << r.out;
+  }
+}
+
+// Without files an archive is still judged by its stub: list, list --json and verify agree.
+TEST_F(CliTest, AnArchiveWithoutFilesIsJudgedByItsStubInEveryReader) {
+  const struct {
+    const char* stubMethod;  // named by the stub's mark; MaxCompression is 0 (gzip)
+    int code;
+  } cases[] = {{"gzip", kExitOk}, {"bzip2", kExitFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stubMethod);
+    const std::string stub = std::string("MZ stub Tambrix-Entpackmethode:") + c.stubMethod + ";";
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("empty.exe"), HandMadeArchive({}, true, stub, true)));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "empty.exe"},
+                                                 {"list", "--json", "empty.exe"},
+                                                 {"verify", "empty.exe"}}) {
+      const RunResult r = Run(args);
+      EXPECT_EQ(r.code, c.code) << args[1] << r.err;
+      if (c.code != kExitOk) {
+        EXPECT_NE(r.err.find("entpackt nur bzip2"), std::string::npos) << r.err;
+      }
+    }
+  }
+}
+
 TEST_F(CliTest, BatchRunsEveryArchiveAndCountsSuccesses) {
   MakeSourceTree();
   const std::string ini =

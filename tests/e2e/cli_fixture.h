@@ -78,10 +78,11 @@ void Put32(std::string& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-// A gzip archive with the given stored names, assembled by hand (any name, safe or not).
+// A gzip archive with the given stored names, assembled by hand (any name, safe or not), behind
+// stub. Without files and with noHeader it has no compressed part at all, as the builder writes it.
 std::string HandMadeArchive(const std::vector<std::pair<std::string, std::string>>& files,
-                            bool storeDirNames = true) {
-  const std::string stub = "MZ hand-made stub";
+                            bool storeDirNames = true,
+                            const std::string& stub = "MZ hand-made stub", bool noHeader = false) {
   std::string b = stub;
   b += '\x01';
   Put16(b, 1);
@@ -94,6 +95,10 @@ std::string HandMadeArchive(const std::vector<std::pair<std::string, std::string
   Put16(b, 0);
   b += '\x01';
   b += '\x00';
+  if (noHeader && files.empty()) {
+    Put32(b, static_cast<uint32_t>(stub.size()));
+    return b;
+  }
   b += "SFX2";
   Put32(b, static_cast<uint32_t>(files.size()));
   Put32(b, 0);

@@ -71,9 +71,29 @@ TEST(SafeName, ShortenedEmptyAndControlElementsAreRefused) {
 }
 
 TEST(SafeName, LengthLimitIs259Bytes) {
-  const std::string longest = "\\" + std::string(258, 'a');
+  const std::string longest = "\\" + std::string(128, 'a') + "\\" + std::string(129, 'b');
+  ASSERT_EQ(longest.size(), 259u);
   EXPECT_TRUE(IsSafeStoredName(longest));
-  EXPECT_FALSE(IsSafeStoredName(longest + "a"));
+  EXPECT_FALSE(IsSafeStoredName(longest + "b"));
+}
+
+// Windows creates no element longer than 255 characters, wherever it stands in the name.
+TEST(SafeName, ElementLimitIs255Bytes) {
+  const std::string e255(255, 'e'), e256(256, 'e'), e258(258, 'e');
+  const struct {
+    std::string name;
+    bool safe;
+  } cases[] = {
+      {"\\" + e255, true},
+      {"\\" + e256, false},
+      {"\\" + e258, false},
+      {"\\" + e255.substr(0, 1) + "\\" + e255, true},
+      {"\\" + e256 + "\\a", false},                      // a folder element
+      {"\\" + std::string(251, '\xE4') + ".txt", true},  // one byte per character
+      {"\\" + std::string(252, '\xE4') + ".txt", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSafeStoredName(c.name), c.safe) << c.name.size();
+  EXPECT_FALSE(PlanUnpack({"\\ok.txt", "\\" + e258}, true).empty());
 }
 
 TEST(SafeName, RefusedNameLeavesPartsUntouched) {
