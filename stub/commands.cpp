@@ -95,7 +95,7 @@ CommandRunner::~CommandRunner() {
 }
 
 std::wstring CommandRunner::FindInTarget(const std::wstring& program) const {
-  // A name that leaves the target ("..\\x.exe") is left to the later rules, which never start
+  // A name that leaves the target (..\x.exe) is left to the later rules, which never start
   // it from a relative path.
   const std::wstring full = TargetProgramPath(target_, program);
   return full.empty() ? std::wstring() : ExistingProgram(full);
