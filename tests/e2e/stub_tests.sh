@@ -723,8 +723,8 @@ for i in range(8000):
   cp "$TOOLS_DIR/stub_box_probe.exe" .
 }
 
-# The Wine prefix for the window tests at DPI dots per inch: one of its own, made on first use
-# beside the default one (tbx_set_dpi sets its DPI).
+# The Wine prefix for the window tests at DPI dots per inch: one of its own beside the default one,
+# made on first use with that DPI (tbx_start_wineserver).
 dpi_prefix() { echo "$TOOLS_DIR/stub-wineprefix-${1}dpi"; }
 
 # window_driver DPI FILTER: the driver's tests matching FILTER on the cases in the current folder;
@@ -759,8 +759,7 @@ run_window_driver() {
         tbx_server_pid=""
         export TAMBRIX_WINEPREFIX
         TAMBRIX_WINEPREFIX="$(dpi_prefix "$dpi")"
-        tbx_start_wineserver "$TAMBRIX_WINEPREFIX" || exit 1
-        tbx_set_dpi "$dpi" || { echo "LogPixels could not be set" >&2; exit 1; }
+        tbx_start_wineserver "$TAMBRIX_WINEPREFIX" "$dpi" || exit 1
         cd "$c" && window_driver "$dpi" "$filter"
       )
     fi
