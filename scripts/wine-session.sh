@@ -134,10 +134,17 @@ tbx_start_wineserver() {
     sleep 0.02
   done
   rm -f "$stamp"
-  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>&1
+  local booted=0
+  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || booted=$?
   if ! kill -0 "$tbx_server_pid" 2>/dev/null; then
     echo "wineserver for $prefix did not start" >&2
     tbx_server_pid=""
+    return 1
+  fi
+  # The first program waits for the prefix's start (wineboot) and takes it down with it when its
+  # time limit ends it: every later program would then wait minutes for a start that never ends.
+  if [ $booted -ne 0 ]; then
+    echo "the first program on the wineserver for $prefix (cmd /c exit): exit $booted" >&2
     return 1
   fi
   # A prefix made before without this DPI gets it now, through the running server.
