@@ -116,8 +116,9 @@ tbx_server_socket() {
   return 1
 }
 
-# tbx_start_wineserver PREFIX: a persistent server of our own for PREFIX, ready before any Wine
-# program starts, with the prefix's services already running.
+# tbx_start_wineserver PREFIX [DPI]: a persistent server of our own for PREFIX (made on first use
+# with DPI, see tbx_prepare_prefix), ready before any Wine program starts, with the prefix's
+# services already running.
 tbx_start_wineserver() {
   local prefix=$1 dpi=${2:-} stamp sock
   tbx_prepare_prefix "$prefix" "$dpi" || return 1
