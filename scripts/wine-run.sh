@@ -11,7 +11,7 @@ set -u
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$ROOT/scripts/wine-session.sh"
 export WINEPREFIX="${TAMBRIX_WINEPREFIX:-${WINEPREFIX:-$ROOT/build/wineprefix}}"
-tbx_prepare_prefix "$WINEPREFIX"
+tbx_prepare_prefix "$WINEPREFIX" || exit 1
 
 run() { timeout --kill-after=10 "${TAMBRIX_WINE_TIMEOUT:-600}" "$TBX_WINE" "$@"; }
 if [ "${TAMBRIX_WINE_DETACH:-0}" != 1 ]; then

@@ -2,8 +2,8 @@
 # stopped by pid. Sourced by the test runner and by the test scripts that can also run alone:
 #   . scripts/wine-session.sh
 #   tbx_start_xvfb 1024x768         sets DISPLAY
-#   tbx_start_wineserver PREFIX     sets WINEPREFIX; creates the prefix on first use
-#   tbx_set_dpi DPI                 the screen DPI of the running server's prefix (LogPixels)
+#   tbx_start_wineserver PREFIX [DPI]  sets WINEPREFIX; creates the prefix on first use, with the
+#                                   screen DPI (LogPixels) if given: give each DPI a prefix of its own
 #   tbx_stop_wineserver             ends the server (and the programs still on it)
 #   tbx_stop_session                ends the server and the X server
 #
@@ -41,21 +41,65 @@ tbx_start_xvfb() {
   export DISPLAY=":$display"
 }
 
-# tbx_prepare_prefix PREFIX: the prefix is made once (under a lock); windows are unmanaged, so
-# that closing one costs no 2 s wait for a window manager that is not there.
+# tbx_reg_add PREFIX KEY NAME TYPE DATA: one registry value set in PREFIX (by its running server,
+# or by one started for this call). Fails with the key, the exit code (124: the time limit) and
+# reg's own words on stderr.
+tbx_reg_add() {
+  local out rc
+  out="$(WINEPREFIX="$1" timeout 60 "$TBX_WINE" reg add "$2" /v "$3" /t "$4" /d "$5" /f \
+    </dev/null 2>&1)"
+  rc=$?
+  [ $rc -eq 0 ] && return 0
+  echo "reg add $2 /v $3 /d $5 in $1: exit $rc: $out" >&2
+  return 1
+}
+
+# tbx_prefix_dpi_values PREFIX DPI: the screen DPI the programs of PREFIX see. Wine takes it from
+# LogPixels under HKCU\Control Panel\Desktop, else from the hardware profile's Fonts key; both
+# are set.
+tbx_prefix_dpi_values() {
+  tbx_reg_add "$1" 'HKCU\Control Panel\Desktop' LogPixels REG_DWORD "$2" &&
+    tbx_reg_add "$1" 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+      LogPixels REG_DWORD "$2"
+}
+
+# tbx_prepare_prefix PREFIX [DPI]: the prefix is made once (under a lock), with its settings
+# written in its first start, before any persistent server: windows unmanaged, so that closing one
+# costs no 2 s wait for a window manager that is not there, and the screen DPI when one is given.
+# It is marked ready (the mark holds that DPI) only when every step worked; a step that fails is
+# named with its exit code, and the half-made prefix is removed, so that the next use makes it from
+# nothing instead of running on a prefix that only looks ready.
 tbx_prepare_prefix() {
-  local prefix=$1
+  local prefix=$1 dpi=${2:-}
+  [ -n "$prefix" ] || { echo "tbx_prepare_prefix: no prefix given" >&2; return 1; }
   [ -f "$prefix/.tambrix-ready" ] && return 0
   mkdir -p "$(dirname "$prefix")"
   (
     flock 9
-    if [ ! -f "$prefix/.tambrix-ready" ]; then
-      WINEPREFIX="$prefix" timeout 300 "$TBX_WINE" wineboot --init </dev/null >/dev/null 2>&1
-      WINEPREFIX="$prefix" timeout 60 "$TBX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' \
-        /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-      WINEPREFIX="$prefix" timeout 120 "$TBX_WINESERVER" -w
-      touch "$prefix/.tambrix-ready"
+    [ -f "$prefix/.tambrix-ready" ] && exit 0
+    local rc=0
+    WINEPREFIX="$prefix" timeout 300 "$TBX_WINE" wineboot --init </dev/null >/dev/null 2>&1 ||
+      { rc=$?; echo "wineboot --init in $prefix: exit $rc" >&2; }
+    if [ $rc -eq 0 ]; then
+      tbx_reg_add "$prefix" 'HKCU\Software\Wine\X11 Driver' Managed REG_SZ N || rc=1
     fi
+    if [ $rc -eq 0 ] && [ -n "$dpi" ]; then
+      tbx_prefix_dpi_values "$prefix" "$dpi" || rc=1
+    fi
+    # Every program of the first start has ended and the registry is on disk before the prefix
+    # counts as made (or is removed).
+    local waited=0
+    WINEPREFIX="$prefix" timeout 120 "$TBX_WINESERVER" -w || waited=$?
+    if [ $waited -ne 0 ]; then
+      echo "wineserver -w for $prefix: exit $waited" >&2
+      rc=1
+    fi
+    if [ $rc -ne 0 ]; then
+      WINEPREFIX="$prefix" timeout 30 "$TBX_WINESERVER" -k 2>/dev/null
+      rm -rf "$prefix"
+      exit 1
+    fi
+    echo "$dpi" >"$prefix/.tambrix-ready"
   ) 9>"$prefix.lock"
 }
 
@@ -72,11 +116,12 @@ tbx_server_socket() {
   return 1
 }
 
-# tbx_start_wineserver PREFIX: a persistent server of our own for PREFIX, ready before any Wine
-# program starts, with the prefix's services already running.
+# tbx_start_wineserver PREFIX [DPI]: a persistent server of our own for PREFIX (made on first use
+# with DPI, see tbx_prepare_prefix), ready before any Wine program starts, with the prefix's
+# services already running.
 tbx_start_wineserver() {
-  local prefix=$1 stamp sock
-  tbx_prepare_prefix "$prefix" || return 1
+  local prefix=$1 dpi=${2:-} stamp sock
+  tbx_prepare_prefix "$prefix" "$dpi" || return 1
   export WINEPREFIX="$prefix"
   timeout 60 "$TBX_WINESERVER" -w  # a server that still lingers would keep ours from starting
   stamp="$(mktemp "${TMPDIR:-/tmp}/tbx-server.XXXXXX")"
@@ -90,23 +135,24 @@ tbx_start_wineserver() {
     sleep 0.02
   done
   rm -f "$stamp"
-  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>&1
+  local booted=0
+  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || booted=$?
   if ! kill -0 "$tbx_server_pid" 2>/dev/null; then
     echo "wineserver for $prefix did not start" >&2
     tbx_server_pid=""
     return 1
   fi
-}
-
-# tbx_set_dpi DPI: the DPI the programs of the running server's prefix see. Wine takes the
-# screen's DPI from LogPixels under HKCU\Control Panel\Desktop, else from the hardware profile's
-# Fonts key; both are set. The setting stays in the prefix: give each DPI a prefix of its own.
-tbx_set_dpi() {
-  timeout 60 "$TBX_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
-    /d "$1" /f </dev/null >/dev/null 2>&1 &&
-  timeout 60 "$TBX_WINE" reg add \
-    'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
-    /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+  # The first program waits for the prefix's start (wineboot) and takes it down with it when its
+  # time limit ends it: every later program would then wait minutes for a start that never ends.
+  if [ $booted -ne 0 ]; then
+    echo "the first program on the wineserver for $prefix (cmd /c exit): exit $booted" >&2
+    return 1
+  fi
+  # A prefix made before without this DPI gets it now, through the running server.
+  if [ -n "$dpi" ] && [ "$(cat "$prefix/.tambrix-ready")" != "$dpi" ]; then
+    tbx_prefix_dpi_values "$prefix" "$dpi" || return 1
+    echo "$dpi" >"$prefix/.tambrix-ready"
+  fi
 }
 
 tbx_stop_wineserver() {

@@ -79,7 +79,10 @@ std::wstring DefaultValue(HKEY root, const std::wstring& key) {
 
 }  // namespace
 
-CommandRunner::CommandRunner(const std::wstring& target, bool trackAll) : target_(target) {
+CommandRunner::CommandRunner(const std::wstring& target, bool trackAll)
+    // Never the extractor's own folder (a download folder may hold anything) or the current one,
+    // however PATH spells them; their identities are taken once, here.
+    : target_(target), excluded_({FolderOf(ModulePath()), CurrentFolder()}) {
   if (trackAll) {
     job_ = CreateJobObjectW(nullptr, nullptr);
     jobHoldsAll_ = job_ != nullptr;
@@ -92,10 +95,9 @@ CommandRunner::~CommandRunner() {
 }
 
 std::wstring CommandRunner::FindInTarget(const std::wstring& program) const {
-  if (program.empty() || IsAbsolutePath(program)) return std::wstring();
-  std::wstring rel = program[0] == L'\\' ? program.substr(1) : program;
-  if (rel.empty()) return std::wstring();
-  std::wstring full = FullPath(JoinPath(target_, rel));
+  // A name that leaves the target (..\x.exe) is left to the later rules, which never start
+  // it from a relative path.
+  const std::wstring full = TargetProgramPath(target_, program);
   return full.empty() ? std::wstring() : ExistingProgram(full);
 }
 
@@ -103,10 +105,9 @@ std::wstring CommandRunner::FindElsewhere(const std::wstring& program) const {
   if (program.empty()) return std::wstring();
   if (IsAbsolutePath(program)) return ExistingProgram(program);
   if (program.find_first_of(L"\\/:") != std::wstring::npos) return std::wstring();
-  // The folders of PATH, walked here rather than by SearchPathW or the shell: never the
-  // extractor's own folder (a download folder may hold anything) or the current one.
-  const std::vector<std::wstring> excluded = {FolderOf(ModulePath()), CurrentFolder()};
-  for (const std::wstring& folder : SearchFolders(EnvironmentValue(L"PATH"), excluded)) {
+  // The folders of PATH, walked here rather than by SearchPathW or the shell, which would also
+  // search the folders left out.
+  for (const std::wstring& folder : SearchFolders(EnvironmentValue(L"PATH"), excluded_)) {
     std::wstring found = ExistingProgram(JoinPath(folder, program));
     if (!found.empty()) return found;
   }

@@ -3,18 +3,21 @@
 // started has ended (a job object holds the started program and its children).
 //
 // A command's program is looked up in the target first (a leading backslash also means the
-// target), then as an absolute path, then in the folders of PATH (never the extractor's own
-// folder or the current one), then under App Paths in HKCU and HKLM; it is started by the full
-// path found, quoted. Programs (.exe, .com) are started directly; anything else found is opened
-// through the shell in the target folder. A URL goes to the shell as written; any other name that
-// was not found is not started at all. The shell is asked to show no message of its own: when a
-// command cannot be started, the extractor's own German message is the only one.
+// target; a name that leaves it once ".." is resolved is no file in it), then as an absolute
+// path, then in the folders of PATH (never the extractor's own folder or the current one, by
+// whatever spelling PATH names them), then under App Paths in HKCU and HKLM; it is started by the
+// full path found, quoted. Programs (.exe, .com) are started directly; anything else found is
+// opened through the shell in the target folder. A URL goes to the shell as written; any other name
+// that was not found is not started at all. The shell is asked to show no message of its own: when
+// a command cannot be started, the extractor's own German message is the only one.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
+
+#include "stub/stub_logic.h"
 
 class CommandRunner {
  public:
@@ -42,6 +45,7 @@ class CommandRunner {
   void Track(HANDLE process, bool alreadyInJob);
 
   std::wstring target_;
+  ExcludedFolders excluded_;  // the folders the PATH walk leaves out
   HANDLE job_ = nullptr;
   bool jobHoldsAll_ = false;
   std::vector<HANDLE> processes_;

@@ -197,6 +197,20 @@ bool IsAbsolutePath(const std::wstring& p) {
          (p.size() >= 3 && p[0] == L'\\' && p[1] == L'\\' && p[2] != L'\\');
 }
 
+std::wstring TargetProgramPath(const std::wstring& target, const std::wstring& program) {
+  if (program.empty() || IsAbsolutePath(program)) return std::wstring();
+  const std::wstring rel = program[0] == L'\\' ? program.substr(1) : program;
+  std::wstring below = FullPath(target);
+  if (rel.empty() || below.empty()) return std::wstring();
+  if (below.back() != L'\\') below += L'\\';
+  // Resolved as a whole, so that every spelling of ".." (also with '/' or after a variable was
+  // expanded) is judged by where it ends up, not by how it is written.
+  const std::wstring full = FullPath(below + rel);
+  if (full.size() <= below.size() || !SameFolder(full.substr(0, below.size()), below))
+    return std::wstring();
+  return full;
+}
+
 std::wstring ModulePath() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
@@ -222,8 +236,53 @@ bool IsUrl(const std::wstring& program) {
   return true;
 }
 
+FolderIdentity IdentityOf(const std::wstring& folder) {
+  FolderIdentity id;
+  const std::wstring full = FullPath(DisplayPath(folder));
+  if (full.empty()) return id;
+  const std::wstring extended = ExtendedPath(full);
+  // Backup semantics open a folder; no rights beyond its attributes are asked for.
+  HANDLE h = CreateFileW(extended.empty() ? full.c_str() : extended.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return id;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (GetFileInformationByHandle(h, &info)) {
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    // A file system without file indexes reports 0 for every file: no identity to compare.
+    id.known = id.index != 0;
+  }
+  CloseHandle(h);
+  return id;
+}
+
+bool SameIdentity(const FolderIdentity& a, const FolderIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+
+ExcludedFolders::ExcludedFolders(const std::vector<std::wstring>& folders) {
+  for (const std::wstring& f : folders) {
+    if (f.empty()) continue;
+    const std::wstring full = FullPath(DisplayPath(f));
+    if (!full.empty()) paths_.push_back(full);
+    const FolderIdentity id = IdentityOf(f);
+    if (id.known) identities_.push_back(id);
+  }
+}
+
+bool ExcludedFolders::Holds(const std::wstring& folder) const {
+  for (const std::wstring& p : paths_)
+    if (SameFolder(folder, p)) return true;
+  if (identities_.empty()) return false;
+  const FolderIdentity id = IdentityOf(folder);
+  for (const FolderIdentity& x : identities_)
+    if (SameIdentity(id, x)) return true;
+  return false;
+}
+
 std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
-                                        const std::vector<std::wstring>& excluded) {
+                                        const ExcludedFolders& excluded) {
   std::vector<std::wstring> out;
   size_t begin = 0;
   while (begin <= pathValue.size()) {
@@ -235,10 +294,7 @@ std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
     if (!IsAbsolutePath(entry) || StartsWith(entry, L"\\\\.\\")) continue;
     const std::wstring full = FullPath(entry);
     if (full.empty()) continue;
-    bool allowed = true;
-    for (const std::wstring& x : excluded)
-      if (!x.empty() && SameFolder(full, FullPath(DisplayPath(x)))) allowed = false;
-    if (allowed) out.push_back(full);
+    if (!excluded.Holds(full)) out.push_back(full);
   }
   return out;
 }

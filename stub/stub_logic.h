@@ -3,6 +3,7 @@
 // from the program so that the tests can call them directly.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -66,18 +67,50 @@ std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& a
 // True for a drive path with its root (C:\x) or a UNC path (\\server\share); C:x and \x are
 // relative to something the caller does not control.
 bool IsAbsolutePath(const std::wstring& path);
+// The full path a command's program names in the target: the target joined with the name (a
+// leading backslash also means the target), "." and ".." resolved. Empty for an empty or
+// absolute name and for one that does not stay below the target once resolved ("..\x.exe",
+// "sub\..\..\x.exe", the target itself): such a name is no file in the target.
+std::wstring TargetProgramPath(const std::wstring& target, const std::wstring& program);
 // The path of the running program (GetModuleFileNameW); empty on failure.
 std::wstring ModulePath();
 // True when program is a URL for the shell: a scheme of two or more characters (a letter, then
 // letters, digits, '+', '-' or '.'), a colon and something after it. One letter and a colon is a
 // drive.
 bool IsUrl(const std::wstring& program);
+
+// Which folder a path is on disk: the volume's serial number and the folder's file index. Two
+// spellings of one folder (a link or junction to it, its short 8.3 name, a subst drive) have the
+// same identity. known is false when the folder cannot be opened or its file system gives no
+// file index.
+struct FolderIdentity {
+  std::uint32_t volume = 0;
+  std::uint64_t index = 0;
+  bool known = false;
+};
+FolderIdentity IdentityOf(const std::wstring& folder);
+// True when both are known and the same folder.
+bool SameIdentity(const FolderIdentity& a, const FolderIdentity& b);
+
+// Folders that a PATH walk leaves out (the extractor's own folder and the current one): their
+// full paths and their identities, taken once when the set is made.
+class ExcludedFolders {
+ public:
+  explicit ExcludedFolders(const std::vector<std::wstring>& folders);
+  // True when folder (a full path) is one of them: the same path without case, or the same
+  // folder on disk however it is spelled.
+  bool Holds(const std::wstring& folder) const;
+
+ private:
+  std::vector<std::wstring> paths_;
+  std::vector<FolderIdentity> identities_;
+};
+
 // The folders of a PATH value that programs may be started from, as full paths in their order.
 // Quotes around an entry are removed and a \\?\ prefix does not count; empty, relative and device
-// entries are left out, and so is every entry that is one of excluded (full paths; the
-// extractor's own folder and the current one), compared as full paths without case.
+// entries are left out, and so is every entry that excluded holds.
 std::vector<std::wstring> SearchFolders(const std::wstring& pathValue,
-                                        const std::vector<std::wstring>& excluded);
+                                        const ExcludedFolders& excluded);
 // The key below HKCU and HKLM under which Windows registers a program name
 // (Software\Microsoft\Windows\CurrentVersion\App Paths\<name>.exe; ".exe" is added to a name
 // without extension). Empty for a name that cannot be registered: one holding a path, a drive or

@@ -601,6 +601,15 @@ group_commands() {
   rc=$?
   check "a planted evilcmd: exit 4 (got $rc)" [ $rc -eq 4 ]
   check "a planted evilcmd: the files stay" [ "$(cat t8/a.txt)" = da ]
+  # Other spellings of those two folders on PATH are the same folders: links to them (under Wine
+  # a Unix symlink, as a junction or a symbolic link is on Windows) find no planted program either.
+  ln -sfn "$WORK/cmd/planted/dl" planted/dl-link && ln -sfn "$WORK/cmd/planted/cwd" planted/cwd-link
+  local link_path
+  link_path="$(winpath planted)\\dl-link;$(winpath planted)\\cwd-link"
+  (cd planted/cwd && WINEPATH="$link_path" TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" ../dl/c8.exe /S \
+    "/D=$(winpath "$WORK/cmd")\\t8b" >/dev/null 2>&1)
+  rc=$?
+  check "a planted evilcmd behind a link on PATH: exit 4 (got $rc)" [ $rc -eq 4 ]
   # A program in a PATH folder of its own is found and started by its full path.
   cp "$marker" planted/tools/pathcmd.exe
   "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out planted/dl/c9.exe \
@@ -614,6 +623,26 @@ group_commands() {
     grep -qF "line=\"$tools_path\\pathcmd.exe\" path-ran.txt" t9/path-ran.txt
   # The planted programs would have written by the time the one started later has.
   check "no planted evilcmd was started" absent planted/evil-ran.txt
+  # A name that leaves the target once ".." is resolved is no file in the target, however it is
+  # spelled, and a relative path is never looked for elsewhere: a planted evilcmd.exe above the
+  # target or in the archive's folder is not started. A ".." that stays inside still finds its
+  # program.
+  mkdir -p up/dl up/box
+  cp "$marker" up/box/evilcmd.exe && cp "$marker" up/dl/evilcmd.exe
+  local up_ran n=0 up_cmd
+  up_ran="$(esc "$(winpath up)\\up-ran.txt")"
+  for up_cmd in '..\\evilcmd.exe' '\\..\\evilcmd.exe' '..\\..\\dl\\evilcmd.exe' \
+    '%TBX_UP%\\evilcmd.exe' '../evilcmd' '"..\\evilcmd.exe"' 'sub\\..\\..\\evilcmd.exe'; do
+    n=$((n + 1))
+    "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out "up/dl/u$n.exe" \
+      --command "$up_cmd $up_ran" '\\sub\\a.txt=:da'
+    TBX_UP=.. run_stub 4 "$WORK/cmd/up/dl/u$n.exe" /S "/D=$(winpath up/box)\\t$n"
+  done
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out up/dl/inside.exe \
+    --command 'sub\\..\\stub_marker.exe inside-ran.txt' "\\\\stub_marker.exe=@$marker" '\\sub\\a.txt=:da'
+  run_stub 0 "$WORK/cmd/up/dl/inside.exe" /S "/D=$(winpath up/box)\\inside"
+  check "a .. that stays in the target finds its program" wait_for up/box/inside/inside-ran.txt
+  check "no evilcmd outside the target was started" absent up/up-ran.txt
   # A program registered under App Paths (HKCU) is started by its registered path: a
   # REG_EXPAND_SZ value in quotes, its variable expanded.
   mkdir -p registered && cp "$marker" registered/Registriert.exe
@@ -714,8 +743,8 @@ for i in range(8000):
   cp "$TOOLS_DIR/stub_box_probe.exe" .
 }
 
-# The Wine prefix for the window tests at DPI dots per inch: one of its own, made on first use
-# beside the default one (tbx_set_dpi sets its DPI).
+# The Wine prefix for the window tests at DPI dots per inch: one of its own beside the default one,
+# made on first use with that DPI (tbx_start_wineserver).
 dpi_prefix() { echo "$TOOLS_DIR/stub-wineprefix-${1}dpi"; }
 
 # window_driver DPI FILTER: the driver's tests matching FILTER on the cases in the current folder;
@@ -750,8 +779,7 @@ run_window_driver() {
         tbx_server_pid=""
         export TAMBRIX_WINEPREFIX
         TAMBRIX_WINEPREFIX="$(dpi_prefix "$dpi")"
-        tbx_start_wineserver "$TAMBRIX_WINEPREFIX" || exit 1
-        tbx_set_dpi "$dpi" || { echo "LogPixels could not be set" >&2; exit 1; }
+        tbx_start_wineserver "$TAMBRIX_WINEPREFIX" "$dpi" || exit 1
         cd "$c" && window_driver "$dpi" "$filter"
       )
     fi

@@ -24,10 +24,7 @@ trap 'exit 130' INT TERM
 # A screen of the size under test, and a fresh wineserver for it: Wine keeps the screen size it
 # first saw.
 tbx_start_xvfb "$screen" || exit 1
-tbx_start_wineserver "$prefix" || exit 1
-if [ -n "${TAMBRIX_GUI_DPI:-}" ]; then
-  tbx_set_dpi "$TAMBRIX_GUI_DPI" || { echo "LogPixels could not be set" >&2; exit 1; }
-fi
+tbx_start_wineserver "$prefix" "${TAMBRIX_GUI_DPI:-}" || exit 1
 
 timeout --kill-after=10 840 "$TBX_WINE" "$driver" "$@"
 status=$?

@@ -6,6 +6,7 @@
 #include "archive/stored_name.h"
 #include "platform/name_case.h"
 #include "stub/stub_logic.h"
+#include "tests/unit/test_util.h"
 
 namespace {
 
@@ -230,18 +231,87 @@ TEST(StubCommands, PathFoldersLeaveOutEmptyRelativeOwnAndCurrentEntries) {
       L"C:\\Arbeit\\sub\\..;D:rel;\\rooted;\\\\srv\\share\\bin;C:\\\u00c4rger;"
       L"C:\\Tools\\..\\Stub";
   const std::vector<std::wstring> folders =
-      SearchFolders(path, {L"C:\\Stub", L"C:\\arbeit\\", L"C:\\\u00e4rger"});
+      SearchFolders(path, ExcludedFolders({L"C:\\Stub", L"C:\\arbeit\\", L"C:\\\u00e4rger"}));
   const std::vector<std::wstring> expected = {L"C:\\Tools", L"C:\\Mit Blank",
                                               L"\\\\srv\\share\\bin"};
   EXPECT_EQ(folders, expected);
-  EXPECT_TRUE(SearchFolders(L"", {L"C:\\Stub"}).empty());
+  EXPECT_TRUE(SearchFolders(L"", ExcludedFolders({L"C:\\Stub"})).empty());
   // Another spelling of an excluded folder is still that folder.
-  EXPECT_TRUE(
-      SearchFolders(L"\\\\?\\C:\\Stub;\\\\?\\c:\\arbeit\\x\\..", {L"C:\\Stub", L"C:\\Arbeit"})
-          .empty());
-  EXPECT_EQ(SearchFolders(L"\\\\?\\C:\\Werkzeug;\\\\.\\C:\\Dev", {L"C:\\Stub"}),
+  EXPECT_TRUE(SearchFolders(L"\\\\?\\C:\\Stub;\\\\?\\c:\\arbeit\\x\\..",
+                            ExcludedFolders({L"C:\\Stub", L"C:\\Arbeit"}))
+                  .empty());
+  EXPECT_EQ(SearchFolders(L"\\\\?\\C:\\Werkzeug;\\\\.\\C:\\Dev", ExcludedFolders({L"C:\\Stub"})),
             std::vector<std::wstring>{L"C:\\Werkzeug"});
-  EXPECT_EQ(SearchFolders(L"C:\\Stub", {}), std::vector<std::wstring>{L"C:\\Stub"});
+  EXPECT_EQ(SearchFolders(L"C:\\Stub", ExcludedFolders({})),
+            std::vector<std::wstring>{L"C:\\Stub"});
+}
+
+TEST(StubCommands, ANameIsAFileInTheTargetOnlyWhileItStaysBelowIt) {
+  struct Case {
+    const wchar_t* target;
+    const wchar_t* program;
+    const wchar_t* expected;  // "" when the name is no file in the target
+  };
+  const Case cases[] = {
+      {L"C:\\Ziel", L"setup.exe", L"C:\\Ziel\\setup.exe"},
+      {L"C:\\Ziel", L"\\setup.exe", L"C:\\Ziel\\setup.exe"},
+      {L"C:\\Ziel", L".\\sub\\setup.exe", L"C:\\Ziel\\sub\\setup.exe"},
+      {L"C:\\Ziel", L"sub\\..\\setup.exe", L"C:\\Ziel\\setup.exe"},
+      {L"C:\\Ziel", L"sub/../setup", L"C:\\Ziel\\setup"},
+      {L"C:\\Ziel\\", L"..\\Ziel\\setup.exe", L"C:\\Ziel\\setup.exe"},  // back inside
+      {L"C:\\Ziel", L"..\\x.exe", L""},
+      {L"C:\\Ziel", L"\\..\\x.exe", L""},
+      {L"C:\\Ziel", L"../x.exe", L""},
+      {L"C:\\Ziel", L"sub\\..\\..\\x.exe", L""},
+      {L"C:\\Daten\\Ziel", L"..\\..\\Downloads\\evilcmd.exe", L""},
+      {L"C:\\Ziel", L"..\\Ziel2\\x.exe", L""},  // a sibling that starts with the same letters
+      {L"C:\\Ziel", L"sub\\..", L""},           // the target itself is no file in it
+      {L"C:\\Ziel", L".", L""},
+      {L"C:\\Ziel", L"\\", L""},
+      {L"C:\\Ziel", L"", L""},
+      {L"C:\\Ziel", L"C:\\Ziel\\setup.exe", L""},  // absolute: a rule of its own
+      {L"C:\\Ziel", L"\\\\srv\\share\\x.exe", L""},
+      {L"\\\\srv\\share\\Ziel", L"..\\x.exe", L""},
+      {L"\\\\srv\\share\\Ziel", L"a\\x.exe", L"\\\\srv\\share\\Ziel\\a\\x.exe"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TargetProgramPath(c.target, c.program), c.expected)
+        << "target " << c.target << ", program " << c.program;
+
+  // A variable that holds ".." is judged after it is expanded, as the extractor does.
+  SetEnvironmentVariableW(L"TBX_UNIT_UP", L"..");
+  EXPECT_EQ(TargetProgramPath(L"C:\\Ziel", ExpandVariables(L"%TBX_UNIT_UP%\\x.exe")), L"");
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+TEST(StubCommands, AnExcludedFolderIsKnownByItsIdentityUnderAnySpelling) {
+  testutil::TempDir tmp;
+  const std::wstring own = Wide(tmp.path()) + L"\\Ordner des Archivs";
+  const std::wstring other = Wide(tmp.path()) + L"\\Werkzeuge";
+  ASSERT_TRUE(CreateDirectoryW(own.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+  std::wstring shortName(MAX_PATH, L'\0');
+  shortName.resize(GetShortPathNameW(own.c_str(), &shortName[0], MAX_PATH));
+  ASSERT_FALSE(shortName.empty());
+  // An 8.3 name is another spelling of the folder only when the file system makes one.
+  ASSERT_FALSE(FullPath(shortName) == FullPath(own)) << "no short name for " << own;
+
+  const FolderIdentity id = IdentityOf(own);
+  EXPECT_TRUE(id.known);
+  EXPECT_TRUE(SameIdentity(id, IdentityOf(shortName)));
+  EXPECT_TRUE(SameIdentity(id, IdentityOf(own + L"\\.\\")));
+  EXPECT_FALSE(SameIdentity(id, IdentityOf(other)));
+  EXPECT_FALSE(IdentityOf(own + L"\\fehlt").known);
+  EXPECT_FALSE(SameIdentity(FolderIdentity(), FolderIdentity()));
+
+  const ExcludedFolders excluded({own, L"C:\\gibt\\es\\nicht"});
+  EXPECT_TRUE(excluded.Holds(FullPath(shortName)));
+  EXPECT_EQ(SearchFolders(shortName + L";" + other + L";\"" + shortName + L"\"", excluded),
+            std::vector<std::wstring>{other});
+  // Taken when the set was made: the folder is still left out after it went away.
+  ASSERT_TRUE(RemoveDirectoryW(own.c_str()));
+  EXPECT_TRUE(excluded.Holds(own));
 }
 
 TEST(StubCommands, AppPathsKeysForBareProgramNamesAndTheirRegisteredPaths) {
