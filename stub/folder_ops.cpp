@@ -83,8 +83,13 @@ DWORD Attributes(HANDLE handle) {
 }
 
 bool IsLink(HANDLE handle, HANDLE folder, const std::wstring& name) {
-  const DWORD a = Attributes(handle);
-  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+  // Links and junctions stand for another name; a file kept by a cloud or deduplication
+  // driver is a reparse point too, but is the file itself.
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag)))
+    return true;
   // Wine opens a file link as the file it leads to and names the handle after that file.
   if (!folder) return false;
   const std::wstring own = NameOf(handle);
