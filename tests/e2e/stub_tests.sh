@@ -502,6 +502,12 @@ PY
   done
   check "swap (empty): every file is in the folder the stub entered" \
     [ "$(find empty/d.moved -type f | wc -l)" = 300 ]
+  # A link that is there before the run is refused before anything is written.
+  mkdir -p dirlink out-dirlink && ln -s "$PWD/out-dirlink" dirlink/d
+  run_stub 3 "$WORK/links/swap-good.exe" /S "/D=$here\\dirlink" /N /L=dirlink.log
+  check "a folder link in the target is named" log_has dirlink.log "$here\\dirlink\\d ist eine Verkn"
+  check "and nothing is written through it or beside it" \
+    [ -z "$(ls out-dirlink)" -a "$(listing dirlink)" = "$(printf '.\n./d')" ]
 
   # A link at a file's own name is neither replaced nor followed: the run is refused before
   # anything is written, and the file it leads to keeps its content.
