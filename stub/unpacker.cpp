@@ -129,9 +129,10 @@ Outcome Unpacker::PrepareTarget() {
     targetCreated_ = true;
   }
   // Everything below the target is reached through this handle from now on. A target this run
-  // made is removed through it too; the folders above it, made on the way, by path.
+  // made is removed like the folders below it (RemoveFolder); the folders above it, made on the
+  // way, by path.
   HANDLE h;
-  lastError_ = folder_ops::OpenFolderByPath(target_, targetCreated_, &h);
+  lastError_ = folder_ops::OpenFolderByPath(target_, false, &h);
   if (lastError_) {
     if (lastError_ == ERROR_DIRECTORY)
       return Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(target_));
@@ -163,8 +164,7 @@ Outcome Unpacker::EnterOne(size_t parent, const std::wstring& name, bool create,
   HANDLE h = INVALID_HANDLE_VALUE;
   bool made = false;
   DWORD e = ERROR_ALREADY_EXISTS;
-  // A folder this run makes is opened with the right to delete it again in a roll-back.
-  if (create) e = folder_ops::Open(in, name, kFolderAccess | DELETE, FILE_CREATE, Kind::Folder, &h, &made);
+  if (create) e = folder_ops::Open(in, name, kFolderAccess, FILE_CREATE, Kind::Folder, &h, &made);
   if (IsTaken(e)) e = folder_ops::Open(in, name, kFolderAccess, FILE_OPEN, Kind::Any, &h);
   if (e) {
     *index = kNone;
@@ -467,6 +467,26 @@ void Unpacker::Restore(const Replaced& r) {
   CloseHandle(h);
 }
 
+// The folders' handles are kept without the right to delete: a handle with it would keep every
+// program that does not share that right (a started command's working folder, say) from opening
+// the folder. A folder this run made is opened again with it, by its name in the folder above,
+// and deleted only when that is still the same folder.
+void Unpacker::RemoveFolder(size_t i) {
+  const Folder& f = folders_[i];
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD e = ERROR_NOT_SUPPORTED;
+  if (f.created)
+    e = f.parent == kNone ? folder_ops::OpenFolderByPath(target_, true, &h)
+                          : folder_ops::Open(folders_[f.parent].handle, f.name,
+                                             kFolderAccess | DELETE, FILE_OPEN, Kind::Folder, &h);
+  const bool same = !e && folder_ops::SameFile(h, f.handle);
+  CloseHandle(f.handle);
+  if (same)
+    folder_ops::DeleteAndClose(h);
+  else if (!e)
+    CloseHandle(h);
+}
+
 void Unpacker::RemoveCreated() {
   AbandonFile();
   for (size_t i = createdFiles_.size(); i-- > 0;) {
@@ -486,12 +506,7 @@ void Unpacker::RemoveCreated() {
   replaced_.clear();
   // Newest first, so each folder is empty of this run's folders when it is deleted; one that
   // holds anything else stays.
-  for (size_t i = folders_.size(); i-- > 0;) {
-    if (folders_[i].created)
-      folder_ops::DeleteAndClose(folders_[i].handle);
-    else
-      CloseHandle(folders_[i].handle);
-  }
+  for (size_t i = folders_.size(); i-- > 0;) RemoveFolder(i);
   folders_.clear();
   folderIndex_.clear();
   for (auto it = createdAbove_.rbegin(); it != createdAbove_.rend(); ++it)

@@ -73,7 +73,7 @@ class Unpacker {
   static constexpr size_t kNone = static_cast<size_t>(-1);
   // A folder entered by this run.
   struct Folder {
-    HANDLE handle;      // open for the run, closed in the destructor
+    HANDLE handle;      // open for the run (without the right to delete), closed at its end
     size_t parent;      // index of the folder it is in (kNone: the target)
     std::wstring name;  // its name in that folder
     bool created;       // made by this run
@@ -108,6 +108,8 @@ class Unpacker {
   Outcome ReplaceExisting();
   // Puts a replaced file back from its backup.
   void Restore(const Replaced& r);
+  // Closes folders_[i]'s handle; a folder this run made is deleted when it is empty.
+  void RemoveFolder(size_t i);
   void CloseFolders();
 
   std::wstring target_;
