@@ -13,7 +13,13 @@ DWORD ErrorOf(NTSTATUS status) {
   return e ? e : ERROR_GEN_FAILURE;
 }
 
-// The handle's own name below its volume (\dir\file), empty when it cannot be asked.
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 std::wstring NameOf(HANDLE h) {
   std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 1024 * sizeof(WCHAR));
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -25,13 +31,6 @@ std::wstring NameOf(HANDLE h) {
   }
   return std::wstring();
 }
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
 
 DWORD Open(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG disposition,
            Kind kind, HANDLE* out, bool* created, bool exclusive) {
@@ -82,7 +81,7 @@ DWORD Attributes(HANDLE handle) {
   return tag.FileAttributes;
 }
 
-bool IsLink(HANDLE handle, HANDLE folder, const std::wstring& name) {
+bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name) {
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
   // Links and junctions stand for another name; a file kept by a cloud or deduplication
@@ -91,9 +90,8 @@ bool IsLink(HANDLE handle, HANDLE folder, const std::wstring& name) {
       (tag.ReparseTag == 0 || IsReparseTagNameSurrogate(tag.ReparseTag)))
     return true;
   // Wine opens a file link as the file it leads to and names the handle after that file.
-  if (!folder) return false;
   const std::wstring own = NameOf(handle);
-  std::wstring expected = NameOf(folder);
+  std::wstring expected = folderName;
   if (own.empty() || expected.empty()) return true;
   if (expected.back() != L'\\') expected += L'\\';
   return !SameName(own, expected + name);
@@ -108,6 +106,14 @@ bool SameFile(HANDLE a, HANDLE b) {
 
 bool RenamesByPath() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool SameIndex(HANDLE a, HANDLE b) {
+  FILE_INTERNAL_INFORMATION x, y;
+  IO_STATUS_BLOCK io;
+  return NtQueryInformationFile(a, &io, &x, sizeof x, FileInternalInformation) >= 0 &&
+         NtQueryInformationFile(b, &io, &y, sizeof y, FileInternalInformation) >= 0 &&
+         x.IndexNumber.QuadPart == y.IndexNumber.QuadPart;
 }
 
 DWORD Rename(HANDLE handle, HANDLE folder, const std::wstring& newName, bool replace) {
@@ -146,13 +152,13 @@ DWORD DeleteAndClose(HANDLE handle) {
   return e;
 }
 
-DWORD DeleteAt(HANDLE folder, const std::wstring& name) {
+DWORD DeleteAt(HANDLE folder, const std::wstring& folderName, const std::wstring& name) {
   HANDLE h;
   DWORD e = Open(folder, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_OPEN,
                  Kind::File, &h);
   if (e) return e;
   // Where a link is opened as what it points to, deleting through the handle would delete that.
-  if (IsLink(h, folder, name)) {
+  if (IsLink(h, folderName, name)) {
     CloseHandle(h);
     return ERROR_CANT_RESOLVE_FILENAME;
   }

@@ -25,12 +25,17 @@ DWORD Open(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG di
 DWORD OpenFolderByPath(const std::wstring& path, bool withDelete, HANDLE* out);
 // The attributes of the open handle (FILE_ATTRIBUTE_...); INVALID_FILE_ATTRIBUTES on failure.
 DWORD Attributes(HANDLE handle);
-// True when the open handle is a link, a junction or another reparse point. Some systems
-// (Wine) follow a file link when opening it and report the file it points to: for those,
-// handle's own name must also be folder's name plus name, which a followed link's is not.
-bool IsLink(HANDLE handle, HANDLE folder, const std::wstring& name);
+// The open handle's own name below its volume (\\folder\\file); empty when it cannot be asked.
+std::wstring NameOf(HANDLE handle);
+// True when the open handle, opened as name in the folder whose NameOf is folderName, is a link,
+// a junction or another name-surrogate reparse point. Wine opens a file link as the file it
+// leads to and names the handle after that file: for it, the handle's own name must also be
+// folderName plus name, which a followed link's is not.
+bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name);
 // The same file or folder: same volume and file index.
 bool SameFile(HANDLE a, HANDLE b);
+// The same file index (a cheap SameFile for two handles known to be on one volume).
+bool SameIndex(HANDLE a, HANDLE b);
 // True where a rename through a handle still goes by the path the handle was opened under
 // (Wine), so that a folder on the way replaced by a link redirects it.
 bool RenamesByPath();
@@ -39,8 +44,8 @@ DWORD Rename(HANDLE handle, HANDLE folder, const std::wstring& newName, bool rep
 // Marks the open handle (opened with DELETE access) for deletion when it is closed, and closes
 // it. A read-only file loses its read-only attribute first.
 DWORD DeleteAndClose(HANDLE handle);
-// Deletes the file name in folder; a link there (see IsLink) is left alone
-// (ERROR_CANT_RESOLVE_FILENAME), so that what it points to is never touched.
-DWORD DeleteAt(HANDLE folder, const std::wstring& name);
+// Deletes the file name in folder (whose NameOf is folderName); a link there (see IsLink) is
+// left alone (ERROR_CANT_RESOLVE_FILENAME), so that what it points to is never touched.
+DWORD DeleteAt(HANDLE folder, const std::wstring& folderName, const std::wstring& name);
 
 }  // namespace folder_ops

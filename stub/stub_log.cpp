@@ -55,7 +55,7 @@ HANDLE OpenLogFile(const std::wstring& path, const std::wstring& program) {
   DWORD e = folder_ops::Open(folder, name, kAccess, FILE_OPEN, folder_ops::Kind::File, &file);
   if (IsMissing(e)) {
     e = folder_ops::Open(folder, name, kAccess, FILE_CREATE, folder_ops::Kind::File, &file);
-  } else if (!e && (folder_ops::IsLink(file, folder, name) || IsProgram(file, program))) {
+  } else if (!e && (folder_ops::IsLink(file, folder_ops::NameOf(folder), name) || IsProgram(file, program))) {
     CloseHandle(file);
     e = ERROR_ACCESS_DENIED;
   }

@@ -139,7 +139,7 @@ Outcome Unpacker::PrepareTarget() {
     return Fail(kExitUnpackFailed, targetCreated_ ? Msg::CreateDir : Msg::NoWriteRights,
                 DisplayPath(target_), ErrorWords(lastError_));
   }
-  folders_.push_back(Folder{h, kNone, std::wstring(), targetCreated_});
+  folders_.push_back(Folder{h, kNone, std::wstring(), targetCreated_, folder_ops::NameOf(h)});
   folderIndex_[std::wstring()] = 0;
   if (targetCreated_) {
     createdAbove_.pop_back();
@@ -177,7 +177,7 @@ Outcome Unpacker::EnterOne(size_t parent, const std::wstring& name, bool create,
     Outcome refused;
     if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY))
       refused = FileWhereFolderGoes(PathOf(parent, name));
-    else if (folder_ops::IsLink(h, in, name))
+    else if (folder_ops::IsLink(h, folders_[parent].own, name))
       // A junction or link inside the target could lead anywhere: never write through it.
       refused = Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(PathOf(parent, name)));
     if (!refused.ok()) {
@@ -186,7 +186,7 @@ Outcome Unpacker::EnterOne(size_t parent, const std::wstring& name, bool create,
       return refused;
     }
   }
-  folders_.push_back(Folder{h, parent, name, made});
+  folders_.push_back(Folder{h, parent, name, made, folder_ops::NameOf(h)});
   *index = folders_.size() - 1;
   return Outcome();
 }
@@ -218,7 +218,7 @@ bool Unpacker::FolderInPlace(size_t index) const {
                                               folders_[i].name, FILE_READ_ATTRIBUTES, FILE_OPEN,
                                               Kind::Any, &h);
     if (e) return false;
-    const bool same = folder_ops::SameFile(h, folders_[i].handle);
+    const bool same = folder_ops::SameIndex(h, folders_[i].handle);
     CloseHandle(h);
     if (!same) return false;
   }
@@ -231,7 +231,7 @@ Outcome Unpacker::CheckExisting(HANDLE h, size_t folder, const std::wstring& nam
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
     return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
   // Replacing a link would replace, or on some systems delete, the file it leads to.
-  if (folder_ops::IsLink(h, folders_[folder].handle, name))
+  if (folder_ops::IsLink(h, folders_[folder].own, name))
     return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder, name)));
   if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
     return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(PathOf(folder, name)));
@@ -360,7 +360,7 @@ Outcome Unpacker::FailFile() {
 Outcome Unpacker::ReplaceExisting() {
   const HANDLE folder = folders_[folder_].handle;
   // The name may have changed hands since the file was looked at.
-  if (folder_ops::IsLink(existing_, folder, name_)) {
+  if (folder_ops::IsLink(existing_, folders_[folder_].own, name_)) {
     AbandonFile();
     return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder_, name_)));
   }
@@ -452,7 +452,8 @@ void Unpacker::AbandonFile() {
 }
 
 void Unpacker::Commit() {
-  for (const Replaced& r : replaced_) folder_ops::DeleteAt(folders_[r.folder].handle, r.backup);
+  for (const Replaced& r : replaced_)
+    folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
   replaced_.clear();
 }
 
@@ -462,7 +463,8 @@ void Unpacker::Restore(const Replaced& r) {
   HANDLE h;
   if (folder_ops::Open(folder, r.backup, FILE_READ_ATTRIBUTES | DELETE, FILE_OPEN, Kind::File, &h))
     return;
-  if (!folder_ops::IsLink(h, folder, r.backup) && (!renamesByPath_ || FolderInPlace(r.folder)))
+  if (!folder_ops::IsLink(h, folders_[r.folder].own, r.backup) &&
+      (!renamesByPath_ || FolderInPlace(r.folder)))
     folder_ops::Rename(h, folder, r.name, true);
   CloseHandle(h);
 }
@@ -492,10 +494,10 @@ void Unpacker::RemoveCreated() {
   for (size_t i = createdFiles_.size(); i-- > 0;) {
     const size_t begin = i ? createdFiles_[i - 1].second : 0;
     const std::wstring name = createdNames_.substr(begin, createdFiles_[i].second - begin);
-    const HANDLE folder = folders_[createdFiles_[i].first].handle;
+    const Folder& folder = folders_[createdFiles_[i].first];
     // A program that has only just ended may still hold a file for a moment.
     for (int attempt = 0; attempt < 20; ++attempt) {
-      const DWORD e = folder_ops::DeleteAt(folder, name);
+      const DWORD e = folder_ops::DeleteAt(folder.handle, folder.own, name);
       if (!e || IsMissing(e) || e == ERROR_CANT_RESOLVE_FILENAME) break;
       Sleep(100);
     }

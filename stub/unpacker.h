@@ -77,6 +77,7 @@ class Unpacker {
     size_t parent;      // index of the folder it is in (kNone: the target)
     std::wstring name;  // its name in that folder
     bool created;       // made by this run
+    std::wstring own;   // the handle's own name (folder_ops::NameOf), asked once
   };
   // A file replaced by this run, kept under a backup name beside it until Commit.
   struct Replaced {
