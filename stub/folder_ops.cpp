@@ -50,8 +50,7 @@ DWORD Open(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG di
   const NTSTATUS status =
       NtCreateFile(&h, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                    exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                   disposition, options,
-                   nullptr, 0);
+                   disposition, options, nullptr, 0);
   if (status < 0) return ErrorOf(status);
   *out = h;
   if (created) *created = io.Information == FILE_CREATED;
@@ -62,8 +61,8 @@ DWORD OpenFolderByPath(const std::wstring& path, bool withDelete, HANDLE* out) {
   *out = CreateFileW(path.c_str(),
                      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE |
                          (withDelete ? DELETE : 0),
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (*out == INVALID_HANDLE_VALUE) return GetLastError();
   const DWORD a = Attributes(*out);
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -100,8 +99,8 @@ bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& n
 bool SameFile(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION x, y;
   return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
 }
 
 bool RenamesByPath() {
@@ -141,8 +140,7 @@ DWORD DeleteAndClose(HANDLE handle) {
       basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
       if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
       if (SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
-          SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                     sizeof disposition))
+          SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
         e = 0;
       else
         e = GetLastError();

@@ -94,7 +94,8 @@ std::wstring Unpacker::TempName(const wchar_t* extension) {
 }
 
 std::wstring Unpacker::PathOf(size_t folder, const std::wstring& name) const {
-  if (folder == 0 || folder >= folders_.size()) return name.empty() ? target_ : JoinPath(target_, name);
+  if (folder == 0 || folder >= folders_.size())
+    return name.empty() ? target_ : JoinPath(target_, name);
   return JoinPath(PathOf(folders_[folder].parent, folders_[folder].name), name);
 }
 
@@ -149,7 +150,8 @@ Outcome Unpacker::PrepareTarget() {
   // now, before the first file, with a file that is deleted at once.
   for (int attempt = 0; attempt < 100; ++attempt) {
     HANDLE probe;
-    lastError_ = folder_ops::Open(h, TempName(L".tmp"), kFileAccess, FILE_CREATE, Kind::File, &probe);
+    lastError_ =
+        folder_ops::Open(h, TempName(L".tmp"), kFileAccess, FILE_CREATE, Kind::File, &probe);
     if (!lastError_) {
       folder_ops::DeleteAndClose(probe);
       return Outcome();
@@ -214,9 +216,8 @@ bool Unpacker::FolderInPlace(size_t index) const {
   for (size_t i = index; i != kNone; i = folders_[i].parent) {
     HANDLE h;
     const DWORD e = i == 0 ? folder_ops::OpenFolderByPath(target_, false, &h)
-                           : folder_ops::Open(folders_[folders_[i].parent].handle,
-                                              folders_[i].name, FILE_READ_ATTRIBUTES, FILE_OPEN,
-                                              Kind::Any, &h);
+                           : folder_ops::Open(folders_[folders_[i].parent].handle, folders_[i].name,
+                                              FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any, &h);
     if (e) return false;
     const bool same = folder_ops::SameIndex(h, folders_[i].handle);
     CloseHandle(h);
@@ -401,8 +402,9 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
       lastError_ = folder_ops::Rename(file_, folders_[folder_].handle, name_, false);
       // A file that appeared at the name meanwhile is replaced like one that was there.
       if (IsTaken(lastError_)) {
-        lastError_ = folder_ops::Open(folders_[folder_].handle, name_, FILE_READ_ATTRIBUTES | DELETE,
-                                      FILE_OPEN, Kind::Any, &existing_);
+        lastError_ =
+            folder_ops::Open(folders_[folder_].handle, name_, FILE_READ_ATTRIBUTES | DELETE,
+                             FILE_OPEN, Kind::Any, &existing_);
         if (!lastError_) {
           Outcome o = CheckExisting(existing_, folder_, name_, false);
           if (!o.ok()) {
