@@ -16,7 +16,8 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
 
   // Opens (or creates) the file at path (environment variables expanded, relative to the
-  // current folder) and writes the first line. False when it cannot be written.
+  // current folder) and writes the first line naming program, the running program's path.
+  // False when it cannot be written, and when it is a link or program's own file.
   bool Open(const std::wstring& path, const std::wstring& program);
   bool active() const { return file_ != INVALID_HANDLE_VALUE; }
   // One line, stamped with the local time; nothing when the log is not open.

@@ -68,6 +68,8 @@ const char* Template(Msg m) {
       return "Das Verzeichnis %s konnte nicht angelegt werden.";
     case Msg::LinkInTarget:
       return "Das Verzeichnis %s ist eine Verkn\xFCpfung. Dorthin wird nicht entpackt.";
+    case Msg::LinkAtFile:
+      return "Die vorhandene Datei %s ist eine Verkn\xFCpfung und wird nicht ersetzt.";
     case Msg::WriteFile:
       return "Die Datei %s konnte nicht geschrieben werden.";
     case Msg::ReadOnlyFile:

@@ -35,6 +35,7 @@ enum class Msg {
   NoWriteRights,
   CreateDir,
   LinkInTarget,
+  LinkAtFile,
   WriteFile,
   ReadOnlyFile,
   DiskFull,

@@ -1,7 +1,9 @@
 #include "stub/unpacker.h"
 
 #include <algorithm>
+#include <set>
 
+#include "stub/folder_ops.h"
 #include "stub/stub_logic.h"
 
 namespace {
@@ -30,6 +32,19 @@ std::wstring Hex(unsigned v) {
 }
 
 bool IsDiskFull(DWORD e) { return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL; }
+bool IsMissing(DWORD e) { return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND; }
+bool IsTaken(DWORD e) { return e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS; }
+
+using folder_ops::Kind;
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr ACCESS_MASK kFileAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+
+// Splits a relative path into its folder (empty: the target) and its last name.
+void Split(const std::wstring& relative, std::wstring& folder, std::wstring& name) {
+  const size_t cut = relative.rfind(L'\\');
+  folder = cut == std::wstring::npos ? std::wstring() : relative.substr(0, cut);
+  name = cut == std::wstring::npos ? relative : relative.substr(cut + 1);
+}
 
 // A folder of the archive cannot be made where a file of that name stands.
 Outcome FileWhereFolderGoes(const std::wstring& full) {
@@ -59,12 +74,29 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
 }
 
 Unpacker::Unpacker(const std::wstring& target)
-    : target_(target), tempCounter_(GetCurrentProcessId() << 16 ^ GetTickCount()) {}
+    : target_(target),
+      renamesByPath_(folder_ops::RenamesByPath()),
+      tempCounter_(GetCurrentProcessId() << 16 ^ GetTickCount()) {}
 
-Unpacker::~Unpacker() { AbandonFile(); }
+Unpacker::~Unpacker() {
+  AbandonFile();
+  CloseFolders();
+}
+
+void Unpacker::CloseFolders() {
+  for (const Folder& f : folders_) CloseHandle(f.handle);
+  folders_.clear();
+  folderIndex_.clear();
+}
 
 std::wstring Unpacker::TempName(const wchar_t* extension) {
   return L"~tbx" + Hex(tempCounter_++) + extension;
+}
+
+std::wstring Unpacker::PathOf(size_t folder, const std::wstring& name) const {
+  if (folder == 0 || folder >= folders_.size())
+    return name.empty() ? target_ : JoinPath(target_, name);
+  return JoinPath(PathOf(folders_[folder].parent, folders_[folder].name), name);
 }
 
 Outcome Unpacker::PrepareTarget() {
@@ -94,121 +126,188 @@ Outcome Unpacker::PrepareTarget() {
       lastError_ = GetLastError();
       return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(*it), ErrorWords(lastError_));
     }
-    createdFolders_.push_back(*it);
+    createdAbove_.push_back(*it);
     targetCreated_ = true;
   }
-  if (targetCreated_) return Outcome();
+  // Everything below the target is reached through this handle from now on. A target this run
+  // made is removed like the folders below it (RemoveFolder); the folders above it, made on the
+  // way, by path.
+  HANDLE h;
+  lastError_ = folder_ops::OpenFolderByPath(target_, false, &h);
+  if (lastError_) {
+    if (lastError_ == ERROR_DIRECTORY)
+      return Fail(kExitUnpackFailed, Msg::FileInTheWay, DisplayPath(target_));
+    return Fail(kExitUnpackFailed, targetCreated_ ? Msg::CreateDir : Msg::NoWriteRights,
+                DisplayPath(target_), ErrorWords(lastError_));
+  }
+  folders_.push_back(Folder{h, kNone, std::wstring(), targetCreated_, folder_ops::NameOf(h)});
+  folderIndex_[std::wstring()] = 0;
+  if (targetCreated_) {
+    createdAbove_.pop_back();
+    return Outcome();
+  }
   // A folder that exists may still refuse new files (no rights, a read-only medium): found out
-  // now, before the first file, with a file that is gone as soon as its handle is closed.
+  // now, before the first file, with a file that is deleted at once.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring probe = JoinPath(target_, TempName(L".tmp"));
-    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
+    HANDLE probe;
+    lastError_ =
+        folder_ops::Open(h, TempName(L".tmp"), kFileAccess, FILE_CREATE, Kind::File, &probe);
+    if (!lastError_) {
+      folder_ops::DeleteAndClose(probe);
       return Outcome();
     }
-    lastError_ = GetLastError();
-    if (lastError_ != ERROR_FILE_EXISTS && lastError_ != ERROR_ALREADY_EXISTS) break;
+    if (!IsTaken(lastError_)) break;
   }
   return Fail(kExitUnpackFailed, Msg::NoWriteRights, DisplayPath(target_), ErrorWords(lastError_));
+}
+
+Outcome Unpacker::EnterOne(size_t parent, const std::wstring& name, bool create, size_t* index) {
+  const HANDLE in = folders_[parent].handle;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  bool made = false;
+  DWORD e = ERROR_ALREADY_EXISTS;
+  if (create) e = folder_ops::Open(in, name, kFolderAccess, FILE_CREATE, Kind::Folder, &h, &made);
+  if (IsTaken(e)) e = folder_ops::Open(in, name, kFolderAccess, FILE_OPEN, Kind::Any, &h);
+  if (e) {
+    *index = kNone;
+    if (!create && IsMissing(e)) return Outcome();
+    lastError_ = e;
+    return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(PathOf(parent, name)));
+  }
+  if (!made) {
+    const DWORD a = folder_ops::Attributes(h);
+    Outcome refused;
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY))
+      refused = FileWhereFolderGoes(PathOf(parent, name));
+    else if (folder_ops::IsLink(h, folders_[parent].own, name))
+      // A junction or link inside the target could lead anywhere: never write through it.
+      refused = Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(PathOf(parent, name)));
+    if (!refused.ok()) {
+      CloseHandle(h);
+      *index = kNone;
+      return refused;
+    }
+  }
+  folders_.push_back(Folder{h, parent, name, made, folder_ops::NameOf(h)});
+  *index = folders_.size() - 1;
+  return Outcome();
+}
+
+Outcome Unpacker::EnterFolder(const std::wstring& relativeFolder, bool create, size_t* index) {
+  const auto known = folderIndex_.find(relativeFolder);
+  if (known != folderIndex_.end()) {
+    *index = known->second;
+    return Outcome();
+  }
+  std::wstring above, name;
+  Split(relativeFolder, above, name);
+  size_t parent = 0;
+  Outcome o = EnterFolder(above, create, &parent);
+  if (!o.ok() || parent == kNone) {
+    *index = kNone;
+    return o;
+  }
+  o = EnterOne(parent, name, create, index);
+  if (o.ok() && *index != kNone) folderIndex_[relativeFolder] = *index;
+  return o;
+}
+
+bool Unpacker::FolderInPlace(size_t index) const {
+  for (size_t i = index; i != kNone; i = folders_[i].parent) {
+    HANDLE h;
+    const DWORD e = i == 0 ? folder_ops::OpenFolderByPath(target_, false, &h)
+                           : folder_ops::Open(folders_[folders_[i].parent].handle, folders_[i].name,
+                                              FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any, &h);
+    if (e) return false;
+    const bool same = folder_ops::SameIndex(h, folders_[i].handle);
+    CloseHandle(h);
+    if (!same) return false;
+  }
+  return true;
+}
+
+Outcome Unpacker::CheckExisting(HANDLE h, size_t folder, const std::wstring& name,
+                                bool keepReadOnly) {
+  const DWORD a = folder_ops::Attributes(h);
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
+    return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
+  // Replacing a link would replace, or on some systems delete, the file it leads to.
+  if (folder_ops::IsLink(h, folders_[folder].own, name))
+    return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder, name)));
+  if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
+    return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(PathOf(folder, name)));
+  return Outcome();
 }
 
 Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
                                bool keepReadOnly, std::vector<size_t>& existing) {
   existing.clear();
   if (targetCreated_) return Outcome();  // a new target holds nothing
-  std::set<std::wstring> present, absent;  // relative folders looked at
+  std::set<std::wstring> absent;         // relative folders that are not there
+  std::wstring folderRel, name;
   for (size_t i = 0; i < count; ++i) {
-    const std::wstring relative = relativeOf(i);
-    const size_t cut = relative.rfind(L'\\');
-    if (cut != std::wstring::npos) {
-      const std::wstring folder = relative.substr(0, cut);
-      if (absent.count(folder)) continue;
-      if (!present.count(folder)) {
-        const std::wstring full = JoinPath(target_, folder);
-        const DWORD a = GetFileAttributesW(full.c_str());
-        if (a == INVALID_FILE_ATTRIBUTES) {
-          absent.insert(folder);
-          continue;
-        }
-        if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return FileWhereFolderGoes(full);
-        present.insert(folder);
-      }
+    Split(relativeOf(i), folderRel, name);
+    if (absent.count(folderRel)) continue;
+    size_t folder;
+    Outcome o = EnterFolder(folderRel, false, &folder);
+    if (!o.ok()) return o;
+    if (folder == kNone) {
+      absent.insert(folderRel);
+      continue;
     }
-    const std::wstring full = JoinPath(target_, relative);
-    const DWORD a = GetFileAttributesW(full.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) continue;
-    if (a & FILE_ATTRIBUTE_DIRECTORY)
-      return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(full));
-    if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
-      return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(full));
+    HANDLE h;
+    if (folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any,
+                         &h))
+      continue;
+    o = CheckExisting(h, folder, name, keepReadOnly);
+    CloseHandle(h);
+    if (!o.ok()) return o;
     existing.push_back(i);
   }
   return Outcome();
 }
 
-Outcome Unpacker::EnsureFolder(const std::wstring& relativeFolder) {
-  if (relativeFolder.empty() || knownFolders_.count(relativeFolder)) return Outcome();
-  size_t cut = relativeFolder.rfind(L'\\');
-  if (cut != std::wstring::npos) {
-    Outcome o = EnsureFolder(relativeFolder.substr(0, cut));
-    if (!o.ok()) return o;
-  }
-  const std::wstring full = JoinPath(target_, relativeFolder);
-  DWORD a = GetFileAttributesW(full.c_str());
-  if (a == INVALID_FILE_ATTRIBUTES) {
-    if (!CreateDirectoryW(full.c_str(), nullptr)) {
-      lastError_ = GetLastError();
-      return Fail(kExitUnpackFailed, Msg::CreateDir, DisplayPath(full));
-    }
-    createdFolders_.push_back(full);
-    createdRelative_.insert(relativeFolder);
-  } else if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-    return FileWhereFolderGoes(full);
-  } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-    // A junction or link inside the target could lead anywhere: never write through it.
-    return Fail(kExitUnpackFailed, Msg::LinkInTarget, DisplayPath(full));
-  }
-  knownFolders_.insert(relativeFolder);
-  return Outcome();
-}
-
 Outcome Unpacker::BeginFile(const std::wstring& relative) {
   AbandonFile();
-  relative_ = relative;
-  size_t cut = relative.rfind(L'\\');
-  std::wstring folderRel = cut == std::wstring::npos ? std::wstring() : relative.substr(0, cut);
-  Outcome o = EnsureFolder(folderRel);
+  std::wstring folderRel;
+  Split(relative, folderRel, name_);
+  Outcome o = EnterFolder(folderRel, true, &folder_);
   if (!o.ok()) return o;
-  const std::wstring folder = folderRel.empty() ? target_ : JoinPath(target_, folderRel);
-  folderIsNew_ = folderRel.empty() ? targetCreated_ : createdRelative_.count(folderRel) != 0;
-  finalPath_ = JoinPath(target_, relative);
-  // A read-only file is never replaced. Windows refuses to rename over one, Wine does not: the
-  // extractor looks itself, before it writes anything for this file, so both behave alike.
-  if (!folderIsNew_) {
-    const DWORD a = GetFileAttributesW(finalPath_.c_str());
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
-        !(a & FILE_ATTRIBUTE_DIRECTORY))
-      return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(finalPath_));
-  }
+  const HANDLE folder = folders_[folder_].handle;
   // Nothing can be replaced in a folder this run created: the file is written under its own
   // name (every new name costs a directory search under Wine; this halves them). A temporary
   // name there too would keep a killed run from leaving a partial file under its own name, but
   // costs about a third more unpacking time under Wine for 8,000 files, so it is not used.
-  direct_ = folderIsNew_;
+  direct_ = folders_[folder_].created;
+  if (!direct_) {
+    // What stands at the name is looked at before anything is written for this file (a
+    // read-only file is never replaced: Windows refuses to rename over one, Wine does not), and
+    // kept open to be moved aside when the new file is complete.
+    const DWORD e = folder_ops::Open(folder, name_, FILE_READ_ATTRIBUTES | DELETE, FILE_OPEN,
+                                     Kind::Any, &existing_);
+    if (!e) {
+      o = CheckExisting(existing_, folder_, name_, false);
+      if (!o.ok()) {
+        AbandonFile();
+        return o;
+      }
+    } else if (!IsMissing(e)) {
+      lastError_ = e;
+      return WriteFailure();
+    }
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath_ = direct_ ? finalPath_ : JoinPath(folder, TempName(L".tmp"));
-    file_ = CreateFileW(tempPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file_ != INVALID_HANDLE_VALUE) break;
-    lastError_ = GetLastError();
-    if (direct_ || (lastError_ != ERROR_FILE_EXISTS && lastError_ != ERROR_ALREADY_EXISTS)) break;
+    tempName_ = direct_ ? name_ : TempName(L".tmp");
+    lastError_ = folder_ops::Open(folder, tempName_, kFileAccess, FILE_CREATE, Kind::File, &file_,
+                                  nullptr, true);
+    if (!lastError_) break;
+    if (direct_ || !IsTaken(lastError_)) break;
   }
   if (file_ == INVALID_HANDLE_VALUE) {
-    tempPath_.clear();
-    return Fail(kExitUnpackFailed, IsDiskFull(lastError_) ? Msg::DiskFull : Msg::WriteFile,
-                DisplayPath(finalPath_));
+    tempName_.clear();
+    const Outcome failed = WriteFailure();
+    AbandonFile();
+    return failed;
   }
   if (buffer_.empty()) buffer_.resize(kWriteBuffer);
   used_ = 0;
@@ -250,7 +349,7 @@ bool Unpacker::Write(const uint8_t* data, size_t n) {
 
 Outcome Unpacker::WriteFailure() const {
   return Fail(kExitUnpackFailed, IsDiskFull(lastError_) ? Msg::DiskFull : Msg::WriteFile,
-              DisplayPath(finalPath_));
+              DisplayPath(PathOf(folder_, name_)));
 }
 
 Outcome Unpacker::FailFile() {
@@ -259,101 +358,163 @@ Outcome Unpacker::FailFile() {
   return o;
 }
 
-bool Unpacker::ReplaceExisting() {
+Outcome Unpacker::ReplaceExisting() {
+  const HANDLE folder = folders_[folder_].handle;
+  // The name may have changed hands since the file was looked at.
+  if (folder_ops::IsLink(existing_, folders_[folder_].own, name_)) {
+    AbandonFile();
+    return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder_, name_)));
+  }
   // The old file steps aside under a backup name, so that a roll-back can bring it back.
-  const size_t cut = finalPath_.rfind(L'\\');
-  const std::wstring backup = JoinPath(finalPath_.substr(0, cut), TempName(L".old"));
-  if (!MoveFileExW(finalPath_.c_str(), backup.c_str(), 0)) {
-    lastError_ = GetLastError();
-    return false;
+  std::wstring backup;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    backup = TempName(L".old");
+    lastError_ = folder_ops::Rename(existing_, folder, backup, false);
+    if (!IsTaken(lastError_)) break;
   }
-  if (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), 0)) {
-    lastError_ = GetLastError();
-    MoveFileExW(backup.c_str(), finalPath_.c_str(), 0);
-    return false;
+  if (lastError_) return FailFile();
+  lastError_ = folder_ops::Rename(file_, folder, name_, false);
+  if (lastError_) {
+    folder_ops::Rename(existing_, folder, name_, false);
+    return FailFile();
   }
-  replaced_.emplace_back(finalPath_, backup);
+  CloseHandle(existing_);
+  existing_ = INVALID_HANDLE_VALUE;
+  replaced_.push_back(Replaced{folder_, name_, backup});
   lastReplaced_ = true;
-  return true;
+  return Outcome();
 }
 
-// Flushes and closes the file with its date set, then puts it in place: over the file there
-// (kept as a backup), or renamed from its temporary name, or already under its own name.
+// Flushes the file and sets its date, then puts it in place: over the file there (kept as a
+// backup), or renamed from its temporary name, or already under its own name.
 Outcome Unpacker::FinishFile(const platform::DosTime& t) {
   if (file_ == INVALID_HANDLE_VALUE) return WriteFailure();
   if (!FlushBuffer()) return FailFile();
   SetWriteTime(file_, t);
-  if (!CloseHandle(file_)) {
-    lastError_ = GetLastError();
-    file_ = INVALID_HANDLE_VALUE;
-    return FailFile();
-  }
-  file_ = INVALID_HANDLE_VALUE;
-  // In a folder this run created nothing can be in the way (names never collide).
-  const bool existed =
-      !folderIsNew_ && GetFileAttributesW(finalPath_.c_str()) != INVALID_FILE_ATTRIBUTES;
   lastReplaced_ = false;
-  if (existed) {
-    if (!ReplaceExisting()) return FailFile();
-  } else if (!direct_ &&
-             !MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    lastError_ = GetLastError();
-    return FailFile();
+  if (!direct_) {
+    // Wine renames by the path the folder was opened under: only while it still leads there.
+    if (renamesByPath_ && !FolderInPlace(folder_)) {
+      lastError_ = ERROR_CANT_RESOLVE_FILENAME;
+      return FailFile();
+    }
+    if (existing_ == INVALID_HANDLE_VALUE) {
+      lastError_ = folder_ops::Rename(file_, folders_[folder_].handle, name_, false);
+      // A file that appeared at the name meanwhile is replaced like one that was there.
+      if (IsTaken(lastError_)) {
+        lastError_ =
+            folder_ops::Open(folders_[folder_].handle, name_, FILE_READ_ATTRIBUTES | DELETE,
+                             FILE_OPEN, Kind::Any, &existing_);
+        if (!lastError_) {
+          Outcome o = CheckExisting(existing_, folder_, name_, false);
+          if (!o.ok()) {
+            AbandonFile();
+            return o;
+          }
+        }
+      }
+      if (lastError_) return FailFile();
+    }
+    if (existing_ != INVALID_HANDLE_VALUE) {
+      Outcome o = ReplaceExisting();
+      if (!o.ok()) return o;
+    }
   }
-  tempPath_.clear();
-  if (!existed) {
-    createdFiles_ += finalPath_;
-    createdFileEnds_.push_back(createdFiles_.size());
+  if (!lastReplaced_) {
+    createdNames_ += name_;
+    createdFiles_.emplace_back(folder_, createdNames_.size());
+  }
+  tempName_.clear();
+  // The file is in place and recorded, so a roll-back removes it; a close that fails (a
+  // network drive's delayed write) still fails the file.
+  const bool closed = CloseHandle(file_) != 0;
+  file_ = INVALID_HANDLE_VALUE;
+  if (!closed) {
+    lastError_ = GetLastError();
+    return WriteFailure();
   }
   return Outcome();
 }
 
 void Unpacker::AbandonFile() {
   if (file_ != INVALID_HANDLE_VALUE) {
-    CloseHandle(file_);
+    // The file was made by this run and is still open: deleted through its own handle.
+    if (!tempName_.empty())
+      folder_ops::DeleteAndClose(file_);
+    else
+      CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
   }
-  if (!tempPath_.empty()) {
-    DeleteFileW(tempPath_.c_str());
-    tempPath_.clear();
+  if (existing_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(existing_);
+    existing_ = INVALID_HANDLE_VALUE;
   }
+  tempName_.clear();
   used_ = 0;
 }
 
 void Unpacker::Commit() {
-  for (const auto& r : replaced_) DeleteFileW(r.second.c_str());
+  for (const Replaced& r : replaced_)
+    folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
   replaced_.clear();
+}
+
+// Puts a replaced file back from its backup, over the file that took its place.
+void Unpacker::Restore(const Replaced& r) {
+  const HANDLE folder = folders_[r.folder].handle;
+  HANDLE h;
+  if (folder_ops::Open(folder, r.backup, FILE_READ_ATTRIBUTES | DELETE, FILE_OPEN, Kind::File, &h))
+    return;
+  if (!folder_ops::IsLink(h, folders_[r.folder].own, r.backup) &&
+      (!renamesByPath_ || FolderInPlace(r.folder)))
+    folder_ops::Rename(h, folder, r.name, true);
+  CloseHandle(h);
+}
+
+// The folders' handles are kept without the right to delete: a handle with it would keep every
+// program that does not share that right (a started command's working folder, say) from opening
+// the folder. A folder this run made is opened again with it, by its name in the folder above,
+// and deleted only when that is still the same folder.
+void Unpacker::RemoveFolder(size_t i) {
+  const Folder& f = folders_[i];
+  HANDLE h = INVALID_HANDLE_VALUE;
+  DWORD e = ERROR_NOT_SUPPORTED;
+  if (f.created)
+    e = f.parent == kNone ? folder_ops::OpenFolderByPath(target_, true, &h)
+                          : folder_ops::Open(folders_[f.parent].handle, f.name,
+                                             kFolderAccess | DELETE, FILE_OPEN, Kind::Folder, &h);
+  const bool same = !e && folder_ops::SameFile(h, f.handle);
+  CloseHandle(f.handle);
+  if (same)
+    folder_ops::DeleteAndClose(h);
+  else if (!e)
+    CloseHandle(h);
 }
 
 void Unpacker::RemoveCreated() {
   AbandonFile();
-  for (size_t i = createdFileEnds_.size(); i-- > 0;) {
-    const size_t begin = i ? createdFileEnds_[i - 1] : 0;
-    const std::wstring path = createdFiles_.substr(begin, createdFileEnds_[i] - begin);
+  for (size_t i = createdFiles_.size(); i-- > 0;) {
+    const size_t begin = i ? createdFiles_[i - 1].second : 0;
+    const std::wstring name = createdNames_.substr(begin, createdFiles_[i].second - begin);
+    const Folder& folder = folders_[createdFiles_[i].first];
     // A program that has only just ended may still hold a file for a moment.
     for (int attempt = 0; attempt < 20; ++attempt) {
-      if (DeleteFileW(path.c_str())) break;
-      DWORD e = GetLastError();
-      if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) break;
-      if (e == ERROR_ACCESS_DENIED) {
-        DWORD a = GetFileAttributesW(path.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
-          SetFileAttributesW(path.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
-          continue;
-        }
-      }
+      const DWORD e = folder_ops::DeleteAt(folder.handle, folder.own, name);
+      if (!e || IsMissing(e) || e == ERROR_CANT_RESOLVE_FILENAME) break;
       Sleep(100);
     }
   }
+  createdNames_.clear();
   createdFiles_.clear();
-  createdFileEnds_.clear();
-  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it)
-    MoveFileExW(it->second.c_str(), it->first.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) Restore(*it);
   replaced_.clear();
-  for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
+  // Newest first, so each folder is empty of this run's folders when it is deleted; one that
+  // holds anything else stays.
+  for (size_t i = folders_.size(); i-- > 0;) RemoveFolder(i);
+  folders_.clear();
+  folderIndex_.clear();
+  for (auto it = createdAbove_.rbegin(); it != createdAbove_.rend(); ++it)
     RemoveDirectoryW(it->c_str());
-  createdFolders_.clear();
-  knownFolders_.clear();
-  createdRelative_.clear();
+  createdAbove_.clear();
   targetCreated_ = false;
 }

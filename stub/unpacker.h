@@ -10,13 +10,19 @@
 // is replaced is first renamed to a backup name beside it, so that a failed or cancelled run can
 // put it back; Commit() deletes the backups once every file is in place. Failures come back as
 // an Outcome with exit code 3; the Windows error of the last failure is in LastError().
+//
+// Each folder is entered once, by a handle that is kept for the run, and every file and folder
+// below it is created, renamed and deleted relative to that handle, never by path: a folder
+// that another program renames or replaces by a link or junction meanwhile cannot send a file,
+// or a roll-back's deletion, anywhere else. A link or junction inside the target, on the way to
+// a file or at a file's own name, is refused, never followed or replaced.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,34 +70,68 @@ class Unpacker {
   const std::wstring& target() const { return target_; }
 
  private:
-  Outcome EnsureFolder(const std::wstring& relativeFolder);
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  // A folder entered by this run.
+  struct Folder {
+    HANDLE handle;      // open for the run (without the right to delete), closed at its end
+    size_t parent;      // index of the folder it is in (kNone: the target)
+    std::wstring name;  // its name in that folder
+    bool created;       // made by this run
+    std::wstring own;   // the handle's own name (folder_ops::NameOf), asked once
+  };
+  // A file replaced by this run, kept under a backup name beside it until Commit.
+  struct Replaced {
+    size_t folder;
+    std::wstring name;
+    std::wstring backup;
+  };
+
+  // The index in folders_ of relativeFolder, entered from the target one name at a time. With
+  // create, missing folders are made; without, index is kNone when one is missing.
+  Outcome EnterFolder(const std::wstring& relativeFolder, bool create, size_t* index);
+  // Enters (or makes) the folder name in folders_[parent].
+  Outcome EnterOne(size_t parent, const std::wstring& name, bool create, size_t* index);
+  // The full path of name in folders_[folder], for messages.
+  std::wstring PathOf(size_t folder, const std::wstring& name) const;
+  // True when folders_[index] is still found under its name in its parent (Wine renames by
+  // path, so a rename is only made while the path still leads to the folder's handle).
+  bool FolderInPlace(size_t index) const;
+  // Refuses what stands at the open file's name (handle h): a folder, a link, a read-only file.
+  Outcome CheckExisting(HANDLE h, size_t folder, const std::wstring& name, bool keepReadOnly);
   // A new name of this run's own for a file beside the target's files: ~tbx<hex><extension>.
   std::wstring TempName(const wchar_t* extension);
   bool FlushBuffer();
   bool WriteAll(const uint8_t* data, size_t n);
   // The outcome of a failed write of the open file, after the file is abandoned.
   Outcome FailFile();
-  // Moves the file in place to a backup name and the finished file into its place, or, when the
-  // second move fails, the old file back; false (lastError_ set) on failure.
-  bool ReplaceExisting();
+  // Puts the finished file in its place when the name is taken (existing_): the old file to a
+  // backup name, the new one into place, or the old one back when that fails.
+  Outcome ReplaceExisting();
+  // Puts a replaced file back from its backup.
+  void Restore(const Replaced& r);
+  // Closes folders_[i]'s handle; a folder this run made is deleted when it is empty.
+  void RemoveFolder(size_t i);
+  void CloseFolders();
 
   std::wstring target_;
-  // The created files' paths, one after another in one block (thousands of separate strings
-  // kept alive while the decoders allocate and free would fragment the heap).
-  std::wstring createdFiles_;
-  std::vector<size_t> createdFileEnds_;
-  std::vector<std::wstring> createdFolders_;
-  std::set<std::wstring> knownFolders_;     // relative folders already checked or created
-  std::set<std::wstring> createdRelative_;  // relative folders this run created
-  bool targetCreated_ = false;              // the target folder itself is new
-  bool folderIsNew_ = false;                // the open file's folder was created by this run
-  bool direct_ = false;                     // the open file is written under its own name
+  bool renamesByPath_;                          // see folder_ops::RenamesByPath
+  std::vector<Folder> folders_;                 // [0] is the target once prepared
+  std::map<std::wstring, size_t> folderIndex_;  // relative folder ("" the target) -> folders_
+  std::vector<std::wstring> createdAbove_;      // folders made above the target, outermost first
+  bool targetCreated_ = false;                  // the target folder itself is new
+  // The created files' names, one after another in one block (thousands of separate strings
+  // kept alive while the decoders allocate and free would fragment the heap), with the folder
+  // and the end of each.
+  std::wstring createdNames_;
+  std::vector<std::pair<size_t, size_t>> createdFiles_;
+  std::vector<Replaced> replaced_;
+  // The open file: its folder, its own and its temporary name, the file there before it.
+  size_t folder_ = 0;
+  std::wstring name_;
+  std::wstring tempName_;
+  bool direct_ = false;  // written under its own name (in a folder this run created)
   HANDLE file_ = INVALID_HANDLE_VALUE;
-  std::wstring tempPath_;
-  std::wstring finalPath_;
-  std::wstring relative_;
-  // Replaced files and their backups beside them, until Commit.
-  std::vector<std::pair<std::wstring, std::wstring>> replaced_;
+  HANDLE existing_ = INVALID_HANDLE_VALUE;
   bool lastReplaced_ = false;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;

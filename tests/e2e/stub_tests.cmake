@@ -29,7 +29,7 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   if(TARGET tambrixc)
     set(builders "${builders}:$<TARGET_FILE:tambrixc>")
   endif()
-  foreach(group example big test damage names verdicts layout signed commands choices gui dialogs)
+  foreach(group example big test damage names verdicts links layout signed commands choices gui dialogs)
     add_test(NAME e2e.stub.${group}
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools
@@ -45,4 +45,7 @@ endif()
 # The stub's name and command-line rules, tested in-process (under Wine in the x86_64 build).
 if(TARGET stub_logic_win32_test AND TARGET tambrix_stub_logic)
   target_link_libraries(stub_logic_win32_test PRIVATE tambrix_stub_logic)
+endif()
+if(TARGET stub_files_win32_test AND TARGET tambrix_stub_files)
+  target_link_libraries(stub_files_win32_test PRIVATE tambrix_stub_files)
 endif()

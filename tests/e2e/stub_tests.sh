@@ -7,7 +7,7 @@
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts layout signed commands choices gui dialogs (default: all). Without
+# damage names verdicts links layout signed commands choices gui dialogs (default: all). Without
 # DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
 # (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
 # beside TOOLS_DIR), in 96dpi/ and 144dpi/.
@@ -25,7 +25,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts layout signed commands choices gui dialogs}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed commands choices gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -459,6 +459,117 @@ group_verdicts() {
       check "tree $name round trip" same_tree "t-$name" "u-$name"
     fi
   done
+}
+
+# ---- links: nothing is written, replaced or deleted outside the target -----------------------
+# damage_last FILE: flips a byte in the last entry's data (a 200 KB entry of noise), so that the
+# run fails after every earlier file is written and rolls back.
+damage_last() {
+  python3 -c "
+import sys; b = bytearray(open(sys.argv[1], 'rb').read()); b[len(b) - 5000] ^= 0x55
+open(sys.argv[1], 'wb').write(bytes(b))" "$1"
+}
+# same_as FILE TEXT: FILE is a plain file (or a link to one) holding exactly TEXT.
+same_as() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+
+# A folder of the target swapped for a link to a folder outside while the stub writes into it:
+# a second process waits for the third file in d, moves d aside and puts the link in its place.
+# The outside folder is either empty or holds files of the names still to come (a create there
+# would fail and its roll-back would delete the outside files). Either way the outside stays as
+# it was: the stub keeps writing into the folder it entered, wherever that went.
+#   case  outside holds  last entry  exit
+swap_cases=(
+  "empty  nothing  good     0"
+  "taken  names    damaged  2"
+)
+group_links() {
+  mkdir -p "$WORK/links" && cd "$WORK/links"
+  local here; here="$(winpath .)"
+  head -c 200000 /dev/urandom >noise.bin
+  local items=() n
+  for n in $(seq -f '%03g' 1 300); do items+=("\\\\d\\\\f$n.bin=@noise.bin"); done
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out swap-good.exe "${items[@]}" '\\z.bin=@noise.bin'
+  cp swap-good.exe swap-damaged.exe && damage_last swap-damaged.exe
+  local row name holds last code poller before
+  for row in "${swap_cases[@]}"; do
+    read -r name holds last code <<<"$row"
+    mkdir -p "out-$name"
+    if [ "$holds" = names ]; then
+      for n in $(seq -f '%03g' 1 300); do printf fremd >"out-$name/f$n.bin"; done
+    fi
+    before="$(cd "out-$name" && find . -type f -exec md5sum {} + | sort)"
+    python3 - "$PWD/$name/d" "$PWD/out-$name" "$PWD/swap-$name.txt" <<'PY' &
+import os, sys
+d, outside, report = sys.argv[1:4]
+probe = os.path.join(d, 'f003.bin')
+# Polls without pause: the swap must come while the stub still has files to write.
+while not os.path.exists(probe):
+    if os.path.exists(report + '.stop'):
+        sys.exit(0)
+os.rename(d, d + '.moved')
+os.symlink(outside, d)
+with open(report, 'w') as f:
+    f.write(str(len(os.listdir(d + '.moved'))))
+PY
+    poller=$!
+    run_stub "$code" "$WORK/links/swap-$last.exe" /S "/D=$here\\$name" /N
+    touch "swap-$name.txt.stop"
+    wait "$poller"
+    check "swap ($name): the folder was swapped while the stub unpacked" \
+      [ "$(cat "swap-$name.txt" 2>/dev/null || echo 300)" -lt 300 ]
+    check "swap ($name): the folder outside is untouched" \
+      [ "$before" = "$(cd "out-$name" && find . -type f -exec md5sum {} + | sort)" ]
+  done
+  check "swap (empty): every file is in the folder the stub entered" \
+    [ "$(find empty/d.moved -type f | wc -l)" = 300 ]
+  # A link that is there before the run is refused before anything is written.
+  mkdir -p dirlink out-dirlink && ln -s "$PWD/out-dirlink" dirlink/d
+  run_stub 3 "$WORK/links/swap-good.exe" /S "/D=$here\\dirlink" /N /L=dirlink.log
+  check "a folder link in the target is named" log_has dirlink.log "$here\\dirlink\\d ist eine Verkn"
+  check "and nothing is written through it or beside it" \
+    [ -z "$(ls out-dirlink)" -a "$(listing dirlink)" = "$(printf '.\n./d')" ]
+
+  # A link at a file's own name is neither replaced nor followed: the run is refused before
+  # anything is written, and the file it leads to keeps its content.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out link-good.exe '\\x.txt=:neu' '\\z.bin=@noise.bin'
+  cp link-good.exe link-damaged.exe && damage_last link-damaged.exe
+  for last in good damaged; do
+    mkdir -p "filelink-$last" && printf geheim >"secret-$last.txt"
+    ln -s "$PWD/secret-$last.txt" "filelink-$last/x.txt"
+    before="$(listing "filelink-$last")"
+    run_stub 3 "$WORK/links/link-$last.exe" /S "/D=$here\\filelink-$last" /N "/L=link-$last.log"
+    check "file link ($last): the file it leads to is untouched" same_as "secret-$last.txt" geheim
+    check "file link ($last): the link stays" \
+      [ "$(readlink "filelink-$last/x.txt")" = "$PWD/secret-$last.txt" ]
+    check "file link ($last): nothing is written beside it" [ "$before" = "$(listing "filelink-$last")" ]
+    check "file link ($last): the log names the link" \
+      log_has "link-$last.log" "Die vorhandene Datei $here\\filelink-$last\\x.txt ist eine Verkn"
+  done
+
+  # The log is never the archive itself (by any spelling) and never written through a link.
+  #   case      /L= value              what stands there
+  local log_cases=(
+    "self      .\\LOG-SELF.EXE         the archive"
+    "link      link.log               a link to a file outside"
+    "dangling  dangling.log           a link to nothing"
+  )
+  mkdir -p logs-outside && printf 'fremd\r\n' >logs-outside/old.log
+  local old; old="$(md5sum <logs-outside/old.log)"
+  ln -s "$PWD/logs-outside/old.log" link.log
+  ln -s "$PWD/logs-outside/new.log" dangling.log
+  local arg sum
+  for row in "${log_cases[@]}"; do
+    read -r name arg _ <<<"$row"
+    "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out log-self.exe '\\a.txt=:neu'
+    sum="$(md5sum <log-self.exe)"
+    run_stub 0 "$WORK/links/log-self.exe" /S "/D=$here\\log-$name" /N "/L=$arg"
+    check "log ($name): the files are unpacked" same_as "log-$name/a.txt" neu
+    check "log ($name): the archive is unchanged" [ "$sum" = "$(md5sum <log-self.exe)" ]
+    check "log ($name): no file is made outside" \
+      [ "$(listing logs-outside)" = "$(printf '.\n./old.log')" ]
+    check "log ($name): the file outside is not written" [ "$(md5sum <logs-outside/old.log)" = "$old" ]
+  done
+  check "the log links stay links" [ -L link.log -a -L dangling.log ]
 }
 
 # ---- layout: flat unpacking, long paths, replacing files, an empty archive -------------------
