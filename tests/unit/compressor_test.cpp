@@ -322,6 +322,48 @@ class ReadOnlyDataOs : public platform::ForwardingOs {
   std::string data_;
 };
 
+// A data file that grows beyond DataLimit fails the file that took it there, as too large, not
+// as a failed write; up to the limit every file is added.
+TEST_F(CompressorTest, ADataFileBeyondItsLimitFailsAsTooLarge) {
+  const std::string a = Source("a.bin", sfxtest::Content(30000, 3));
+  const std::string b = Source("b.bin", sfxtest::Content(20000, 4));
+  // The data file's length after each file, with no limit.
+  std::vector<uint64_t> ends;
+  {
+    TCompressor c;
+    SetUpCompressor(c, 1);
+    ASSERT_TRUE(Add(c, a, "\\a.bin"));
+    ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
+    ASSERT_TRUE(Add(c, b, "\\b.bin"));
+    ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
+    ASSERT_TRUE(c.Finish());
+  }
+  struct Case {
+    uint64_t limit;
+    int added;  // files added before the one that passes the limit
+  };
+  const Case cases[] = {{0, 2},       {ends[1], 2},     {ends[1] - 1, 1},
+                        {ends[0], 1}, {ends[0] - 1, 0}, {1, 0}};
+  for (const Case& t : cases) {
+    SCOPED_TRACE("limit " + std::to_string(t.limit));
+    TCompressor c;
+    SetUpCompressor(c, 1);
+    c.DataLimit = t.limit;
+    int added = 0;
+    for (const std::string& f : {a, b}) {
+      if (!Add(c, f, f == a ? "\\a.bin" : "\\b.bin")) break;
+      ++added;
+    }
+    EXPECT_EQ(added, t.added);
+    EXPECT_EQ(c.TooLarge, added < 2);
+    EXPECT_FALSE(c.OutputFailed);
+    EXPECT_EQ(c.LastError, added < 2 ? "Das Archiv wird 4 GiB gro\xDF oder gr\xF6\xDF"
+                                       "er"
+                                     : "");
+    c.Close();
+  }
+}
+
 TEST_F(CompressorTest, UnwritableDataFileFails) {
   const std::string f = Source("f.bin", sfxtest::Content(10000, 9));
   for (uint8_t method : {uint8_t{0}, uint8_t{1}}) {
