@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -193,9 +194,9 @@ std::FILE* FakeSizedStream(uint64_t size, const std::string& head) {
   io.read = [](void* c, char* buf, size_t n) -> ssize_t {
     Fake* f = static_cast<Fake*>(c);
     const size_t k = static_cast<size_t>(std::min<uint64_t>(n, f->size - f->pos));
-    for (size_t i = 0; i < k; ++i) {
-      const uint64_t at = f->pos + i;
-      buf[i] = at < f->head.size() ? f->head[static_cast<size_t>(at)] : 'x';
+    std::memset(buf, 'x', k);
+    for (uint64_t at = f->pos; at < f->head.size() && at < f->pos + k; ++at) {
+      buf[at - f->pos] = f->head[static_cast<size_t>(at)];
     }
     f->pos += k;
     return static_cast<ssize_t>(k);
