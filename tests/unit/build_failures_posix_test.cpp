@@ -307,6 +307,35 @@ TEST_F(BuildFailureTest, AnArchiveOf4GiBOrMoreIsRefusedBeforeTheProgramFileIsWri
   }
 }
 
+// Beside a stub that leaves little room below 4 GiB, the compression stops at the file that
+// takes the data file past it, on one thread as on several, and says so.
+TEST_F(BuildFailureTest, TheCompressionStopsOnceTheArchivePasses4GiB) {
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  std::vector<std::string> shown;
+  for (int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    FakeSizeOs os((tmp_ + "/"), (uint64_t(1) << 32) - 2000, 0);
+    os.tempDirectory = tmp_ + "/";
+    ui_ = FakeFrontEnd();
+    ui_.SetSource(dir_.Join("src"));
+    ui_.fields.SfxName = sfx_;
+    ui_.fields.MaxCompression = 1;
+    OsGuard guard(&os);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = dir_.Join("prog");
+    options.jobs = jobs;
+    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::ArchiveTooLarge);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    shown.push_back(ui_.messages[0]);
+    EXPECT_EQ(shown.back().rfind("Das Archiv " + sfx_ + " w\xE4re mindestens 4.29", 0), 0u)
+        << shown.back();
+    EXPECT_EQ(os.programBytes, 0u);
+    ExpectNothingLeft("jobs " + std::to_string(jobs));
+  }
+  EXPECT_EQ(shown[0], shown[1]);
+}
+
 // Offsets past 2 GiB are written as the unsigned 32-bit values they are: a stub that claims
 // 2 GiB and more gives a program file whose last four bytes point just past it.
 TEST_F(BuildFailureTest, ASettingsOffsetPast2GiBIsWrittenWhole) {

@@ -96,16 +96,21 @@ TEST(ParallelBuildPosix, AReadFailingHalfwayGivesTheOneThreadArchive) {
   }
 }
 
+// Writes text to the file at path; false when it cannot.
+bool WriteProcFile(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY);
+  const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
 // Runs body in a child process of its own mount namespace (and user namespace, unless we are
-// root), with a tmpfs of size bytes mounted on dir. What body returns is handed back; "" and
-// why when no such mount can be had here.
+// root) with a tmpfs of size bytes on dir, and returns what body returns. A child that cannot
+// have such a mount returns "!" and why; one that ends abnormally, what became of it.
 std::string InSmallTmpfs(const std::string& dir, uint64_t size,
-                         const std::function<std::string()>& body, std::string& unavailable) {
+                         const std::function<std::string()>& body) {
   int out[2];
-  if (pipe(out) != 0) {
-    unavailable = "no pipe";
-    return std::string();
-  }
+  if (pipe(out) != 0) return "!no pipe";
   const uid_t uid = getuid();
   const gid_t gid = getgid();
   const pid_t child = fork();
@@ -115,46 +120,28 @@ std::string InSmallTmpfs(const std::string& dir, uint64_t size,
       (void)!write(out[1], text.data(), text.size());
       _exit(0);
     };
-    auto write_file = [](const char* path, const std::string& text) {
-      const int fd = open(path, O_WRONLY);
-      const bool ok =
-          fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-      if (fd >= 0) close(fd);
-      return ok;
-    };
-    if (uid != 0) {
-      if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
-          !write_file("/proc/self/setgroups", "deny") ||
-          !write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-          !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-        say("!no user namespace");
-      }
-    } else if (unshare(CLONE_NEWNS) != 0) {
-      say("!no mount namespace");
-    }
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    const bool ns =
+        uid == 0 ? unshare(CLONE_NEWNS) == 0
+                 : unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+                       WriteProcFile("/proc/self/setgroups", "deny") &&
+                       WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
+                       WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    if (!ns || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + std::to_string(size)).c_str()) != 0) {
-      say("!no tmpfs mount");
+      say("!no namespace with a tmpfs of its own");
     }
     say(body());
   }
   close(out[1]);
   std::string got;
   char buf[4096];
-  ssize_t n;
-  while ((n = read(out[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; child > 0 && (n = read(out[0], buf, sizeof buf)) > 0;) got.append(buf, size_t(n));
   close(out[0]);
   int status = 0;
+  if (child < 0) return "!no child process";
   waitpid(child, &status, 0);
-  if (child < 0 || !WIFEXITED(status)) {
-    unavailable = "the child process did not end normally";
-    return std::string();
-  }
-  if (!got.empty() && got[0] == '!') {
-    unavailable = got.substr(1);
-    return std::string();
-  }
-  return got;
+  return WIFEXITED(status) ? got
+                           : "the build's process ended abnormally: " + std::to_string(status);
 }
 
 // A temporary folder just large enough for the data file: a build on four threads needs no
@@ -195,24 +182,20 @@ TEST(ParallelBuildPosix, ATemporaryFolderThatFitsTheDataFileServesEveryThreadCou
   // Room for the data file and two pages to spare, which no spill file fits into.
   const uint64_t room = (a.compressedPart.size() + 4095) / 4096 * 4096 + 8192;
 
-  std::string unavailable;
-  const std::string report = InSmallTmpfs(
-      dir.Join("tmp"), room,
-      [&] {
-        setenv("TMPDIR", dir.Join("tmp").c_str(), 1);
-        std::string text;
-        for (int jobs : {1, 4}) {
-          std::string bytes;
-          text += build(jobs, bytes);
-          text += bytes == reference ? ", same bytes" : ", other bytes";
-          std::vector<platform::DirEntry> left;
-          platform::Real().ListDirectory(dir.Join("tmp"), "*.*", left);
-          text += ", " + std::to_string(left.size()) + " left\n";
-        }
-        return text;
-      },
-      unavailable);
-  if (!unavailable.empty()) GTEST_SKIP() << "no small tmpfs to be had: " << unavailable;
+  const std::string report = InSmallTmpfs(dir.Join("tmp"), room, [&] {
+    setenv("TMPDIR", dir.Join("tmp").c_str(), 1);
+    std::string text;
+    for (int jobs : {1, 4}) {
+      std::string bytes;
+      text += build(jobs, bytes);
+      text += bytes == reference ? ", same bytes" : ", other bytes";
+      std::vector<platform::DirEntry> left;
+      platform::Real().ListDirectory(dir.Join("tmp"), "*.*", left);
+      text += ", " + std::to_string(left.size()) + " left\n";
+    }
+    return text;
+  });
+  if (report.compare(0, 1, "!") == 0) GTEST_SKIP() << "no small tmpfs to be had: " << report;
   const std::string ok = " " + std::string(kMsgSuccess) + ", same bytes, 0 left\n";
   EXPECT_EQ(report, "-j1: 0" + ok + "-j4: 0" + ok);
 }
