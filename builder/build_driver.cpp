@@ -299,8 +299,8 @@ bool BuildRun::CheckSomethingToPack(const TDirList& list, BuildResult& result) {
 
 // The stub of the chosen method, from the stub folder.
 bool BuildRun::OpenStub(BuildResult& result) {
-  const std::string stubPath =
-      StubFolder() + (MaxCompression() ? layout::kStubBzip2 : layout::kStubGzip);
+  const std::string stubPath = StubFolder() + (MaxCompression() ? layout::kStubBzip2
+                                                                : layout::kStubGzip);
   stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
   if (stub_ != nullptr) return true;
   result = Fail(BuildResult::StubMissing, kMsgStubMissing);

@@ -4,12 +4,13 @@
 // It knows nothing of windows.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "archive/stored_name.h"
-#include "builder/builder_only.h"
 #include "settings/install_inf.h"
 
 // What a build shows and does outside the archive.

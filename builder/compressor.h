@@ -2,6 +2,8 @@
 // file, reporting progress after each chunk. Failures are false results with no message.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "builder/builder_only.h"
 #include "platform/platform.h"
 
 struct EncodedSize;

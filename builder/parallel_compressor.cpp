@@ -359,12 +359,12 @@ class Pipeline {
   std::condition_variable unitDone_;   // a unit done, or the producer at its end
   std::condition_variable space_;      // room in the window
   std::deque<std::unique_ptr<Unit>> units_;
-  size_t head_ = 0;           // number of the unit at units_.front()
-  size_t nextToTake_ = 0;     // number of the next unit for a worker
-  uint64_t blockBytes_ = 0;   // input of blocks not yet compressed
+  size_t head_ = 0;          // number of the unit at units_.front()
+  size_t nextToTake_ = 0;    // number of the next unit for a worker
+  uint64_t blockBytes_ = 0;  // input of blocks not yet compressed
   size_t blocksWaiting_ = 0;  // blocks pushed and not yet compressed
-  uint64_t heldBytes_ = 0;    // compressed bytes in memory of units done and not yet written
-  bool produced_ = false;     // the producer has pushed its last unit
+  uint64_t heldBytes_ = 0;   // compressed bytes in memory of units done and not yet written
+  bool produced_ = false;    // the producer has pushed its last unit
   // Who waits, so that nobody is woken for nothing (every wake is a switch on a busy machine).
   int idleWorkers_ = 0;
   bool producerWaits_ = false;
@@ -393,9 +393,10 @@ bool Pipeline::Push(std::unique_ptr<Unit> unit) {
   const bool block = unit->block;
   producerWaits_ = true;
   space_.wait(lock, [&] {
-    return Stopping() || (units_.size() < window_ &&
-                          (!block || (blocksWaiting_ < blocksAhead_ &&
-                                      (blockBytes_ == 0 || blockBytes_ + bytes <= budget))));
+    return Stopping() ||
+           (units_.size() < window_ &&
+            (!block || (blocksWaiting_ < blocksAhead_ &&
+                        (blockBytes_ == 0 || blockBytes_ + bytes <= budget))));
   });
   producerWaits_ = false;
   if (Stopping()) return false;
@@ -577,7 +578,8 @@ void Pipeline::CompressWhole(Unit& unit) {
   const ChunkSource source = [&reader](const uint8_t*& data) { return reader.Next(data); };
   const ByteSink sink = [&](const uint8_t* data, size_t n) { return unit.whole.Add(data, n); };
   EncodedSize encoded;
-  const EncodeStatus status = EncodeEntry(compressor_.Method, source, sink, ChunkDone(), encoded);
+  const EncodeStatus status =
+      EncodeEntry(compressor_.Method, source, sink, ChunkDone(), encoded);
   unit.size = encoded.in;
   unit.ok = status == EncodeStatus::Ok && encoded.in <= layout::kMaxFileSize &&
             encoded.out <= layout::kMaxFileSize;
@@ -713,8 +715,8 @@ size_t Pipeline::Run() {
   }
   if (Stopping() && expected < files_.size()) {
     // Cancelled from outside: the file in hand is the one that failed.
-    compressor_.Cancelled =
-        compressor_.CancelRequested != nullptr && compressor_.CancelRequested->load();
+    compressor_.Cancelled = compressor_.CancelRequested != nullptr &&
+                            compressor_.CancelRequested->load();
     compressor_.LastError = "Abgebrochen";
     return expected;
   }

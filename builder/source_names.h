@@ -6,11 +6,12 @@
 // twin in the pair check; a name that is neither UTF-8 nor code page 1252 is refused.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <string>
 #include <vector>
 
 #include "archive/stored_name.h"
-#include "builder/builder_only.h"
 #include "support/dir_scanner.h"
 
 // True when every file of files (scanned below sourceDir, separator sep) gets a stored name (by

@@ -1,9 +1,9 @@
 // The operating-system services the core needs, behind one small interface.
 //
-// The core (support/, settings/, archive/) never includes <windows.h>; it calls
-// platform::Current(). platform/win32/ implements this with the real Win32 APIs, platform/posix/
-// with the nearest POSIX equivalents. Tests install their own Os (usually wrapping the real one)
-// with SetForTesting to inject failures such as a full disk or a file that cannot be opened.
+// The core (support/, settings/, archive/) never includes <windows.h>; it calls platform::Current().
+// platform/win32/ implements this with the real Win32 APIs, platform/posix/ with the nearest POSIX
+// equivalents. Tests install their own Os (usually wrapping the real one) with SetForTesting to
+// inject failures such as a full disk or a file that cannot be opened.
 //
 // Text convention: every std::string here is in code page 1252, as the rest of the program uses it.
 // On Windows the layer converts to and from UTF-16 at this boundary and works on \\?\ paths, so a
@@ -236,7 +236,8 @@ class ForwardingOs : public Os {
   bool RemoveDirectory(const std::string& p) override { return inner_.RemoveDirectory(p); }
   std::unique_ptr<TargetTree> OpenTree(const std::string& r) override { return inner_.OpenTree(r); }
   std::string TempDirectory() override { return inner_.TempDirectory(); }
-  bool CreateUniqueTempFile(const std::string& d, const std::string& pre, std::string& p) override {
+  bool CreateUniqueTempFile(const std::string& d, const std::string& pre,
+                            std::string& p) override {
     return inner_.CreateUniqueTempFile(d, pre, p);
   }
   DriveKind DriveType(const std::string& r) override { return inner_.DriveType(r); }
@@ -253,7 +254,8 @@ class ForwardingOs : public Os {
                             const std::string& f) override {
     return inner_.ProfileString(s, k, d, f);
   }
-  int ProfileInt(const std::string& s, const std::string& k, int d, const std::string& f) override {
+  int ProfileInt(const std::string& s, const std::string& k, int d,
+                 const std::string& f) override {
     return inner_.ProfileInt(s, k, d, f);
   }
   std::vector<std::string> ProfileSectionNames(const std::string& f) override {

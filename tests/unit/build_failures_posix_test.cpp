@@ -41,7 +41,8 @@ class FillingDiskOs : public testfe::RecordingOs {
     }
     int64_t* left = &left_;
     return testutil::HookedStream(
-        f, m, testutil::ReadHook(), [left](std::FILE* file, const char* buf, size_t n) -> ssize_t {
+        f, m, testutil::ReadHook(),
+        [left](std::FILE* file, const char* buf, size_t n) -> ssize_t {
           const size_t allowed = static_cast<size_t>(std::min<int64_t>(*left, n));
           if (allowed == 0 && n > 0) {
             errno = ENOSPC;
@@ -64,8 +65,8 @@ class BuildFailureTest : public ::testing::Test {
     Settings = TInstallInf();
     BatchReport.Clear();
     BatchRunning = 0;
-    ASSERT_TRUE(
-        testutil::WriteFile(dir_.Join("prog/tambrix.res1"), "MZ" + sfxtest::Content(70000, 5)));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res1"),
+                                    "MZ" + sfxtest::Content(70000, 5)));
     ASSERT_TRUE(testutil::MakeDirs(out_));
     ASSERT_TRUE(testutil::MakeDirs(tmp_));
     ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/a.txt"), sfxtest::Content(150000, 6)));
