@@ -325,42 +325,32 @@ class ReadOnlyDataOs : public platform::ForwardingOs {
 // A data file that grows beyond DataLimit fails the file that took it there, as too large, not
 // as a failed write; up to the limit every file is added.
 TEST_F(CompressorTest, ADataFileBeyondItsLimitFailsAsTooLarge) {
-  const std::string a = Source("a.bin", sfxtest::Content(30000, 3));
-  const std::string b = Source("b.bin", sfxtest::Content(20000, 4));
-  // The data file's length after each file, with no limit.
-  std::vector<uint64_t> ends;
-  {
+  const std::string files[2] = {Source("a.bin", sfxtest::Content(30000, 3)),
+                                Source("b.bin", sfxtest::Content(20000, 4))};
+  // Adds both files under limit: how many were added, and the data file's end after each.
+  auto addBoth = [&](uint64_t limit, std::vector<uint64_t>& ends) {
     TCompressor c;
     SetUpCompressor(c, 1);
-    ASSERT_TRUE(Add(c, a, "\\a.bin"));
-    ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
-    ASSERT_TRUE(Add(c, b, "\\b.bin"));
-    ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
-    ASSERT_TRUE(c.Finish());
-  }
-  struct Case {
-    uint64_t limit;
-    int added;  // files added before the one that passes the limit
-  };
-  const Case cases[] = {{0, 2},       {ends[1], 2},     {ends[1] - 1, 1},
-                        {ends[0], 1}, {ends[0] - 1, 0}, {1, 0}};
-  for (const Case& t : cases) {
-    SCOPED_TRACE("limit " + std::to_string(t.limit));
-    TCompressor c;
-    SetUpCompressor(c, 1);
-    c.DataLimit = t.limit;
+    c.DataLimit = limit;
     int added = 0;
-    for (const std::string& f : {a, b}) {
-      if (!Add(c, f, f == a ? "\\a.bin" : "\\b.bin")) break;
+    while (added < 2 && Add(c, files[added], "\\f" + std::to_string(added))) {
+      ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
       ++added;
     }
-    EXPECT_EQ(added, t.added);
-    EXPECT_EQ(c.TooLarge, added < 2);
-    EXPECT_FALSE(c.OutputFailed);
+    EXPECT_EQ(c.TooLarge, added < 2) << limit;
+    EXPECT_FALSE(c.OutputFailed) << limit;
     EXPECT_EQ(c.LastError, added < 2 ? "Das Archiv wird 4 GiB gro\xDF oder gr\xF6\xDF"
                                        "er"
                                      : "");
-    c.Close();
+    return added;
+  };
+  std::vector<uint64_t> ends;
+  ASSERT_EQ(addBoth(0, ends), 2);  // no limit
+  const std::pair<uint64_t, int> cases[] = {
+      {ends[1], 2}, {ends[1] - 1, 1}, {ends[0], 1}, {ends[0] - 1, 0}, {1, 0}};
+  for (const auto& c : cases) {
+    std::vector<uint64_t> unused;
+    EXPECT_EQ(addBoth(c.first, unused), c.second) << "limit " << c.first;
   }
 }
 
