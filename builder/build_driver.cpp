@@ -63,6 +63,13 @@ std::string FolderOf(const std::string& path, char sep) {
   return std::string();
 }
 
+// n with a dot between each group of three digits, as German writes large numbers.
+std::string GroupedDigits(uint64_t n) {
+  std::string digits = std::to_string(n);
+  for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ".");
+  return digits;
+}
+
 std::string UnreadableText(const std::vector<std::string>& folders, bool skipped) {
   const std::string& first = folders.front();
   if (folders.size() == 1) {
@@ -121,12 +128,15 @@ class BuildRun {
   bool CheckOutput(BuildResult& result);
   bool CheckSettingsFit(BuildResult& result);
   bool ListSource(TDirList& list, BuildResult& result);
+  bool CheckSomethingToPack(const TDirList& list, BuildResult& result);
   bool OpenStub(BuildResult& result);
   bool CreateProgramFile(BuildResult& result);
   bool CreateDataFile(BuildResult& result);
   void SetUpCompressor(const TDirList& list);
   size_t AddEntries(const TDirList& list);
   bool FinishData(const TDirList& list, size_t added, BuildResult& result);
+  bool CheckProgramSize(BuildResult& result);
+  std::string TooLargeText(uint64_t bytes, bool atLeast) const;
   bool WriteProgram(BuildResult& result);
   bool PutInPlace(BuildResult& result);
 
@@ -143,6 +153,7 @@ class BuildRun {
   std::FILE* program_ = nullptr;
   std::FILE* data_ = nullptr;
   uint64_t programBytes_ = 0;  // the length of the finished program file
+  uint64_t fixedBytes_ = 0;    // stub, settings block and offset: the program file less its data
   TCompressor compressor_;
 };
 
@@ -223,7 +234,8 @@ BuildResult BuildRun::Run() {
   SetUpCompressor(list);
   const size_t added = AddEntries(list);
   const bool allAdded = added == list.Files.size();
-  if (!FinishData(list, added, result) || !WriteProgram(result) || !PutInPlace(result)) {
+  if (!FinishData(list, added, result) || !CheckProgramSize(result) || !WriteProgram(result) ||
+      !PutInPlace(result)) {
     return result;
   }
   if (allAdded) {
@@ -259,13 +271,30 @@ bool BuildRun::ListSource(TDirList& list, BuildResult& result) {
                         namesRefused, options_.names)) {
     return FailStep(result, BuildResult::NamesRefused, namesRefused);
   }
-  if (list.Unreadable.empty()) return true;
-  for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
-  if (!options_.skipUnreadable) {
-    return FailStep(result, BuildResult::FoldersUnreadable, UnreadableText(list.Unreadable, false));
+  if (!list.Unreadable.empty()) {
+    for (const std::string& folder : list.Unreadable) ui_.FolderUnreadable(folder);
+    if (!options_.skipUnreadable) {
+      return FailStep(result, BuildResult::FoldersUnreadable,
+                      UnreadableText(list.Unreadable, false));
+    }
+    Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
   }
-  Report(ui_, UnreadableText(list.Unreadable, true), kBatchWarning);
-  return true;
+  return CheckSomethingToPack(list, result);
+}
+
+// An archive of no file is no archive: a source that holds nothing, or nothing but the older
+// program file of the SFX name (which is never packed into its successor), is refused.
+bool BuildRun::CheckSomethingToPack(const TDirList& list, BuildResult& result) {
+  if (!list.Files.empty()) return true;
+  if (list.SkippedFiles > 0) {
+    return FailStep(result, BuildResult::SourceEmpty,
+                    "Das Quellverzeichnis " + sourceDir_ +
+                        " enth\xE4lt keine Datei au\xDF"
+                        "er dem Archiv " +
+                        sfxName_ + " selbst, das nicht in sich selbst gepackt wird!");
+  }
+  return FailStep(result, BuildResult::SourceEmpty,
+                  "Das Quellverzeichnis " + sourceDir_ + " enth\xE4lt keine Dateien!");
 }
 
 // The stub of the chosen method, from the stub folder.
@@ -300,6 +329,14 @@ void BuildRun::SetUpCompressor(const TDirList& list) {
 
   compressor_.CancelRequested = options_.cancel;
   compressor_.LatestTime = options_.latestTime;
+  // The data file may grow as far as the program file stays below 4 GiB around it.
+  TInstallInf trimmed = Settings;
+  trimmed.TrimTexts();
+  const int64_t stubBytes = platform::StreamSize(stub_);
+  fixedBytes_ = (stubBytes > 0 ? static_cast<uint64_t>(stubBytes) : 0) +
+                SettingsBlockSize(trimmed) + layout::kSettingsOffsetSize;
+  compressor_.DataLimit =
+      fixedBytes_ < kMaxProgramBytes - 1 ? kMaxProgramBytes - 1 - fixedBytes_ : 1;
 }
 
 // Compresses the entries on one thread or several, and returns how many were added. A source
@@ -334,6 +371,11 @@ bool BuildRun::FinishData(const TDirList& list, size_t added, BuildResult& resul
   if (added != list.Files.size()) {
     ui_.ShowProgress("");
     if (compressor_.Cancelled) return FailStep(result, BuildResult::Cancelled, kMsgCancelled);
+    if (compressor_.TooLarge) {
+      const int64_t dataBytes = platform::Tell64(compressor_.OutFile);
+      return FailStep(result, BuildResult::ArchiveTooLarge,
+                      TooLargeText(fixedBytes_ + static_cast<uint64_t>(dataBytes), true));
+    }
     if (compressor_.OutputFailed) {
       return FailStep(result, BuildResult::DataWriteFailed, dataWriteFailed);
     }
@@ -346,13 +388,33 @@ bool BuildRun::FinishData(const TDirList& list, size_t added, BuildResult& resul
   return true;
 }
 
+// The program file's length is known once the data file is complete: stub, settings block, data
+// and offset. Windows starts no program file of 4 GiB or more, so such an archive is refused
+// before a byte of it is written. Leaves the data file open in data_ for WriteProgram.
+bool BuildRun::CheckProgramSize(BuildResult& result) {
+  data_ = os_.Open(dataName_, "rb");
+  const int64_t dataBytes = data_ != nullptr ? platform::StreamSize(data_) : -1;
+  if (dataBytes < 0) return FailStep(result, BuildResult::DataCopyFailed, kMsgDataCopy);
+  const uint64_t total = fixedBytes_ + static_cast<uint64_t>(dataBytes);
+  if (total < kMaxProgramBytes) return true;
+  return FailStep(result, BuildResult::ArchiveTooLarge, TooLargeText(total, false));
+}
+
+// Says that the program file sfxName_ would be bytes long (at least, while the data file still
+// grows) and that Windows starts none of 4 GiB or more.
+std::string BuildRun::TooLargeText(uint64_t bytes, bool atLeast) const {
+  return "Das Archiv " + sfxName_ + " w\xE4re " + (atLeast ? "mindestens " : "") +
+         GroupedDigits(bytes) + " Bytes gro\xDF; Windows startet keine Programmdatei ab 4 GiB (" +
+         GroupedDigits(kMaxProgramBytes) + " Bytes). Es wurde nicht erstellt!";
+}
+
 // Writes stub, settings, data and offset into the program file, then closes and removes the
 // data file and closes the program file; programBytes_ is the program file's length.
 bool BuildRun::WriteProgram(BuildResult& result) {
   const std::string programWriteFailed =
       "Fehler beim Schreiben der Programmdatei " + sfxName_ + "!";
   switch (WriteArchive(program_, stub_, Settings, [this]() {
-    data_ = os_.Open(dataName_, "rb");
+    if (data_ == nullptr) data_ = os_.Open(dataName_, "rb");
     return data_;
   })) {
     case ArchiveWriteStatus::Ok:

@@ -52,12 +52,14 @@ enum class BuildResult {
                         // added; the program file holds the entries before it
   NamesRefused,         // names the extractor could not create
   SourceMissing,        // no source directory given, or it does not exist or is no directory
+  SourceEmpty,          // the source holds no file to pack (none, or only the older program)
   OutputRefused,        // the SFX name is a directory, a stub file or the running program
   SettingsTooLarge,     // a text or list too long for the settings block
   FoldersUnreadable,    // directories of the tree could not be read (and were not to be skipped)
   ProgramCreateFailed,  // the program file could not be created, or not put in the old one's place
   ProgramWriteFailed,   // a write to the program file failed (a full disk)
   DataWriteFailed,      // the temporary data file could not be created or written
+  ArchiveTooLarge,      // the program file would reach 4 GiB, which Windows does not start
   Cancelled,            // stopped from outside (Ctrl-C) before the program file was complete
 };
 
@@ -89,6 +91,10 @@ struct BuildOptions {
 // only when every byte is written and the file closed: an older file of the name is replaced
 // then, never deleted before. Nothing of a failed build stays behind.
 BuildResult BuildArchive(BuildFrontEnd& ui, const BuildOptions& options = BuildOptions());
+
+// A program file of this many bytes or more is not started by Windows; the archive's 32-bit
+// offsets could not point into it either.
+constexpr uint64_t kMaxProgramBytes = uint64_t(1) << 32;
 
 // The German message texts.
 extern const char* const kMsgNoName;

@@ -21,6 +21,9 @@ const char* const kErrNameTooLong = "Der gespeicherte Name ist l\xE4nger als 259
 const char* const kErrCompress = "Fehler bei der Kompression";
 const char* const kErrNoMemory = "Nicht gen\xFCgend Speicher";
 const char* const kErrCancelled = "Abgebrochen";
+const char* const kErrArchiveTooLarge =
+    "Das Archiv wird 4 GiB gro\xDF oder gr\xF6\xDF"
+    "er";
 
 // The entry header as it is laid out in the data file: name length, name, date block, sizes,
 // method, a zero byte and a zero word.
@@ -162,9 +165,20 @@ bool TCompressor::Finish() {
 }
 
 bool TCompressor::AddFile() {
+  TooLarge = false;
   const bool ok = AddOneFile();
   OutputFailed = !ok && (LastError == kErrNoDataFile || LastError == kErrDataWrite);
-  return ok;
+  return ok && WithinLimit();
+}
+
+bool TCompressor::WithinLimit() {
+  if (DataLimit == 0 || OutFile == nullptr) return true;
+  const int64_t end = platform::Tell64(OutFile);
+  if (end >= 0 && static_cast<uint64_t>(end) <= DataLimit) return true;
+  TooLarge = end >= 0;
+  LastError = TooLarge ? kErrArchiveTooLarge : kErrDataWrite;
+  OutputFailed = !TooLarge;
+  return false;
 }
 
 bool TCompressor::AddOneFile() {
@@ -252,6 +266,8 @@ bool TCompressor::WriteDataFrom(std::FILE* src, int64_t count, bool& readFailed)
 }
 
 bool TCompressor::TruncateTo(int64_t pos) {
+  // A write that failed leaves the stream's error mark; what follows pos is taken back anyway.
+  if (OutFile != nullptr) std::clearerr(OutFile);
   if (OutFile == nullptr || !platform::Truncate64(OutFile, pos)) return DataFailed();
   return true;
 }

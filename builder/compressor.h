@@ -110,6 +110,13 @@ class TCompressor {
   bool Cancelled = false;
   // Latest file time stored (seconds since 1970, UTC); negative: each file's own time.
   int64_t LatestTime = -1;
+  // The data file may not grow beyond this many bytes (0: no limit): an AddFile that leaves it
+  // longer fails with TooLarge set, so that a build stops as soon as its archive is too large.
+  uint64_t DataLimit = 0;
+  bool TooLarge = false;
+
+  // True while the data file is within DataLimit; else sets TooLarge and LastError.
+  bool WithinLimit();
 
  private:
   bool AddOneFile();

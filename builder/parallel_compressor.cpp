@@ -39,8 +39,49 @@ struct CloseFile {
 };
 using SourceStream = std::unique_ptr<std::FILE, CloseFile>;
 
+// The room the spill files take in the temporary folder, where the data file needs it too.
+// Once a spill or the data file finds the folder full, no spill is begun or written again and
+// every one is given back: a build on several threads then needs no more room there than one
+// on a single thread.
+class SpillRoom {
+ public:
+  // A spill file is begun; false once the folder has been found full.
+  bool Enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (full_) return false;
+    ++open_;
+    used_ = true;
+    return true;
+  }
+  // A spill file is closed, and its room given back.
+  void Leave() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--open_ == 0) empty_.notify_all();
+  }
+  void MarkFull() { full_ = true; }
+  bool Full() const { return full_; }
+  // A spill file has been begun in this build.
+  bool Used() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return used_;
+  }
+  // Waits until every spill file is closed. Each is closed once the worker writing it sees the
+  // folder full, or by the writer, so the wait ends.
+  void WaitEmpty() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    empty_.wait(lock, [this] { return open_ == 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable empty_;
+  int open_ = 0;
+  bool used_ = false;
+  std::atomic<bool> full_{false};
+};
+
 // The compressed bytes of one entry: in memory, or in an unnamed temporary file once they are
-// more than kMemoryPerEntry.
+// more than kMemoryPerEntry and room has it.
 class EntryBuffer {
  public:
   EntryBuffer() = default;
@@ -48,6 +89,11 @@ class EntryBuffer {
   EntryBuffer& operator=(const EntryBuffer&) = delete;
   ~EntryBuffer() { Drop(); }
 
+  // The room its spill file draws on; without one, the bytes are kept in memory only.
+  void UseRoom(SpillRoom* room) { room_ = room; }
+
+  // False when the bytes cannot be kept: no memory, or a spill file that cannot be written
+  // (the folder is then marked full) or that must give its room back.
   bool Add(const uint8_t* data, size_t n) {
     size_ += n;
     if (spill_ == nullptr && memory_.size() + n <= kMemoryPerEntry) {
@@ -59,7 +105,10 @@ class EntryBuffer {
       return true;
     }
     if (spill_ == nullptr && !StartSpill()) return false;
-    return std::fwrite(data, 1, n, spill_) == n;
+    if (room_->Full()) return false;
+    if (std::fwrite(data, 1, n, spill_) == n) return true;
+    room_->MarkFull();
+    return false;
   }
 
   // Appends every byte to the data file through compressor; false when the temporary file
@@ -78,6 +127,8 @@ class EntryBuffer {
 
   uint64_t Size() const { return size_; }
   uint64_t InMemory() const { return memory_.size(); }
+  // A spill file holds room in the temporary folder.
+  bool Spilled() const { return entered_; }
 
   void Drop() {
     if (spill_ != nullptr) std::fclose(spill_);
@@ -85,24 +136,37 @@ class EntryBuffer {
     if (!spillName_.empty()) platform::Current().Remove(spillName_);
     spillName_.clear();
     std::vector<uint8_t>().swap(memory_);
+    if (entered_) room_->Leave();
+    entered_ = false;
   }
 
  private:
+  // Any failure here marks the folder full: a name or a file that cannot be had there, or
+  // bytes that cannot be written, all mean the data file may need the room.
   bool StartSpill() {
+    if (room_ == nullptr || !room_->Enter()) return false;
+    entered_ = true;
     platform::Os& os = platform::Current();
     spillName_ = MakeTempName("zal");
-    if (spillName_.empty()) return false;
-    spill_ = os.Open(spillName_, "w+b");
-    if (spill_ == nullptr) return false;
+    spill_ = spillName_.empty() ? nullptr : os.Open(spillName_, "w+b");
+    if (spill_ == nullptr) {
+      room_->MarkFull();
+      return false;
+    }
     // Where an open file can lose its name (POSIX), it does so at once: even a killed build
     // leaves nothing behind. Elsewhere it is removed when the entry is dropped.
     if (os.Remove(spillName_)) spillName_.clear();
-    if (!memory_.empty() && std::fwrite(memory_.data(), 1, memory_.size(), spill_) != memory_.size())
+    if (!memory_.empty() &&
+        std::fwrite(memory_.data(), 1, memory_.size(), spill_) != memory_.size()) {
+      room_->MarkFull();
       return false;
+    }
     std::vector<uint8_t>().swap(memory_);
     return true;
   }
 
+  SpillRoom* room_ = nullptr;
+  bool entered_ = false;  // counted in room_ until dropped
   std::vector<uint8_t> memory_;
   std::FILE* spill_ = nullptr;
   std::string spillName_;
@@ -205,9 +269,8 @@ class BlockInput {
 // Compresses a block's input into a stream of its own, as CompressBzip2Block does.
 bool CompressBlockInput(const BlockInput& input, std::vector<uint8_t>& stream) {
   Bzip2BlockCompressor compressor(stream);
-  const bool ok =
-      input.ForEach([&](const uint8_t* p, size_t n) { return compressor.Add(p, n); }) &&
-      compressor.Finish();
+  const bool ok = input.ForEach([&](const uint8_t* p, size_t n) { return compressor.Add(p, n); }) &&
+                  compressor.Finish();
   if (!ok) stream.clear();
   return ok;
 }
@@ -231,8 +294,8 @@ struct Unit {
   uint64_t held = 0;  // compressed bytes it holds in memory once done
   bool done = false;
   bool ok = false;
-  EntryBuffer whole;               // a whole file's entry data
-  std::vector<uint8_t> oneBlock;   // a block, as a bzip2 stream of its own
+  EntryBuffer whole;              // a whole file's entry data
+  std::vector<uint8_t> oneBlock;  // a block, as a bzip2 stream of its own
 };
 
 class Pipeline {
@@ -273,6 +336,7 @@ class Pipeline {
   Unit* WaitHead();
   void PopHead();
   bool Fallback(size_t file, int64_t truncateAt);
+  bool GiveBackRoom();
   void ShowProgress(bool force);
   void Stop();
   bool Stopping() const {
@@ -315,6 +379,8 @@ class Pipeline {
   std::unique_ptr<Bzip2Splicer> splicer_;
   int64_t headerPos_ = -1;
   bool dataFailed_ = false;  // the splicer's write to the data file failed
+  SpillRoom room_;
+  bool roomGivenBack_ = false;        // GiveBackRoom has been done
   size_t leftToFallback_ = SIZE_MAX;  // a cut file already given to the one-thread compressor
 };
 
@@ -473,6 +539,11 @@ void Pipeline::Work() {
       unit->input.Release();
     }
     std::lock_guard<std::mutex> lock(mutex_);
+    // Room given back meanwhile: the writer does this file itself (see GiveBackRoom).
+    if (unit->whole.Spilled() && room_.Full()) {
+      unit->ok = false;
+      unit->whole.Drop();
+    }
     blockBytes_ -= blockInput;
     if (unit->block) --blocksWaiting_;
     unit->held = unit->whole.InMemory() + unit->oneBlock.size();
@@ -498,6 +569,7 @@ void Pipeline::CompressWhole(Unit& unit) {
   const char* refused = nullptr;
   const SourceStream in(OpenSource(path, size, refused));
   if (in == nullptr || refused != nullptr) return;
+  unit.whole.UseRoom(&room_);
   std::vector<uint8_t> chunk(kChunk);
   SourceReader reader(in.get(), chunk.data(), chunk.size());
   reader.stop = [this] { return Stopping(); };
@@ -543,12 +615,38 @@ void Pipeline::PopHead() {
 }
 
 // Leaves file to the one-thread compressor, after taking back what was written of its entry
-// from truncateAt on (-1: nothing was).
+// from truncateAt on (-1: nothing was). When the data file runs full while spill files hold
+// room, that room is given back and the file written once more.
 bool Pipeline::Fallback(size_t file, int64_t truncateAt) {
   if (truncateAt >= 0 && !compressor_.TruncateTo(truncateAt)) return false;
+  const int64_t entryStart = platform::Tell64(compressor_.OutFile);
   compressor_.SourcePath = files_[file].sourcePath;
   compressor_.StoredName = files_[file].storedName;
-  return compressor_.AddFile();
+  if (compressor_.AddFile()) return true;
+  if (!compressor_.OutputFailed || entryStart < 0 || !GiveBackRoom()) return false;
+  return compressor_.TruncateTo(entryStart) && compressor_.AddFile();
+}
+
+// The data file could not be written, and spill files may hold room beside it: marks the
+// folder full, drops every spill of a unit done (its file is then left to the one-thread
+// compressor) and waits until the workers have closed theirs. False when there is no room to
+// give back (no spill was ever begun, or it was given back before): the failure stands.
+bool Pipeline::GiveBackRoom() {
+  if (roomGivenBack_ || !room_.Used()) return false;
+  roomGivenBack_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    room_.MarkFull();
+    for (const std::unique_ptr<Unit>& unit : units_) {
+      if (unit->done && unit->whole.Spilled()) {
+        unit->ok = false;
+        unit->whole.Drop();
+      }
+    }
+  }
+  room_.WaitEmpty();
+  dataFailed_ = false;
+  return true;
 }
 
 void Pipeline::ShowProgress(bool force) {
@@ -595,7 +693,11 @@ size_t Pipeline::Run() {
     if (file != leftToFallback_) {  // else: blocks of a file the one-thread compressor has written
       written = unit->block ? WriteBlock(*unit, takeBackFrom) : WriteWhole(*unit, takeBackFrom);
     }
-    if (written == Written::DataFailed) return file;  // the data file failed: as on one thread
+    // The data file failed: as on one thread, unless spill files held room it needs.
+    if (written == Written::DataFailed) {
+      if (takeBackFrom < 0 || !GiveBackRoom()) return file;
+      written = Written::Fallback;
+    }
     if (written == Written::Fallback) {
       splicer_.reset();
       if (!Fallback(file, takeBackFrom)) return file;
@@ -604,6 +706,7 @@ size_t Pipeline::Run() {
     }
     if (written == Written::Done) {
       splicer_.reset();
+      if (!compressor_.WithinLimit()) return file;  // the archive is too large already
       ++filesWritten_;
       expected = file + 1;
       ShowProgress(false);
@@ -648,7 +751,12 @@ Pipeline::Written Pipeline::WriteWhole(Unit& unit, int64_t& takeBackFrom) {
     return Written::DataFailed;
   }
   if (!unit.whole.WriteTo(compressor_, readFailed)) {
-    return readFailed ? Written::Fallback : Written::DataFailed;
+    if (!readFailed) return Written::DataFailed;
+    // A spill that could not be written out whole: its room goes back before the file is
+    // compressed again.
+    room_.MarkFull();
+    unit.whole.Drop();
+    return Written::Fallback;
   }
   return Written::Done;
 }
@@ -660,7 +768,10 @@ Pipeline::Written Pipeline::WriteBlock(Unit& unit, int64_t& takeBackFrom) {
   if (unit.first) {
     headerPos_ = -1;
     if (!unit.sourceFailed && name.size() <= layout::kMaxStoredName) {
-      if (!compressor_.WriteHeader(name, nullptr, 0, 0, headerPos_)) return Written::DataFailed;
+      if (!compressor_.WriteHeader(name, nullptr, 0, 0, headerPos_)) {
+        takeBackFrom = headerPos_;
+        return Written::DataFailed;
+      }
       splicer_ = std::make_unique<Bzip2Splicer>([this](const uint8_t* data, size_t n) {
         if (compressor_.WriteData(data, n)) return true;
         dataFailed_ = true;
@@ -685,8 +796,8 @@ Pipeline::Written Pipeline::WriteBlock(Unit& unit, int64_t& takeBackFrom) {
 
 }  // namespace
 
-size_t AddFilesInParallel(TCompressor& compressor, const std::vector<ParallelFile>& files,
-                          int jobs, const std::function<void(const std::string&)>& progress) {
+size_t AddFilesInParallel(TCompressor& compressor, const std::vector<ParallelFile>& files, int jobs,
+                          const std::function<void(const std::string&)>& progress) {
   if (files.empty()) return 0;
   Pipeline pipeline(compressor, files, std::max(1, jobs), progress);
   return pipeline.Run();

@@ -40,7 +40,15 @@ struct DirEntry {
   bool special = false;     // POSIX FIFO, socket or device: never opened, never archived
   // The file system's name has characters code page 1252 cannot write; name is then only a
   // stand-in (the POSIX bytes unchanged, or '?' for each such character on Windows) for messages.
+  // A POSIX name that is not UTF-8 but whose every byte is a character of code page 1252 (a
+  // Latin-1 name from an old archive or share) is that code page's name, byte for byte: it is
+  // not foreign, and opening it finds the raw spelling on disk.
   bool foreignName = false;
+  // With foreignName (POSIX): the name is not UTF-8 and holds a byte code page 1252 leaves
+  // undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D), so neither encoding can say what it means.
+  bool undefinedBytes = false;
+  // POSIX: the name is not UTF-8 and was taken byte for byte as code page 1252 (a Latin-1 name).
+  bool rawName = false;
 };
 
 // What makes a file the same file whatever path names it: device and inode on POSIX, volume

@@ -87,3 +87,7 @@ bool VisitSettingsFields(Record& record, Visitor& visitor) {
 // kMaxEncodedLength bytes, every list at most kMaxEncodedStrings strings of at most that length.
 // A record that does not fit would be written cut short, so writers refuse it.
 bool FitsSettingsBlock(const TInstallInf& record);
+
+// The bytes the settings block of record takes, the version byte included, for a record that
+// fits the block (FitsSettingsBlock).
+uint64_t SettingsBlockSize(const TInstallInf& record);

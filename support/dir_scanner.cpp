@@ -31,6 +31,7 @@ void SortAsNtfs(std::vector<platform::DirEntry>& entries) {
 void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
   CallCount = 0;
   Unreadable.clear();
+  SkippedFiles = 0;
   // No start path lists nothing: on Windows the empty pattern would search the drive's root.
   if (startPath.empty()) {
     CalcTotalSize();
@@ -39,7 +40,7 @@ void TDirList::Scan(const std::string& startPath, bool directoriesOnly) {
   std::string path = startPath;
   const char sep = platform::Current().Separator();
   if (!path.empty() && path.back() == sep) path.pop_back();
-  ScanDirectory(path, directoriesOnly, false);
+  ScanDirectory(path, directoriesOnly, NameFlags());
   CalcTotalSize();
 }
 
@@ -54,15 +55,15 @@ void TDirList::CalcTotalSize() {
   TrueTotalSize = trueSum;
 }
 
-void TDirList::AddEntry(const std::string& name, uint64_t size, bool foreignName) {
+void TDirList::AddEntry(const std::string& name, uint64_t size, NameFlags flags) {
   if (!Sorted) {
-    Files.emplace_back(name, size, foreignName);
+    Files.emplace_back(name, size, flags.foreign, flags.undefined, flags.raw);
     return;
   }
   // Insert behind every entry that is not greater, so equal names keep their arrival order.
   auto pos = SortedFiles.end();
   while (pos != SortedFiles.begin() && (pos - 1)->Name > name) --pos;
-  SortedFiles.insert(pos, TFileInfo(name, size, foreignName));
+  SortedFiles.insert(pos, TFileInfo(name, size, flags.foreign, flags.undefined, flags.raw));
 }
 
 bool TDirList::Skipped(const std::string& name) {
@@ -70,7 +71,10 @@ bool TDirList::Skipped(const std::string& name) {
   platform::FileId id;
   if (!platform::Current().Identity(name, id)) return false;
   for (const platform::FileId& skip : Skip) {
-    if (skip == id) return true;
+    if (skip == id) {
+      ++SkippedFiles;
+      return true;
+    }
   }
   return false;
 }
@@ -81,7 +85,7 @@ void TDirList::NoteUnreadable(const std::string& dir) {
 }
 
 void TDirList::ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
-                       bool foreignPath) {
+                       NameFlags pathFlags) {
   platform::Os& os = platform::Current();
   std::vector<platform::DirEntry> entries;
   if (!os.ListDirectory(dir, mask, entries)) {
@@ -93,18 +97,18 @@ void TDirList::ListOne(const std::string& dir, const std::string& mask, bool dir
   for (const platform::DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
     if (directoriesOnly) {
-      if (IsDescendable(e)) AddEntry(prefix + e.name, 0, foreignPath || e.foreignName);
+      if (IsDescendable(e)) AddEntry(prefix + e.name, 0, pathFlags.With(e));
     } else if (!IsDirectoryEntry(e) && !e.special && !Skipped(prefix + e.name)) {
-      AddEntry(prefix + e.name, e.size, foreignPath || e.foreignName);
+      AddEntry(prefix + e.name, e.size, pathFlags.With(e));
     }
   }
 }
 
-void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, bool foreignPath) {
+void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, NameFlags pathFlags) {
   ++CallCount;
   platform::Os& os = platform::Current();
   if (CallCount == 1) {
-    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, foreignPath);
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, pathFlags);
   }
   if (!Recursive) return;
   std::vector<platform::DirEntry> subdirs;
@@ -118,9 +122,9 @@ void TDirList::ScanDirectory(std::string& path, bool directoriesOnly, bool forei
     if (!IsDescendable(e)) continue;
     path += os.Separator();
     path += e.name;
-    const bool foreign = foreignPath || e.foreignName;
-    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, foreign);
-    ScanDirectory(path, directoriesOnly, foreign);
+    const NameFlags flags = pathFlags.With(e);
+    for (const std::string& mask : Masks) ListOne(path, mask, directoriesOnly, flags);
+    ScanDirectory(path, directoriesOnly, flags);
     path.resize(oldLength);
   }
 }

@@ -19,15 +19,23 @@
 
 // One listed file.
 struct TFileInfo {
-  TFileInfo(const std::string& name, uint64_t trueSize, bool foreignName = false)
+  TFileInfo(const std::string& name, uint64_t trueSize, bool foreignName = false,
+            bool undefinedBytes = false, bool rawName = false)
       : Name(name),
         Size(static_cast<int32_t>(static_cast<uint32_t>(trueSize))),
         TrueSize(trueSize),
-        ForeignName(foreignName) {}
-  std::string Name;   // full path: start path (less one trailing separator), separator, relative path
-  int32_t Size;       // low 32 bits of the size, as the format's 32-bit fields carry it
+        ForeignName(foreignName),
+        UndefinedBytes(undefinedBytes),
+        RawName(rawName) {}
+  std::string
+      Name;      // full path: start path (less one trailing separator), separator, relative path
+  int32_t Size;  // low 32 bits of the size, as the format's 32-bit fields carry it
   uint64_t TrueSize;  // the real size; the builder refuses files the format cannot describe
   bool ForeignName;   // the name (or a folder's on its path) has characters code page 1252 lacks
+  // With ForeignName: such a name is no UTF-8 and holds bytes code page 1252 leaves undefined.
+  bool UndefinedBytes;
+  // The name (or a folder's) is no UTF-8 on disk but code page 1252 bytes, packed as they are.
+  bool RawName;
 };
 
 class TDirList {
@@ -45,6 +53,7 @@ class TDirList {
   std::vector<TFileInfo> SortedFiles;   // result ordered by Name (byte-wise), when Sorted
   std::vector<platform::FileId> Skip;   // files never listed, whatever path leads to them
   std::vector<std::string> Unreadable;  // directories that could not be listed, in walk order
+  size_t SkippedFiles = 0;              // files left out because their identity is in Skip
   int32_t CallCount = 0;                // directory-listing calls since Scan began
   int32_t TotalSize = 0;                // wrapping 32-bit sum of Size
   uint64_t TrueTotalSize = 0;           // exact sum of TrueSize, for 64-bit percentages
@@ -52,10 +61,19 @@ class TDirList {
   bool Recursive = false;
 
  private:
-  void ScanDirectory(std::string& path, bool directoriesOnly, bool foreignPath);
+  // What the names on a path (a folder's and its parents') hold that code page 1252 cannot write.
+  struct NameFlags {
+    bool foreign = false;
+    bool undefined = false;
+    bool raw = false;
+    NameFlags With(const platform::DirEntry& e) const {
+      return {foreign || e.foreignName, undefined || e.undefinedBytes, raw || e.rawName};
+    }
+  };
+  void ScanDirectory(std::string& path, bool directoriesOnly, NameFlags pathFlags);
   void ListOne(const std::string& dir, const std::string& mask, bool directoriesOnly,
-               bool foreignPath);
-  void AddEntry(const std::string& name, uint64_t size, bool foreignName);
+               NameFlags pathFlags);
+  void AddEntry(const std::string& name, uint64_t size, NameFlags flags);
   bool Skipped(const std::string& name);
   void NoteUnreadable(const std::string& dir);
 };

@@ -97,6 +97,26 @@ std::string Utf8ToCp1252OrRaw(const std::string& text) {
   return out;
 }
 
+bool IsUtf8(const std::string& text) {
+  size_t i = 0;
+  uint32_t cp = 0;
+  while (i < text.size()) {
+    if (!DecodeUtf8(text, i, cp)) return false;
+  }
+  return true;
+}
+
+int FirstUndefinedCp1252Byte(const std::string& text) {
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    // The undefined bytes are the ones the code page maps to the C1 control of their own value.
+    if (b >= 0x80 && b <= 0x9F && CodePointOf1252(b) == b) return b;
+  }
+  return -1;
+}
+
+bool AllDefinedInCp1252(const std::string& text) { return FirstUndefinedCp1252Byte(text) < 0; }
+
 namespace {
 
 bool Match(const unsigned char* n, size_t nlen, const unsigned char* m, size_t mlen) {

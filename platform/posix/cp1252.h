@@ -26,6 +26,13 @@ std::string Cp1252ToUtf8(const std::string& text);
 bool Utf8ToCp1252(const std::string& text, std::string& out);
 // Convenience form: the converted text, or text itself when it cannot be converted.
 std::string Utf8ToCp1252OrRaw(const std::string& text);
+// True when text is strictly valid UTF-8 (as DecodeUtf8 takes it).
+bool IsUtf8(const std::string& text);
+// True when every byte of text is a character of code page 1252: none of the five bytes it leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D).
+bool AllDefinedInCp1252(const std::string& text);
+// The first byte of text that code page 1252 leaves undefined, or -1 when there is none.
+int FirstUndefinedCp1252Byte(const std::string& text);
 
 // True when name matches mask case-insensitively; '*' matches any run of characters, '?' exactly
 // one. As on Windows, "*" and "*.*" match every name and a mask ending in ".*" also matches the

@@ -107,13 +107,24 @@ class PosixOs : public Os {
       const std::string raw = ent->d_name;
       if (raw == "." || raw == "..") continue;
       std::string name;
-      const bool foreign = !Utf8ToCp1252(raw, name);
+      bool foreign = !Utf8ToCp1252(raw, name);
+      // Bytes that are no UTF-8 are taken as what code page 1252 makes of them, when it
+      // makes a character of each.
+      bool undefined = false;
+      bool rawName = false;
+      if (foreign && !posix::IsUtf8(raw)) {
+        undefined = !posix::AllDefinedInCp1252(raw);
+        rawName = !undefined;
+        foreign = undefined;
+      }
       if (!posix::MatchMask(name, mask)) continue;
       struct stat st;
       if (fstatat(fd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
       DirEntry e;
       e.name = name;
       e.foreignName = foreign;
+      e.undefinedBytes = undefined;
+      e.rawName = rawName;
       if (S_ISLNK(st.st_mode)) {
         if (fstatat(fd, raw.c_str(), &st, 0) != 0) continue;  // dangling link: nothing to read
         if (S_ISDIR(st.st_mode)) e.attributes |= kAttrDirectory | kAttrReparsePoint;

@@ -248,13 +248,14 @@ TEST_F(BuildDriverTest, SettingsBlockWithEmptyStringsTakes28PlusNBytes) {
                             &ui_.fields.InfoTextBefore, &ui_.fields.InfoTextAfter}) {
     *text = "   ";  // blanks only: trimmed to nothing
   }
+  AddSource("a.txt", "a");  // an empty tree gives no archive at all
   EXPECT_EQ(Build(), BuildResult::Success);
   const sfxtest::Archive a = Parsed();
   const size_t n = src_.size();
   EXPECT_EQ(a.settings.size, 28 + n + sfx_.size());
-  EXPECT_FALSE(a.hasHeader) << "an empty tree gives no compressed part";
-  // stub, block, offset: nothing else.
-  EXPECT_EQ(program_.size(), stub2_.size() + a.settings.size + 4);
+  EXPECT_TRUE(a.hasHeader);
+  // stub, block, compressed part, offset: nothing else.
+  EXPECT_EQ(program_.size(), stub2_.size() + a.settings.size + a.compressedPart.size() + 4);
   const std::string zero(1, '\0');
   const std::string block = "\x01" + sfxtest::LE16(1) + sfxtest::Str(src_) + "\x01" + zero +
                             sfxtest::LE16(0) + sfxtest::Str(sfx_) + std::string(12, '\0') + zero +
@@ -286,6 +287,49 @@ TEST_F(BuildDriverTest, SourceThatIsNoDirectoryFailsTheBuildAndKeepsTheOldFile) 
     EXPECT_TRUE(ui_.started.empty());
     EXPECT_EQ(ui_.endWait, 1);
     EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+    EXPECT_TRUE(os_.tempFiles.empty()) << "no data file is made";
+    ExpectNoTemporaryFiles();
+  }
+}
+
+// A build that would pack no file fails as for a missing source and says why: an empty tree, or
+// one that holds nothing but the older program file of the SFX name, which is never packed into
+// its successor. The older file stays.
+TEST_F(BuildDriverTest, ASourceWithNothingToPackFailsAndKeepsTheOlderFile) {
+  const std::string inside = dir_.Join("src/alt.exe");
+  struct Case {
+    const char* what;
+    std::string folder;  // made empty below src, or ""
+    std::string sfx;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"an empty source", "", sfx_, "Das Quellverzeichnis " + src_ + " enth\xE4lt keine Dateien!"},
+      {"only empty folders", "leer/auch", sfx_,
+       "Das Quellverzeichnis " + src_ + " enth\xE4lt keine Dateien!"},
+      {"only the older program", "", inside,
+       "Das Quellverzeichnis " + src_ +
+           " enth\xE4lt keine Datei au\xDF"
+           "er dem Archiv " +
+           inside + " selbst, das nicht in sich selbst gepackt wird!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(src_);
+    ASSERT_TRUE(testutil::MakeDirs(src_));
+    if (!c.folder.empty()) {
+      ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src/" + c.folder)));
+    }
+    ASSERT_TRUE(testutil::WriteFile(c.sfx, "old program"));
+    ui_ = FakeFrontEnd();
+    ui_.fields.SfxName = c.sfx;
+    ui_.SetSource(src_);
+    ui_.startAfterwards = true;
+    os_.tempFiles.clear();
+    EXPECT_EQ(Build(), BuildResult::SourceEmpty);
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{c.message});
+    EXPECT_TRUE(ui_.started.empty());
+    EXPECT_EQ(testutil::ReadFile(c.sfx), "old program");
     EXPECT_TRUE(os_.tempFiles.empty()) << "no data file is made";
     ExpectNoTemporaryFiles();
   }

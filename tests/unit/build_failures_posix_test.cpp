@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -181,6 +182,175 @@ TEST_F(BuildFailureTest, AFullTemporaryFolderAtAnyByteLeavesNothingAndKeepsTheOl
   FillingDiskOs room(tmp_, need + rewritten);
   EXPECT_EQ(Build(room), BuildResult::Success) << "exactly room enough";
   EXPECT_TRUE(testutil::ReadFile(sfx_) == whole);
+}
+
+// A read-only stream that claims size bytes and holds none on disk: head, then 'x' to the end.
+std::FILE* FakeSizedStream(uint64_t size, const std::string& head) {
+  struct Fake {
+    uint64_t size;
+    std::string head;
+    uint64_t pos;
+  };
+  cookie_io_functions_t io{};
+  io.read = [](void* c, char* buf, size_t n) -> ssize_t {
+    Fake* f = static_cast<Fake*>(c);
+    const size_t k = static_cast<size_t>(std::min<uint64_t>(n, f->size - f->pos));
+    std::memset(buf, 'x', k);
+    for (uint64_t at = f->pos; at < f->head.size() && at < f->pos + k; ++at) {
+      buf[at - f->pos] = f->head[static_cast<size_t>(at)];
+    }
+    f->pos += k;
+    return static_cast<ssize_t>(k);
+  };
+  io.seek = [](void* c, off64_t* offset, int whence) -> int {
+    Fake* f = static_cast<Fake*>(c);
+    const int64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<int64_t>(f->pos)
+                                              : static_cast<int64_t>(f->size);
+    if (base + *offset < 0) return -1;
+    f->pos = static_cast<uint64_t>(base + *offset);
+    *offset = static_cast<off64_t>(f->pos);
+    return 0;
+  };
+  io.close = [](void* c) -> int {
+    delete static_cast<Fake*>(c);
+    return 0;
+  };
+  return fopencookie(new Fake{size, head, 0}, "rb", io);
+}
+
+// The program file as a stream that lets the first skip bytes pass by without writing them and
+// writes the rest to file, while its position counts every byte: a program file of gigabytes
+// whose end is on disk.
+std::FILE* SkippingStream(std::FILE* file, uint64_t skip, uint64_t* written) {
+  struct Sink {
+    std::FILE* file;
+    uint64_t skip;
+    uint64_t pos;
+    uint64_t* written;
+  };
+  cookie_io_functions_t io{};
+  io.write = [](void* c, const char* buf, size_t n) -> ssize_t {
+    Sink* s = static_cast<Sink*>(c);
+    size_t passed = 0;
+    if (s->pos < s->skip) passed = static_cast<size_t>(std::min<uint64_t>(n, s->skip - s->pos));
+    if (passed < n && std::fwrite(buf + passed, 1, n - passed, s->file) != n - passed) return 0;
+    s->pos += n;
+    *s->written += n;
+    return static_cast<ssize_t>(n);
+  };
+  io.seek = [](void* c, off64_t* offset, int whence) -> int {
+    Sink* s = static_cast<Sink*>(c);
+    if (whence != SEEK_CUR || *offset != 0) return -1;  // only telling is needed
+    *offset = static_cast<off64_t>(s->pos);
+    return 0;
+  };
+  io.close = [](void* c) -> int {
+    Sink* s = static_cast<Sink*>(c);
+    const int r = std::fclose(s->file);
+    delete s;
+    return r;
+  };
+  return fopencookie(new Sink{file, skip, 0, written}, "wb", io);
+}
+
+// Sizes no disk here holds, through the platform seam: the bzip2 stub and the data file as
+// read by the program file's writer claim what the test says (0: their own), and the bytes
+// written to the program file are counted, past the claimed stub only put on disk.
+class FakeSizeOs : public testfe::RecordingOs {
+ public:
+  FakeSizeOs(const std::string& tmp, uint64_t stubSize, uint64_t dataSize)
+      : tmp_(tmp), stubSize_(stubSize), dataSize_(dataSize) {}
+
+  std::FILE* Open(const std::string& p, const char* m) override {
+    const std::string mode = m;
+    const bool stub = p.size() > 12 && p.compare(p.size() - 12, 12, "tambrix.res1") == 0;
+    if (mode == "rb" && stub && stubSize_ != 0) return FakeSizedStream(stubSize_, "MZ");
+    if (mode == "rb" && dataSize_ != 0 && p.compare(0, tmp_.size(), tmp_) == 0) {
+      return FakeSizedStream(dataSize_, "SFX2");
+    }
+    std::FILE* f = RecordingOs::Open(p, m);
+    if (f == nullptr || mode != "wbx") return f;
+    return SkippingStream(f, stubSize_, &programBytes);
+  }
+
+  uint64_t programBytes = 0;  // written to program files
+
+ private:
+  std::string tmp_;
+  uint64_t stubSize_, dataSize_;
+};
+
+// Windows starts no program file of 4 GiB or more: such an archive is refused with its size
+// before a byte of the program file is written, and nothing is left.
+TEST_F(BuildFailureTest, AnArchiveOf4GiBOrMoreIsRefusedBeforeTheProgramFileIsWritten) {
+  std::string whole;
+  sfxtest::Archive a;
+  ASSERT_NO_FATAL_FAILURE(BuildWhole(whole, a));
+  const uint64_t around = whole.size() - a.compressedPart.size();  // stub, settings, offset
+  const uint64_t kLimit = uint64_t(1) << 32;
+  const std::pair<uint64_t, std::string> cases[] = {
+      {kLimit, "4.294.967.296"},
+      {kLimit + 1, "4.294.967.297"},
+      {uint64_t(5) << 30, "5.368.709.120"},
+  };
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.second);
+    FakeSizeOs os(tmp_, 0, c.first - around);
+    EXPECT_EQ(Build(os), BuildResult::ArchiveTooLarge);
+    EXPECT_EQ(ui_.messages,
+              std::vector<std::string>{"Das Archiv " + sfx_ + " w\xE4re " + c.second +
+                                       " Bytes gro\xDF; Windows startet keine Programmdatei ab "
+                                       "4 GiB (4.294.967.296 Bytes). Es wurde nicht erstellt!"});
+    EXPECT_EQ(os.programBytes, 0u);
+    ExpectNothingLeft(c.second);
+  }
+}
+
+// Beside a stub that leaves little room below 4 GiB, the compression stops at the file that
+// takes the data file past it, on one thread as on several, and says so.
+TEST_F(BuildFailureTest, TheCompressionStopsOnceTheArchivePasses4GiB) {
+  ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+  std::vector<std::string> shown;
+  for (int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    FakeSizeOs os((tmp_ + "/"), (uint64_t(1) << 32) - 2000, 0);
+    os.tempDirectory = tmp_ + "/";
+    ui_ = FakeFrontEnd();
+    ui_.SetSource(dir_.Join("src"));
+    ui_.fields.SfxName = sfx_;
+    ui_.fields.MaxCompression = 1;
+    OsGuard guard(&os);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = dir_.Join("prog");
+    options.jobs = jobs;
+    EXPECT_EQ(BuildArchive(ui_, options), BuildResult::ArchiveTooLarge);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    shown.push_back(ui_.messages[0]);
+    EXPECT_EQ(shown.back().rfind("Das Archiv " + sfx_ + " w\xE4re mindestens 4.29", 0), 0u)
+        << shown.back();
+    EXPECT_EQ(os.programBytes, 0u);
+    ExpectNothingLeft("jobs " + std::to_string(jobs));
+  }
+  EXPECT_EQ(shown[0], shown[1]);
+}
+
+// Offsets past 2 GiB are written as the unsigned 32-bit values they are: a stub that claims
+// 2 GiB and more gives a program file whose last four bytes point just past it.
+TEST_F(BuildFailureTest, ASettingsOffsetPast2GiBIsWrittenWhole) {
+  const uint64_t stub = (uint64_t(1) << 31) + 12345;
+  FakeSizeOs os(tmp_, stub, 0);
+  ASSERT_EQ(Build(os), BuildResult::Success) << (ui_.messages.empty() ? "" : ui_.messages[0]);
+  const std::string tail = testutil::ReadFile(sfx_);  // what follows the stub
+  ASSERT_GT(tail.size(), 4u);
+  EXPECT_EQ(os.programBytes, stub + tail.size());
+  EXPECT_EQ(sfxtest::U32(tail, tail.size() - 4), static_cast<uint32_t>(stub));
+  sfxtest::SettingsBlock settings;
+  ASSERT_TRUE(sfxtest::ParseSettings(tail, 0, tail.size() - 4, settings));
+  EXPECT_EQ(settings.sfxName, sfx_);
+  EXPECT_TRUE(Names(tmp_).empty());
 }
 
 // Creates a chain of directories below base whose full path passes PATH_MAX, one level at a time

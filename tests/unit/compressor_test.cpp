@@ -322,6 +322,38 @@ class ReadOnlyDataOs : public platform::ForwardingOs {
   std::string data_;
 };
 
+// A data file that grows beyond DataLimit fails the file that took it there, as too large, not
+// as a failed write; up to the limit every file is added.
+TEST_F(CompressorTest, ADataFileBeyondItsLimitFailsAsTooLarge) {
+  const std::string files[2] = {Source("a.bin", sfxtest::Content(30000, 3)),
+                                Source("b.bin", sfxtest::Content(20000, 4))};
+  // Adds both files under limit: how many were added, and the data file's end after each.
+  auto addBoth = [&](uint64_t limit, std::vector<uint64_t>& ends) {
+    TCompressor c;
+    SetUpCompressor(c, 1);
+    c.DataLimit = limit;
+    int added = 0;
+    while (added < 2 && Add(c, files[added], "\\f" + std::to_string(added))) {
+      ends.push_back(static_cast<uint64_t>(platform::Tell64(c.OutFile)));
+      ++added;
+    }
+    EXPECT_EQ(c.TooLarge, added < 2) << limit;
+    EXPECT_FALSE(c.OutputFailed) << limit;
+    EXPECT_EQ(c.LastError, added < 2 ? "Das Archiv wird 4 GiB gro\xDF oder gr\xF6\xDF"
+                                       "er"
+                                     : "");
+    return added;
+  };
+  std::vector<uint64_t> ends;
+  ASSERT_EQ(addBoth(0, ends), 2);  // no limit
+  const std::pair<uint64_t, int> cases[] = {
+      {ends[1], 2}, {ends[1] - 1, 1}, {ends[0], 1}, {ends[0] - 1, 0}, {1, 0}};
+  for (const auto& c : cases) {
+    std::vector<uint64_t> unused;
+    EXPECT_EQ(addBoth(c.first, unused), c.second) << "limit " << c.first;
+  }
+}
+
 TEST_F(CompressorTest, UnwritableDataFileFails) {
   const std::string f = Source("f.bin", sfxtest::Content(10000, 9));
   for (uint8_t method : {uint8_t{0}, uint8_t{1}}) {

@@ -11,7 +11,9 @@
 #include "builder/batch_run.h"
 #include "builder/build_driver.h"
 #include "builder/source_names.h"
+#include "platform/posix/cp1252.h"
 #include "tests/unit/fake_front_end.h"
+#include "tests/unit/sfx_test_parser.h"
 #include "tests/unit/test_util.h"
 
 namespace {
@@ -108,6 +110,69 @@ TEST_F(SourceNamesTest, NamesOutsideTheCodePageAreRefused) {
   ExpectRefused({"Codepage 1252"});
 }
 
+// Names from Latin-1 file systems: bytes that are no UTF-8 but each a character of code page 1252
+// are that code page's name and are packed as they are; beside the same name in UTF-8 they are a
+// pair like any other. Bytes neither encoding reads are refused, and the message says why.
+TEST_F(SourceNamesTest, RawCodePageNamesArePackedAndUndefinedBytesRefused) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // below src, as bytes on disk
+    bool packed;
+    // Packed: the raw file's stored name ends so, and it reads back as this UTF-8 name.
+    // Refused: parts of the message.
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"a Latin-1 file",
+       {"raw/sub/gr\xFC\xDF.txt"},
+       true,
+       {"\\raw\\sub\\gr\xFC\xDF.txt", "raw\\sub\\gr\xC3\xBC\xC3\x9F.txt"}},
+      {"a Latin-1 folder",
+       {"d\xFC/\xC3\xA4.txt"},
+       true,
+       {"\\d\xFC\\\xE4.txt", "d\xC3\xBC\\\xC3\xA4.txt"}},
+      {"beside its UTF-8 twin",
+       {"gr\xFC\xDF.txt", "gr\xC3\xBC\xC3\x9F.txt"},
+       false,
+       {"Die Dateien \"" + dir_.Join("src/gr\xFC\xDF.txt") + "\"",
+        "src/gr\xFC\xDF.txt\" (auf der Platte Codepage 1252, nicht UTF-8)", "denselben Namen"}},
+      {"an undefined byte",
+       {"a\x81.txt"},
+       false,
+       {"\"" + dir_.Join("src/a\x81.txt") +
+        "\" ist weder UTF-8 noch Codepage 1252: das Byte 0x81 "
+        "ist in Codepage 1252 kein Zeichen."}},
+      {"an undefined byte in a folder", {"\x9D\xE4/x.txt"}, false, {"src/\x9D\xE4/x.txt", "0x9D"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_.Join("src"));
+    fs::remove(dir_.Join("out.exe"));
+    ASSERT_TRUE(testutil::WriteFile(dir_.Join("src/ok.txt"), "harmlos"));
+    for (const std::string& f : c.files) Add(f);
+    ui_.messages.clear();
+    os_.tempFiles.clear();
+    if (!c.packed) {
+      ExpectRefused(c.expected);
+      continue;
+    }
+    ASSERT_EQ(Build(), BuildResult::Success) << (ui_.messages.empty() ? "" : ui_.messages[0]);
+    sfxtest::Archive a;
+    ASSERT_TRUE(sfxtest::Parse(testutil::ReadFile(dir_.Join("out.exe")), a));
+    ASSERT_EQ(a.entries.size(), 2u);
+    const sfxtest::Entry& raw =
+        a.entries[0].name.find("ok.txt") == std::string::npos ? a.entries[0] : a.entries[1];
+    const std::string& suffix = c.expected[0];
+    ASSERT_GE(raw.name.size(), suffix.size());
+    EXPECT_EQ(raw.name.substr(raw.name.size() - suffix.size()), suffix);
+    const std::string shown = platform::posix::Cp1252ToUtf8(raw.name);
+    EXPECT_EQ(shown.substr(shown.size() - c.expected[1].size()), c.expected[1]);
+    bool ok = false;
+    EXPECT_EQ(sfxtest::Gunzip(raw.data, &ok), "x");
+    EXPECT_TRUE(ok);
+  }
+}
+
 TEST_F(SourceNamesTest, StoredNamesBeyond259BytesAreRefused) {
   const std::string folder(120, 'v');
   ASSERT_TRUE(testutil::MakeDirs(dir_.Join("src/" + folder)));
@@ -130,9 +195,10 @@ TEST_F(SourceNamesTest, ABatchRunReportsTheRefusalAndBuildsTheOtherArchives) {
   ASSERT_TRUE(testutil::MakeDirs(dir_.Join("twins")));
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("twins/a.txt"), "1"));
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("twins/A.txt"), "2"));
-  const std::string ini = "[SFX_GLOBAL]\r\nNUM_SFX=2\r\n[SFX1]\r\nSOURCEPATH=" + dir_.Join("twins") +
-                          "\r\nSFX_NAME=" + dir_.Join("t.exe") + "\r\n[SFX2]\r\nSOURCEPATH=" +
-                          dir_.Join("src") + "\r\nSFX_NAME=" + dir_.Join("s.exe") + "\r\n";
+  const std::string ini =
+      "[SFX_GLOBAL]\r\nNUM_SFX=2\r\n[SFX1]\r\nSOURCEPATH=" + dir_.Join("twins") +
+      "\r\nSFX_NAME=" + dir_.Join("t.exe") + "\r\n[SFX2]\r\nSOURCEPATH=" + dir_.Join("src") +
+      "\r\nSFX_NAME=" + dir_.Join("s.exe") + "\r\n";
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("tambbatch.ini"), ini));
   OsGuard guard(&os_);
   BuildOptions build;
