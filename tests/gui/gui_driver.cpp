@@ -275,16 +275,21 @@ HWND FindOtherDialog(DWORD pid, HWND except = nullptr) {
   return nullptr;
 }
 
-// The message text of a box: its longest static text.
-std::string MessageBoxText(HWND box) {
-  std::string best;
+// The message text of a box: its longest static text, read by textOf (ANSI or UTF-16).
+template <typename Reader>
+auto LongestStaticText(HWND box, Reader textOf) -> decltype(textOf(box)) {
+  decltype(textOf(box)) best;
   for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
     if (ClassOf(c) == "Static") {
-      std::string t = TextOf(c);
+      auto t = textOf(c);
       if (t.size() > best.size()) best = t;
     }
   }
   return best;
+}
+
+std::string MessageBoxText(HWND box) {
+  return LongestStaticText(box, [](HWND w) { return TextOf(w); });
 }
 
 // A path of the driver (in the ANSI code page) as UTF-16.
@@ -314,17 +319,7 @@ std::wstring WideTextOf(HWND w) {
   return std::wstring(buffer.data(), copied);
 }
 
-// The message text of a box in UTF-16: its longest static text.
-std::wstring WideMessageBoxText(HWND box) {
-  std::wstring best;
-  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-    if (ClassOf(c) == "Static") {
-      std::wstring t = WideTextOf(c);
-      if (t.size() > best.size()) best = t;
-    }
-  }
-  return best;
-}
+std::wstring WideMessageBoxText(HWND box) { return LongestStaticText(box, WideTextOf); }
 
 // Dialog base units of "MS Sans Serif" 8 on this display, from a dialog of our own.
 RECT DialogUnitsToPixels(RECT du) {
