@@ -1652,6 +1652,24 @@ HWND FileNameField(HWND dialog) {
   return GetDlgItem(dialog, 0x480);  // edt1
 }
 
+// Opens the Save chooser of the SFX name: the chooser and its file name field.
+void OpenSfxNameChooser(Tambrix& program, HWND* chooser, HWND* name) {
+  program.PostClick(kChooseSfxName);
+  ASSERT_TRUE(WaitFor([&] { return (*chooser = FindOtherDialog(program.pid())) != nullptr; }));
+  ASSERT_TRUE(WaitFor([&] { return (*name = FileNameField(*chooser)) != nullptr; }));
+}
+
+// Presses OK in a chooser and answers yes to its question about creating a new file.
+void AcceptChooser(Tambrix& program, HWND chooser) {
+  PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] {
+    if (!IsWindow(chooser)) return true;
+    HWND question = FindOtherDialog(program.pid(), chooser);
+    if (question != nullptr) PostMessageA(question, WM_COMMAND, IDYES, 0);
+    return false;
+  }));
+}
+
 TEST_F(GuiTest, SaveChooserStartsFromTheStoredNameAndSetsTheField) {
   Record r;
   r.sourcePaths = {""};
@@ -1659,24 +1677,14 @@ TEST_F(GuiTest, SaveChooserStartsFromTheStoredNameAndSetsTheField) {
   ASSERT_TRUE(WriteBytes(DatPath(), Encode(r)));
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetText(kSfxName, "getippt.exe");
-  program_.PostClick(kChooseSfxName);
-  HWND chooser = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (chooser = FindOtherDialog(program_.pid())) != nullptr; }));
-  HWND name = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (name = FileNameField(chooser)) != nullptr; }));
+  HWND chooser = nullptr, name = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenSfxNameChooser(program_, &chooser, &name));
   std::string initial = TextOf(name);
   EXPECT_NE(initial.find("gespeichert.exe"), std::string::npos) << initial;
 
   std::string chosen = work_ + "\\neu.exe";
   Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
-  PostMessageA(chooser, WM_COMMAND, IDOK, 0);
-  // A question about creating the new file is answered with yes.
-  ASSERT_TRUE(WaitFor([&] {
-    if (!IsWindow(chooser)) return true;
-    HWND question = FindOtherDialog(program_.pid(), chooser);
-    if (question != nullptr) PostMessageA(question, WM_COMMAND, IDYES, 0);
-    return false;
-  }));
+  ASSERT_NO_FATAL_FAILURE(AcceptChooser(program_, chooser));
   EXPECT_TRUE(WaitFor([&] { return program_.Text(kSfxName) == chosen; }))
       << program_.Text(kSfxName);
   ASSERT_EQ(program_.Quit(), 0);
@@ -1689,20 +1697,11 @@ TEST_F(GuiTest, SaveChooserStartsFromTheStoredNameAndSetsTheField) {
 TEST_F(GuiTest, SaveChooserRefusesANameOutsideTheCodePage) {
   ASSERT_TRUE(program_.StartAndWait(app_));
   program_.SetText(kSfxName, "getippt.exe");
-  program_.PostClick(kChooseSfxName);
-  HWND chooser = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (chooser = FindOtherDialog(program_.pid())) != nullptr; }));
-  HWND name = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (name = FileNameField(chooser)) != nullptr; }));
+  HWND chooser = nullptr, name = nullptr;
+  ASSERT_NO_FATAL_FAILURE(OpenSfxNameChooser(program_, &chooser, &name));
   const std::wstring chosen = WideOf(work_) + L"\\\u0141\u00F3d\u017A.exe";
   SetWideText(name, chosen);
-  PostMessageA(chooser, WM_COMMAND, IDOK, 0);
-  ASSERT_TRUE(WaitFor([&] {
-    if (!IsWindow(chooser)) return true;
-    HWND question = FindOtherDialog(program_.pid(), chooser);
-    if (question != nullptr) PostMessageA(question, WM_COMMAND, IDYES, 0);
-    return false;
-  }));
+  ASSERT_NO_FATAL_FAILURE(AcceptChooser(program_, chooser));
   HWND box = program_.WaitForMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(WideMessageBoxText(box),
