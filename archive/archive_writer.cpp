@@ -1,6 +1,7 @@
 #include "archive/archive_writer.h"
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/platform.h"
 #include "settings/settings_block.h"
@@ -15,25 +16,18 @@ ArchiveWriteStatus CopyFailure(bool writeFailed, ArchiveWriteStatus readFailure)
   return writeFailed ? ArchiveWriteStatus::WriteFailed : readFailure;
 }
 
-}  // namespace
-
-ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
-                                const PartOpener& openPart) {
+// Writes the program file around a stub that writeStub puts first.
+ArchiveWriteStatus WriteAround(std::FILE* program, TInstallInf& settings,
+                               const std::function<ArchiveWriteStatus()>& writeStub,
+                               const PartOpener& openPart) {
   if (program == nullptr) return ArchiveWriteStatus::WriteFailed;
-  if (stub == nullptr) return ArchiveWriteStatus::StubFailed;
   {
     TInstallInf trimmed = settings;
     trimmed.TrimTexts();
     if (!FitsSettingsBlock(trimmed)) return ArchiveWriteStatus::SettingsTooLarge;
   }
-
-  const int64_t stubLength = platform::StreamSize(stub);
-  // The settings offset is a 32-bit field: a stub that long could not be pointed past.
-  if (stubLength < 0 || stubLength > int64_t{0xFFFFFFFF}) return ArchiveWriteStatus::StubFailed;
-  bool writeFailed = false;
-  if (!CopyHandleBytes(stub, program, stubLength, &writeFailed)) {
-    return CopyFailure(writeFailed, ArchiveWriteStatus::StubFailed);
-  }
+  const ArchiveWriteStatus stubStatus = writeStub();
+  if (stubStatus != ArchiveWriteStatus::Ok) return stubStatus;
 
   settings.TrimTexts();
   const int64_t offset = platform::Tell64(program);
@@ -42,6 +36,7 @@ ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf
   std::FILE* part = openPart();
   const int64_t partLength = part != nullptr ? platform::StreamSize(part) : -1;
   if (partLength < 0) return ArchiveWriteStatus::PartFailed;
+  bool writeFailed = false;
   if (!CopyHandleBytes(part, program, partLength, &writeFailed)) {
     return CopyFailure(writeFailed, ArchiveWriteStatus::PartFailed);
   }
@@ -51,4 +46,31 @@ ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf
     return ArchiveWriteStatus::WriteFailed;
   }
   return ArchiveWriteStatus::Ok;
+}
+
+}  // namespace
+
+ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
+                                const PartOpener& openPart) {
+  if (program != nullptr && stub == nullptr) return ArchiveWriteStatus::StubFailed;
+  return WriteAround(program, settings, [program, stub]() {
+    const int64_t stubLength = platform::StreamSize(stub);
+    // The settings offset is a 32-bit field: a stub that long could not be pointed past.
+    if (stubLength < 0 || stubLength > int64_t{0xFFFFFFFF}) return ArchiveWriteStatus::StubFailed;
+    bool writeFailed = false;
+    if (!CopyHandleBytes(stub, program, stubLength, &writeFailed)) {
+      return CopyFailure(writeFailed, ArchiveWriteStatus::StubFailed);
+    }
+    return ArchiveWriteStatus::Ok;
+  }, openPart);
+}
+
+ArchiveWriteStatus WriteArchive(std::FILE* program, const std::vector<uint8_t>& stub,
+                                TInstallInf& settings, const PartOpener& openPart) {
+  return WriteAround(program, settings, [program, &stub]() {
+    if (stub.empty() || stub.size() > 0xFFFFFFFFu) return ArchiveWriteStatus::StubFailed;
+    return std::fwrite(stub.data(), 1, stub.size(), program) == stub.size()
+               ? ArchiveWriteStatus::Ok
+               : ArchiveWriteStatus::WriteFailed;
+  }, openPart);
 }

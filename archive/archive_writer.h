@@ -4,8 +4,10 @@
 // driver turns them into its texts. A failed write stops at once: the caller removes the file.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "settings/install_inf.h"
 
@@ -27,3 +29,6 @@ using PartOpener = std::function<std::FILE*()>;
 // block and flushes. Closes nothing.
 ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
                                 const PartOpener& openPart);
+// The same with the stub given as bytes: a stub whose resources the builder rewrote.
+ArchiveWriteStatus WriteArchive(std::FILE* program, const std::vector<uint8_t>& stub,
+                                TInstallInf& settings, const PartOpener& openPart);

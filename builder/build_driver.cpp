@@ -130,6 +130,7 @@ class BuildRun {
   bool ListSource(TDirList& list, BuildResult& result);
   bool CheckSomethingToPack(const TDirList& list, BuildResult& result);
   bool OpenStub(BuildResult& result);
+  bool DressStub(BuildResult& result);
   bool CreateProgramFile(BuildResult& result);
   bool CreateDataFile(BuildResult& result);
   void SetUpCompressor(const TDirList& list);
@@ -150,6 +151,7 @@ class BuildRun {
   std::string programTemp_;  // the program file until it takes its place
   std::string dataName_;
   std::FILE* stub_ = nullptr;
+  std::vector<uint8_t> dressedStub_;  // the stub with the vendor's resources; empty: stub_ as is
   std::FILE* program_ = nullptr;
   std::FILE* data_ = nullptr;
   uint64_t programBytes_ = 0;  // the length of the finished program file
@@ -227,7 +229,7 @@ BuildResult BuildRun::Run() {
   BuildResult result = BuildResult::Success;
   TDirList list;
   if (!CheckSource(result) || !CheckOutput(result) || !CheckSettingsFit(result) ||
-      !ListSource(list, result) || !OpenStub(result) || !CreateProgramFile(result) ||
+      !ListSource(list, result) || !OpenStub(result) || !DressStub(result) || !CreateProgramFile(result) ||
       !CreateDataFile(result)) {
     return result;
   }
@@ -308,6 +310,46 @@ bool BuildRun::OpenStub(BuildResult& result) {
   return false;
 }
 
+// A stub and an icon file are read whole into memory to be rewritten; neither comes near these.
+constexpr size_t kMaxStubBytes = 64u << 20;
+constexpr size_t kMaxIconFileBytes = 16u << 20;
+
+// Gives the stub the vendor's icon, version information and elevation level when the build asks
+// for any of them: the stub is read whole and its resources rewritten in memory. Without them the
+// stub file is copied as it is.
+bool BuildRun::DressStub(BuildResult& result) {
+  StubLook look;
+  look.iconFile = TrimBlanks(Settings.IconFile);
+  look.version = options_.version;
+  look.level = options_.level;
+  if (look.Empty()) return true;
+  std::vector<uint8_t> stub, icon;
+  if (!ReadWholeStream(stub_, stub, kMaxStubBytes)) {
+    return FailStep(result, BuildResult::StubCopyFailed, kMsgStubCopy);
+  }
+  if (!look.iconFile.empty()) {
+    if (!FileExists(look.iconFile) || os_.IsDirectory(look.iconFile)) {
+      return FailStep(result, BuildResult::StubLookFailed,
+                      "Die Symboldatei " + look.iconFile + " existiert nicht!");
+    }
+    std::FILE* f = os_.Open(look.iconFile, "rb");
+    const bool read = ReadWholeStream(f, icon, kMaxIconFileBytes);
+    if (f != nullptr) std::fclose(f);
+    if (!read) {
+      return FailStep(result, BuildResult::StubLookFailed,
+                      "Die Symboldatei " + look.iconFile +
+                          " kann nicht gelesen werden oder ist gr\xF6\xDF"
+                          "er als 16 MiB!");
+    }
+  }
+  std::string why;
+  if (!CustomizeStub(stub, look, icon, dressedStub_, &why)) {
+    return FailStep(result, BuildResult::StubLookFailed, why);
+  }
+  CloseFile(stub_);
+  return true;
+}
+
 // The temporary data file that takes the compressed entries.
 bool BuildRun::CreateDataFile(BuildResult& result) {
   dataName_ = MakeTempName("zal");
@@ -332,7 +374,8 @@ void BuildRun::SetUpCompressor(const TDirList& list) {
   // The data file may grow as far as the program file stays below 4 GiB around it.
   TInstallInf trimmed = Settings;
   trimmed.TrimTexts();
-  const int64_t stubBytes = platform::StreamSize(stub_);
+  const int64_t stubBytes = stub_ != nullptr ? platform::StreamSize(stub_)
+                                             : static_cast<int64_t>(dressedStub_.size());
   fixedBytes_ = (stubBytes > 0 ? static_cast<uint64_t>(stubBytes) : 0) +
                 SettingsBlockSize(trimmed) + layout::kSettingsOffsetSize;
   compressor_.DataLimit =
@@ -413,10 +456,12 @@ std::string BuildRun::TooLargeText(uint64_t bytes, bool atLeast) const {
 bool BuildRun::WriteProgram(BuildResult& result) {
   const std::string programWriteFailed =
       "Fehler beim Schreiben der Programmdatei " + sfxName_ + "!";
-  switch (WriteArchive(program_, stub_, Settings, [this]() {
+  const PartOpener openData = [this]() {
     if (data_ == nullptr) data_ = os_.Open(dataName_, "rb");
     return data_;
-  })) {
+  };
+  switch (stub_ != nullptr ? WriteArchive(program_, stub_, Settings, openData)
+                           : WriteArchive(program_, dressedStub_, Settings, openData)) {
     case ArchiveWriteStatus::Ok:
       break;
     case ArchiveWriteStatus::StubFailed:

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "archive/stored_name.h"
+#include "builder/stub_resources.h"
 #include "settings/install_inf.h"
 
 // What a build shows and does outside the archive.
@@ -58,6 +59,8 @@ enum class BuildResult {
   FoldersUnreadable,    // directories of the tree could not be read (and were not to be skipped)
   ProgramCreateFailed,  // the program file could not be created, or not put in the old one's place
   ProgramWriteFailed,   // a write to the program file failed (a full disk)
+  StubLookFailed,       // the icon file, the version information or the stub's resources cannot
+                        // be used; named before anything is written
   DataWriteFailed,      // the temporary data file could not be created or written
   ArchiveTooLarge,      // the program file would reach 4 GiB, which Windows does not start
   Cancelled,            // stopped from outside (Ctrl-C) before the program file was complete
@@ -79,6 +82,10 @@ struct BuildOptions {
   // Latest file time stored, in seconds since 1970 (UTC); negative: every file's own time. With
   // a limit every time is taken in UTC, so that a build gives the same bytes in every time zone.
   int64_t latestTime = -1;
+  // Version information and elevation level of the produced program; the icon comes from
+  // Settings.IconFile. With none of them the stub is copied byte for byte.
+  VersionTexts version;
+  ExecutionLevel level = ExecutionLevel::AsInvoker;
   // Set from outside (a Ctrl-C handler) to stop the build; it then leaves nothing behind.
   const std::atomic<bool>* cancel = nullptr;
 };

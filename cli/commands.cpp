@@ -244,7 +244,42 @@ struct BuildRequest {
   bool haveSfx = false;
   bool dialogNames = false;
   std::vector<Option> options;  // the record's options, in command-line order
+  VersionTexts version;         // --product-name and the other version texts
+  ExecutionLevel level = ExecutionLevel::AsInvoker;
 };
+
+// The options that fill the produced program's version information, and the field each fills.
+struct VersionOption {
+  const char* name;
+  std::string VersionTexts::*field;
+};
+const VersionOption kVersionOptions[] = {
+    {"--product-name", &VersionTexts::productName}, {"--product-version", &VersionTexts::productVersion},
+    {"--file-version", &VersionTexts::fileVersion}, {"--company", &VersionTexts::company},
+    {"--description", &VersionTexts::description},  {"--copyright", &VersionTexts::copyright},
+};
+
+// Takes o when it asks for the produced program's version information or elevation level. True
+// when it was one; exitCode is then set after a usage message when its value cannot be used.
+bool TakeLookOption(const Option& o, BuildRequest& request, std::FILE* err, int& exitCode) {
+  exitCode = -1;
+  if (o.name == "--execution-level") {
+    if (!ParseExecutionLevel(o.value, request.level)) {
+      exitCode = Usage(err, "Die Option --execution-level kennt nur asInvoker, highestAvailable "
+                            "und requireAdministrator, nicht: " + o.value);
+    }
+    return true;
+  }
+  for (const VersionOption& v : kVersionOptions) {
+    if (o.name != v.name) continue;
+    if (!RecordText(o.value, request.version.*v.field)) {
+      exitCode = Usage(err, "Der Wert von " + o.name +
+                                " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
+    }
+    return true;
+  }
+  return false;
+}
 
 // Checks that o is an option of build and takes its value when it needs one. The exit code
 // after a usage message when it is unknown or its value is missing or superfluous, else -1.
@@ -255,7 +290,11 @@ int TakeBuildOption(const std::vector<std::string>& args, size_t& i, Option& o, 
                                            "--text",           "--text-file",
                                            "--info-before",    "--info-before-file",
                                            "--info-after",     "--info-after-file",
-                                           "--settings"};
+                                           "--settings",       "--icon",
+                                           "--product-name",   "--product-version",
+                                           "--file-version",   "--company",
+                                           "--description",    "--copyright",
+                                           "--execution-level"};
   static const char* const kFlags[] = {"--max-compression",    "--terminates", "--clean-up",
                                        "--no-target-editable", "--flat",       "--dialog-names"};
   bool known = false;
@@ -297,7 +336,9 @@ int ReadBuildArgs(const std::vector<std::string>& args, std::FILE* out, std::FIL
     Option o = SplitOption(args[i]);
     exitCode = TakeBuildOption(args, i, o, err);
     if (exitCode >= 0) return exitCode;
-    if (o.name == "--settings") {
+    if (TakeLookOption(o, request, err, exitCode)) {
+      if (exitCode >= 0) return exitCode;
+    } else if (o.name == "--settings") {
       request.settingsFile = console::PathArg(o.value);
     } else if (o.name == "--dialog-names") {
       request.dialogNames = true;
@@ -334,7 +375,8 @@ int StartingRecord(const std::string& settingsFile, TInstallInf& record, std::FI
 // The value of o as the record keeps it: a path as the system names it, any other text in code
 // page 1252. False after a message when the text has characters the code page lacks.
 bool OptionValue(const Option& o, std::string& text, std::FILE* err) {
-  const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--text-file" ||
+  const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--icon" ||
+                      o.name == "--text-file" ||
                       o.name == "--info-before-file" || o.name == "--info-after-file";
   if (isPath) {
     text = console::PathArg(o.value);
@@ -356,6 +398,8 @@ int ApplyBuildOption(const Option& o, TInstallInf& record, std::FILE* err) {
     record.SourcePaths.Add(text);
   } else if (o.name == "--sfx") {
     record.SfxName = text;
+  } else if (o.name == "--icon") {
+    record.IconFile = text;
   } else if (o.name == "--target-dir") {
     record.TargetDir = text;
   } else if (o.name == "--command") {
@@ -420,6 +464,8 @@ int CommandBuild(const std::vector<std::string>& args, std::FILE* out, std::FILE
   ConsoleFrontEnd ui(out, err, console::IsTerminal(err), request.switches.quiet);
   BuildOptions build = ConsoleBuildOptions(request.switches, latestTime);
   build.names = request.dialogNames ? NameRule::Dialog : NameRule::BelowSource;
+  build.version = request.version;
+  build.level = request.level;
   const BuildResult result = BuildArchive(ui, build);
   if (result == BuildResult::FoldersUnreadable) Error(err, kSkipUnreadableHint);
   if (result == BuildResult::Cancelled) return kExitInterrupted;

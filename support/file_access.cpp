@@ -63,3 +63,20 @@ bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count, bool* writeF
   }
   return true;
 }
+
+bool ReadWholeStream(std::FILE* src, std::vector<uint8_t>& bytes, size_t maxBytes) {
+  bytes.clear();
+  if (src == nullptr) return false;
+  uint8_t chunk[65536];
+  for (;;) {
+    const size_t n = std::fread(chunk, 1, sizeof chunk, src);
+    if (n > maxBytes - bytes.size()) {
+      bytes.clear();
+      return false;
+    }
+    bytes.insert(bytes.end(), chunk, chunk + n);
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(src)) bytes.clear();
+  return !std::ferror(src);
+}

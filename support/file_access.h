@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // True when path is not null and names an existing file or directory.
 bool FileExists(const char* path);
@@ -21,3 +22,7 @@ constexpr int kMaxTextFileBytes = 32766;
 // count is 64-bit so that the data file of a large archive can be copied; the chunking is the same.
 // writeFailed, when given, tells a failed write to dst (true) from a failed read of src.
 bool CopyHandleBytes(std::FILE* src, std::FILE* dst, int64_t count, bool* writeFailed = nullptr);
+
+// Reads src from its position to its end into bytes. False when a read fails or the file holds
+// more than maxBytes (bytes is then empty): a small file read whole, never a large one by mistake.
+bool ReadWholeStream(std::FILE* src, std::vector<uint8_t>& bytes, size_t maxBytes);
