@@ -16,11 +16,17 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   target_link_options(stub_box_probe PRIVATE -municode)
   target_link_libraries(stub_box_probe PRIVATE shell32 user32 gdi32)
 
+  # Reads a produced program's icon, version information and manifest as Windows does.
+  add_executable(look_probe ${CMAKE_CURRENT_LIST_DIR}/look_probe.cpp)
+  target_compile_definitions(look_probe PRIVATE UNICODE _UNICODE)
+  target_link_options(look_probe PRIVATE -municode)
+  target_link_libraries(look_probe PRIVATE shell32 user32 gdi32 version)
+
   add_executable(stub_driver ${CMAKE_CURRENT_LIST_DIR}/stub_driver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/stub_box_test.cpp)
   target_include_directories(stub_driver PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(stub_driver PRIVATE GTest::gtest_main user32 gdi32)
-  set_target_properties(stub_marker stub_box_probe stub_driver PROPERTIES
+  set_target_properties(stub_marker stub_box_probe look_probe stub_driver PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub-tools)
 
   set(TAMBRIX_HOST_TAMBRIXC "${CMAKE_SOURCE_DIR}/build/native/dist/tambrixc" CACHE FILEPATH
@@ -29,7 +35,7 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   if(TARGET tambrixc)
     set(builders "${builders}:$<TARGET_FILE:tambrixc>")
   endif()
-  foreach(group example big test damage names verdicts links layout signed commands choices gui dialogs)
+  foreach(group example big test damage names verdicts links layout signed look commands choices gui dialogs)
     add_test(NAME e2e.stub.${group}
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools

@@ -7,7 +7,7 @@
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts links layout signed commands choices gui dialogs (default: all). Without
+# damage names verdicts links layout signed look commands choices gui dialogs (default: all). Without
 # DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
 # (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
 # beside TOOLS_DIR), in 96dpi/ and 144dpi/.
@@ -25,7 +25,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed commands choices gui dialogs}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed look commands choices gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -648,6 +648,42 @@ group_signed() {
     check "signed archive unpacks whole ($m)" same_tree "$TREE" "out-$m"
     check "tambrixc verifies the signed archive ($m)" tambrixc verify "s-$m.exe" >/dev/null 2>&1
   done
+}
+
+# ---- the vendor's icon, version information and elevation level --------------------------------
+# look_has FILE LINE...: the probe's output FILE holds every LINE.
+look_has() { local f="$1" l; shift; for l in "$@"; do grep -qxF -- "$l" "$f" || { echo "missing: $l" >&2; return 1; }; done; }
+group_look() {
+  mkdir -p "$WORK/look" && cd "$WORK/look"
+  convert -size 256x256 xc:'#2060c0' -define icon:auto-resize=256,48,32,16 icon.ico
+  local opts=(--icon icon.ico --product-name 'Müller Werkzeug' --product-version 1.2.3.4
+    --file-version 5.6.7.8 --company 'Müller & Söhne GmbH' --copyright '© 2026 Müller'
+    --execution-level requireAdministrator)
+  SOURCE_DATE_EPOCH=1700000000 tambrixc build -q --source "$TREE" --sfx look.exe "${opts[@]}" \
+    --stub-dir "$STUB_DIR"
+  check "a build with icon, version and level succeeds" [ -f look.exe ]
+  "$WINERUN" "$TOOLS_DIR/look_probe.exe" "$(winpath look.exe)" >probe.txt 2>/dev/null
+  check "Windows reads the icon, the version texts and the level" look_has probe.txt \
+    icon16=16x16 icon32=32x32 icon48=48x48 icon256=256x256 extracted=1 version=5.6.7.8 \
+    product=1.2.3.4 'ProductName=Müller Werkzeug' 'CompanyName=Müller & Söhne GmbH' \
+    'LegalCopyright=© 2026 Müller' level=requireAdministrator
+  run_stub 0 "$WORK/look/look.exe" /S "/D=$(winpath .)\\out" /N
+  check "the vendor's program unpacks whole" same_tree "$TREE" out
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=Tambrix Test" >/dev/null 2>&1
+  osslsigncode sign -certs cert.pem -key key.pem -in look.exe -out signed.exe >/dev/null 2>&1
+  check "the signer accepts the rewritten program" osslsigncode verify -CAfile cert.pem signed.exe
+  run_stub 0 "$WORK/look/signed.exe" /S "/D=$(winpath .)\\sout" /N
+  check "signed, it unpacks whole" same_tree "$TREE" sout
+  check "tambrixc verifies it signed" tambrixc verify -q signed.exe
+  if [ -n "$WIN_TAMBRIXC" ] && [ "$WIN_TAMBRIXC" != "$TAMBRIXC" ]; then
+    SOURCE_DATE_EPOCH=1700000000 "$WINERUN" "$WIN_TAMBRIXC" build -q --source "$(winpath "$TREE")" \
+      --sfx "$(winpath .)\\win.exe" "${opts[@]}" --stub-dir "$(winpath "$STUB_DIR")"
+    check "tambrixc.exe gives the same bytes" cmp -s look.exe win.exe
+  fi
+  SOURCE_DATE_EPOCH=1700000000 tambrixc build -q --source "$TREE" --sfx plain.exe --stub-dir "$STUB_DIR"
+  check "without them the stub stands unchanged in front" \
+    cmp -s -n "$(stat -c %s "$(stub_of gzip)")" plain.exe "$(stub_of gzip)"
 }
 
 # ---- commands after unpacking (unattended) ---------------------------------------------------
