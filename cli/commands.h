@@ -12,6 +12,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
+#include "archive/stub_look.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -40,9 +41,10 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
 
 // The archive at path, read into info, as a JSON document (ASCII, every other character as a
 // \u escape): settings, method, totals, entries, whether it is complete, and problem: why no
-// extractor unpacks it ("" when one does, given as null).
+// extractor unpacks it ("" when one does, given as null). program says what look holds of the
+// program in front: its icon ("own", "replaced", "none"), elevation level and version information.
 std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
-                        const std::string& problem);
+                        const StubLookInfo& look, const std::string& problem);
 
 // Decodes one entry with the decoder of its method.
 DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& entry, const ByteSink& sink);

@@ -44,15 +44,39 @@ std::string IsoTime(const platform::DosTime& t) {
          Two(t.hour) + ":" + Two(t.minute) + ":" + Two(t.seconds2 * 2);
 }
 
+// The program in front of the archive: its icon, version information and elevation level.
+std::string ProgramJson(const StubLookInfo& look) {
+  const char* icon = look.icon == StubLookInfo::Icon::Own        ? "own"
+                     : look.icon == StubLookInfo::Icon::Replaced ? "replaced"
+                                                                 : "none";
+  std::string j = "  \"program\": {\n";
+  j += std::string("    \"icon\": \"") + icon + "\",\n";
+  j += "    \"executionLevel\": " +
+       (look.level.empty() ? std::string("null") : JsonString(look.level)) + ",\n";
+  if (!look.hasVersion) return j + "    \"version\": null\n  },\n";
+  j += "    \"version\": {\n";
+  j += "      \"fileVersion\": " + JsonString(version_info::VersionNumberText(look.version.fileVersion)) + ",\n";
+  j += "      \"productVersion\": " +
+       JsonString(version_info::VersionNumberText(look.version.productVersion)) + ",\n";
+  j += "      \"texts\": {";
+  for (size_t i = 0; i < look.version.strings.size(); ++i) {
+    j += std::string(i > 0 ? "," : "") + "\n        " + JsonString(look.version.strings[i].first) +
+         ": " + JsonString(look.version.strings[i].second);
+  }
+  j += look.version.strings.empty() ? "}\n" : "\n      }\n";
+  return j + "    }\n  },\n";
+}
+
 }  // namespace
 
 std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
-                        const std::string& problem) {
+                        const StubLookInfo& look, const std::string& problem) {
   const TInstallInf& s = info.settings;
   std::string j = "{\n";
   j += "  \"archive\": " + JsonString(path) + ",\n";
   j += "  \"settingsOffset\": " + std::to_string(info.settingsOffset) + ",\n";
   j += "  \"signatureSize\": " + std::to_string(info.signatureSize) + ",\n";
+  j += ProgramJson(look);
   j += "  \"settings\": {\n";
   j += "    \"sourcePaths\": [";
   for (int i = 0; i < s.SourcePaths.Count(); ++i) {

@@ -92,10 +92,11 @@ int ListingVerdict(const ArchiveInfo& info, const std::string& path, std::FILE* 
 namespace {
 // The listing as JSON. The document itself says whether the archive is whole and usable; the
 // exit code and the messages on err are those of the listing.
-int ListJson(const std::string& path, const ArchiveInfo& info, std::FILE* out, std::FILE* err) {
+int ListJson(const std::string& path, const ArchiveInfo& info, const StubLookInfo& look,
+             std::FILE* out, std::FILE* err) {
   std::string why;
   const bool usable = IsUnpackable(info, &why);
-  std::fputs(ArchiveJson(path, info, usable ? std::string() : why).c_str(), out);
+  std::fputs(ArchiveJson(path, info, look, usable ? std::string() : why).c_str(), out);
   std::fflush(out);
   return ListingVerdict(info, path, err);
 }
@@ -124,6 +125,27 @@ std::string SettingsListing(const std::string& path, const ArchiveInfo& info) {
   text += "Programm terminiert: " + Number(s.Terminates) + "\n";
   text += "Vom Benutzer editierbar: " + Number(s.TargetEditable) + "\n";
   text += "Nach dem Programmende abr\xE4umen: " + Number(s.CleanUp) + "\n";
+  return text;
+}
+
+// What the listing says of the program in front of the archive: the icon it shows, its version
+// information and the level it asks Windows for.
+std::string ProgramListing(const StubLookInfo& look) {
+  const char* icon = look.icon == StubLookInfo::Icon::Own        ? "Tambrix-Paketsymbol"
+                     : look.icon == StubLookInfo::Icon::Replaced ? "ersetzt"
+                                                                 : "keines";
+  std::string text = std::string("Symbol der Programmdatei: ") + icon + "\n";
+  if (look.hasVersion) {
+    text += "Versionsinformation: Dateiversion " +
+            version_info::VersionNumberText(look.version.fileVersion) + ", Produktversion " +
+            version_info::VersionNumberText(look.version.productVersion) + "\n";
+    for (const auto& pair : look.version.strings) {
+      text += "  " + pair.first + ": " + console::Shown(pair.second) + "\n";
+    }
+  } else {
+    text += "Versionsinformation: keine\n";
+  }
+  text += "Ausf\xFChrungsebene: " + (look.level.empty() ? std::string("keine") : look.level) + "\n";
   return text;
 }
 
@@ -160,9 +182,11 @@ int CommandList(const std::vector<std::string>& args, std::FILE* out, std::FILE*
   FileByteSource src(f.get());
   ArchiveInfo info;
   if (!ReadOrReport(src, path, info, err)) return kExitFailed;
-  if (switches.json) return ListJson(path, info, out, err);
+  StubLookInfo look;
+  ReadStubLook(src, look);
+  if (switches.json) return ListJson(path, info, look, out, err);
 
-  std::string text = SettingsListing(path, info);
+  std::string text = SettingsListing(path, info) + ProgramListing(look);
   // An archive without files is judged as well: its stub may still refuse its settings.
   text += info.hasCompressedPart ? EntriesListing(info) : "Das Archiv enth\xE4lt keine Dateien.\n";
   console::Write(out, text);
