@@ -87,6 +87,7 @@ enum class RewriteStatus {
   AppendedData,      // bytes follow the last section (an archive, a signature, anything)
   LayoutUnsupported, // a section other than .reloc follows .rsrc, or a directory points behind it
   TooLarge,          // the new image would not fit the 32-bit fields
+  InvalidResources,  // two resources share type, name and language, or a name is too long
 };
 
 // Writes program with its resource section replaced by one holding exactly resources: the
