@@ -2,12 +2,12 @@
 # End-to-end tests of the extractor stubs under wine64: real archives built by tambrixc and
 # hand-made ones (make_sfx.py) are unpacked by the real stub and checked from outside.
 #   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
-# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe and
-# stub_marker.exe. TAMBRIXC is
-# the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
-# given separated by colons, the first that exists is used; a tambrixc.exe among them also
-# takes part in the verdicts group. Groups: example big test
-# damage names verdicts links layout signed commands choices gui dialogs (default: all). Without
+# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe,
+# stub_marker.exe and pe_rewrite_tool.exe. TAMBRIXC is the native console builder (or
+# tambrixc.exe, then run under Wine); several candidates may be given separated by colons, the
+# first that exists is used; a tambrixc.exe among them also takes part in the verdicts group.
+# Groups: example big test damage names verdicts links layout signed rewritten commands choices
+# gui dialogs (default: all). Without
 # DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
 # (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
 # beside TOOLS_DIR), in 96dpi/ and 144dpi/.
@@ -25,7 +25,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed commands choices gui dialogs}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed rewritten commands choices gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -647,6 +647,23 @@ group_signed() {
     run_stub 0 "$WORK/signed/s-$m.exe" /S "/D=$(winpath .)\\out-$m" /N
     check "signed archive unpacks whole ($m)" same_tree "$TREE" "out-$m"
     check "tambrixc verifies the signed archive ($m)" tambrixc verify "s-$m.exe" >/dev/null 2>&1
+  done
+}
+
+# ---- a stub whose resource section was rewritten (with its own resources) still runs ---------
+group_rewritten() {
+  mkdir -p "$WORK/rewritten/stubs" && cd "$WORK/rewritten" && cp -r "$TREE" tree
+  local m stub flag
+  for m in bzip2 gzip; do
+    stub="$(basename "$(stub_of $m)")"
+    check "the $m stub is rewritten with its own resources" "$WINERUN" \
+      "$TOOLS_DIR/pe_rewrite_tool.exe" same "$(winpath "$(stub_of $m)")" "$(winpath stubs)\\$stub"
+    flag=""; [ $m = bzip2 ] && flag="--max-compression"
+    check "tambrixc builds with the rewritten stub ($m)" tambrixc build --source tree \
+      --sfx "r-$m.exe" $flag --stub-dir stubs >/dev/null
+    check "tambrixc knows the rewritten stub's method ($m)" tambrixc verify "r-$m.exe" >/dev/null
+    run_stub 0 "$WORK/rewritten/r-$m.exe" /S "/D=$(winpath .)\\out-$m" /N
+    check "the rewritten stub unpacks the whole tree ($m)" same_tree tree "out-$m"
   done
 }
 
