@@ -33,7 +33,9 @@ RewriteStatus Refuse(RewriteStatus status, const std::string& text, std::string*
   return status;
 }
 
-uint64_t AlignUp(uint64_t v, uint64_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+uint64_t AlignUp(uint64_t v, uint64_t alignment) {
+  return (v + alignment - 1) / alignment * alignment;
+}
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 std::string SectionName(const Section& s) { return std::string("\"") + s.name + "\""; }
@@ -62,13 +64,20 @@ uint64_t FileOffset(const Image& image, uint32_t rva) {
 }
 
 // The sections: ascending, aligned, and nothing but .reloc behind the resource section.
-bool CheckSections(const Image& image, Plan& plan, std::string& why) {
+bool CheckSections(const std::vector<uint8_t>& program, const Image& image, Plan& plan,
+                   std::string& why) {
   if (!IsPowerOfTwo(image.fileAlignment) || image.fileAlignment < 512 ||
       !IsPowerOfTwo(image.sectionAlignment) || image.sectionAlignment < image.fileAlignment) {
     why = "die Ausrichtung der Abschnitte ist ungew\xF6hnlich.";
     return false;
   }
   const std::vector<Section>& sections = image.sections;
+  if (sections.size() != GetU16(&program[image.peHeader + 6])) {
+    why =
+        "das Programm hat mehr Abschnitte, als Windows l\xE4"
+        "dt.";
+    return false;
+  }
   for (size_t i = 1; i < sections.size(); ++i) {
     if (sections[i].virtualAddress <= sections[i - 1].virtualAddress) {
       why = "die Abschnitte liegen nicht aufsteigend im Speicher.";
@@ -129,8 +138,9 @@ bool CheckDirectories(const std::vector<uint8_t>& program, const Image& image, c
     const uint64_t at = FileOffset(image, image.directoryRva[kDirDebug]);
     const uint32_t count = image.directorySize[kDirDebug] / 28;
     if (at == 0 || at + uint64_t(count) * 28 > program.size()) {
-      why = "das Debug-Verzeichnis liegt au\xDF"
-            "erhalb der Datei.";
+      why =
+          "das Debug-Verzeichnis liegt au\xDF"
+          "erhalb der Datei.";
       return false;
     }
     for (uint32_t i = 0; i < count; ++i) {
@@ -159,15 +169,17 @@ bool CheckRelocations(const std::vector<uint8_t>& program, const Image& image, c
   const uint64_t size = image.directorySize[kDirBaseReloc];
   const uint32_t limit = image.sections[plan.rsrc].virtualAddress;
   if (at == 0 || at + size > program.size()) {
-    why = "die Adresskorrekturen liegen au\xDF"
-          "erhalb der Datei.";
+    why =
+        "die Adresskorrekturen liegen au\xDF"
+        "erhalb der Datei.";
     return false;
   }
   for (uint64_t pos = 0; pos + 8 <= size;) {
     const uint32_t page = GetU32(&program[at + pos]), blockSize = GetU32(&program[at + pos + 4]);
     if (blockSize < 8 || blockSize % 2 != 0 || blockSize > size - pos) {
-      why = "die Adresskorrekturen sind besch\xE4"
-            "digt.";
+      why =
+          "die Adresskorrekturen sind besch\xE4"
+          "digt.";
       return false;
     }
     for (uint64_t e = 8; e + 2 <= blockSize; e += 2) {
@@ -203,9 +215,9 @@ bool SortResources(const std::vector<Resource>& resources, std::vector<const Res
   std::stable_sort(sorted.begin(), sorted.end(), less);
   for (size_t i = 1; i < sorted.size(); ++i) {
     if (!less(sorted[i - 1], sorted[i])) {
-      why = "Die Ressource Typ " + Describe(sorted[i]->type) +
-            ", Name " + Describe(sorted[i]->name) + ", Sprache " +
-            std::to_string(sorted[i]->language) + " ist doppelt angegeben.";
+      why = "Die Ressource Typ " + Describe(sorted[i]->type) + ", Name " +
+            Describe(sorted[i]->name) + ", Sprache " + std::to_string(sorted[i]->language) +
+            " ist doppelt angegeben.";
       return false;
     }
   }
@@ -354,7 +366,8 @@ RewriteStatus Assemble(const std::vector<uint8_t>& program, const Image& image, 
                        std::string* why) {
   const Section& rsrc = image.sections[plan.rsrc];
   const uint64_t newRaw = AlignUp(section.size(), image.fileAlignment);
-  const uint64_t relocVa = AlignUp(uint64_t(rsrc.virtualAddress) + section.size(), image.sectionAlignment);
+  const uint64_t relocVa =
+      AlignUp(uint64_t(rsrc.virtualAddress) + section.size(), image.sectionAlignment);
   const uint64_t tailStart = uint64_t(rsrc.rawStart) + rsrc.rawSize;
   const uint64_t total = rsrc.rawStart + newRaw + (program.size() - tailStart);
   std::vector<Section> sections = image.sections;
@@ -389,9 +402,9 @@ RewriteStatus Assemble(const std::vector<uint8_t>& program, const Image& image, 
     if (sections[i].characteristics & kScnInitializedData) initialized += sections[i].rawSize;
   }
   const Section& last = sections.back();
-  const uint64_t sizeOfImage = AlignUp(
-      uint64_t(last.virtualAddress) + (last.virtualSize ? last.virtualSize : last.rawSize),
-      image.sectionAlignment);
+  const uint64_t sizeOfImage =
+      AlignUp(uint64_t(last.virtualAddress) + (last.virtualSize ? last.virtualSize : last.rawSize),
+              image.sectionAlignment);
   if (sizeOfImage > 0xFFFFFFFFu || initialized > 0xFFFFFFFFu)
     return Refuse(RewriteStatus::TooLarge, kWhyTooLarge, why);
   uint8_t* opt = &out[image.optionalHeader];
@@ -436,7 +449,8 @@ RewriteStatus RewriteResources(const std::vector<uint8_t>& program,
   }
   if (image.CertificateStart() != 0 || image.CertificateLength() != 0)
     return Refuse(RewriteStatus::Signed, kWhySigned, why);
-  if (program.size() > image.imageEnd) return Refuse(RewriteStatus::AppendedData, kWhyAppended, why);
+  if (program.size() > image.imageEnd)
+    return Refuse(RewriteStatus::AppendedData, kWhyAppended, why);
 
   Plan plan;
   bool found = false;
@@ -447,7 +461,7 @@ RewriteStatus RewriteResources(const std::vector<uint8_t>& program,
     }
   }
   std::string problem = "das Ressourcenverzeichnis beginnt nicht am Anfang eines Abschnitts.";
-  if (!found || !CheckSections(image, plan, problem) ||
+  if (!found || !CheckSections(program, image, plan, problem) ||
       !CheckDirectories(program, image, plan, problem) ||
       !CheckRelocations(program, image, plan, problem)) {
     return Refuse(RewriteStatus::LayoutUnsupported, kLayout + problem, why);
