@@ -274,19 +274,16 @@ class PrefixSource : public ByteSource {
 int ReadStubMethod(ByteSource& src, uint64_t stubLength) {
   PrefixSource stub(src, stubLength);
   pe::Image image;
-  std::vector<pe::Resource> resources;
-  if (!pe::ReadImage(stub, image) || !pe::ReadResources(stub, image, resources)) return -1;
-  const pe::Resource* mark =
-      pe::FindResource(resources, pe::kTypeRcData, layout::kStubMethodResource);
-  if (!mark) return -1;
+  std::vector<uint8_t> mark;
+  if (!pe::ReadImage(stub, image) ||
+      !pe::ReadResourceData(stub, image, pe::kTypeRcData, layout::kStubMethodResource, mark))
+    return -1;
   for (uint8_t m : {layout::kMethodBzip2, layout::kMethodGzip}) {
     const std::string text = layout::kStubMethodMark + std::string(MethodName(m)) + ';';
-    if (mark->data.size() < text.size() ||
-        std::memcmp(mark->data.data(), text.data(), text.size()) != 0)
+    if (mark.size() < text.size() || std::memcmp(mark.data(), text.data(), text.size()) != 0)
       continue;
     // A resource compiler may close the text with zero bytes; nothing else may follow.
-    if (std::all_of(mark->data.begin() + text.size(), mark->data.end(),
-                    [](uint8_t b) { return b == 0; }))
+    if (std::all_of(mark.begin() + text.size(), mark.end(), [](uint8_t b) { return b == 0; }))
       return m;
   }
   return -1;

@@ -1,8 +1,11 @@
+// Reading what every reader needs of a stub (the stub itself among them): the headers and one
+// numbered resource. The whole tree with names is read in pe_image_tree.cpp.
 #include "archive/pe_image.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "archive/pe_image_internal.h"
 #include "support/tus_strings.h"
 
 namespace pe {
@@ -13,129 +16,36 @@ const char kWhyIo[] = "Das Programm konnte nicht gelesen werden.";
 const char kWhyOutside[] =
     "Das Ressourcenverzeichnis des Programms liegt au\xDF"
     "erhalb seiner Abschnitte.";
-const char kWhyTree[] =
-    "Das Ressourcenverzeichnis des Programms ist besch\xE4"
-    "digt (ein Eintrag zeigt aus dem Ressourcenabschnitt hinaus oder hat die falsche Art).";
-const char kWhyShared[] =
-    "Das Ressourcenverzeichnis des Programms ist besch\xE4"
-    "digt (es verwendet Verzeichnisse oder Daten mehrfach).";
 
 // Loaders refuse more sections than this.
 constexpr unsigned kMaxSections = 96;
 
-// The upper case of a UTF-16 unit for the ordering of named entries: ASCII and Latin-1 letters,
-// which is what resource names hold in practice; other units compare as they are.
-char16_t Upper(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  if (c == 0xFF) return 0x178;
-  return c;
-}
-
-// Walks a resource tree held in memory (the resource section's bytes from the root directory
-// on). Every directory, name and data entry must lie inside those bytes, and a tree may visit no
-// more entries and no more data than the section can hold without sharing: a tree whose entries
-// point at one another many times would otherwise multiply into any number of resources.
-class TreeWalker {
- public:
-  TreeWalker(const std::vector<uint8_t>& bytes, uint32_t rootRva, std::vector<Resource>& out)
-      : bytes_(bytes), rootRva_(rootRva), out_(out), entryBudget_(bytes.size() / 8),
-        dataBudget_(bytes.size()) {}
-
-  // Reads the directory at offset on level (0 type, 1 name, 2 language); false when damaged,
-  // with why set.
-  bool Directory(uint32_t offset, int level, Resource& path) {
-    if (!Fits(offset, 16)) return Fail(kWhyTree);
-    const uint8_t* table = &bytes_[offset];
-    const uint32_t count = uint32_t(GetU16(table + 12)) + GetU16(table + 14);
-    if (!Fits(offset + 16, uint64_t(count) * 8)) return Fail(kWhyTree);
-    if (count > entryBudget_) return Fail(kWhyShared);
-    entryBudget_ -= count;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* entry = table + 16 + 8 * i;
-      ResourceId id;
-      if (!Id(GetU32(entry), id)) return false;
-      const uint32_t target = GetU32(entry + 4);
-      const bool isDirectory = (target & 0x80000000u) != 0;
-      if (isDirectory != (level < 2)) return Fail(kWhyTree);
-      if (level == 0) path.type = id;
-      if (level == 1) path.name = id;
-      if (level == 2) {
-        if (!id.name.empty()) return Fail(kWhyTree);
-        path.language = id.number;
-        if (!Data(target, path)) return false;
-      } else if (!Directory(target & 0x7FFFFFFFu, level + 1, path)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  const char* why() const { return why_; }
-
- private:
-  bool Fits(uint64_t offset, uint64_t n) const {
-    return offset <= bytes_.size() && n <= bytes_.size() - offset;
-  }
-  bool Fail(const char* why) {
-    why_ = why;
-    return false;
-  }
-
-  // An entry's name field: a number, or (high bit set) the offset of a counted UTF-16 string.
-  bool Id(uint32_t field, ResourceId& id) {
-    if ((field & 0x80000000u) == 0) {
-      if (field > 0xFFFF) return Fail(kWhyTree);
-      id.number = static_cast<uint16_t>(field);
-      return true;
-    }
-    const uint32_t at = field & 0x7FFFFFFFu;
-    if (!Fits(at, 2)) return Fail(kWhyTree);
-    const uint32_t length = GetU16(&bytes_[at]);
-    if (length == 0 || !Fits(at + 2, uint64_t(length) * 2)) return Fail(kWhyTree);
-    id.name.resize(length);
-    for (uint32_t i = 0; i < length; ++i) id.name[i] = GetU16(&bytes_[at + 2 + 2 * i]);
-    return true;
-  }
-
-  // A data entry: the data's RVA, its size and code page; the data must lie in the section.
-  bool Data(uint32_t offset, Resource& path) {
-    if (!Fits(offset, 16)) return Fail(kWhyTree);
-    const uint8_t* entry = &bytes_[offset];
-    const uint32_t rva = GetU32(entry), size = GetU32(entry + 4);
-    if (rva < rootRva_ || !Fits(rva - rootRva_, size)) return Fail(kWhyTree);
-    if (size > dataBudget_) return Fail(kWhyShared);
-    dataBudget_ -= size;
-    path.codePage = GetU32(entry + 8);
-    const uint8_t* data = &bytes_[rva - rootRva_];
-    path.data.assign(data, data + size);
-    out_.push_back(path);
-    return true;
-  }
-
-  const std::vector<uint8_t>& bytes_;
-  uint32_t rootRva_;
-  std::vector<Resource>& out_;
-  uint64_t entryBudget_, dataBudget_;
-  const char* why_ = kWhyTree;
-};
-
 }  // namespace
 
-bool operator==(const ResourceId& a, const ResourceId& b) {
-  return a.name.empty() == b.name.empty() &&
-         (a.name.empty() ? a.number == b.number : a.name == b.name);
-}
-
-bool operator<(const ResourceId& a, const ResourceId& b) {
-  if (a.name.empty() != b.name.empty()) return !a.name.empty();
-  if (a.name.empty()) return a.number < b.number;
-  const size_t n = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t x = Upper(a.name[i]), y = Upper(b.name[i]);
-    if (x != y) return x < y;
+const char* internal::LoadTree(ByteSource& src, const Image& image, std::vector<uint8_t>& bytes,
+                               uint32_t& rva) {
+  if (image.directoryCount <= 2 || image.directoryRva[2] == 0 || image.directorySize[2] == 0)
+    return nullptr;
+  rva = image.directoryRva[2];
+  // The section whose file-backed bytes hold the root directory; the tree must stay inside them.
+  const Section* home = nullptr;
+  for (const Section& s : image.sections) {
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) home = &s;
   }
-  return a.name.size() < b.name.size();
+  if (!home) return kWhyOutside;
+  uint32_t span = home->rawSize;
+  if (home->virtualSize != 0) span = std::min(span, home->virtualSize);
+  const uint32_t skip = rva - home->virtualAddress;
+  if (skip >= span) return kWhyOutside;
+  const uint64_t start = uint64_t(home->rawStart) + skip;
+  const uint32_t length = span - skip;
+  if (start > src.Size() || length > src.Size() - start) return kWhyIo;
+  bytes.resize(length);
+  if (!src.ReadAt(start, bytes.data(), bytes.size())) {
+    bytes.clear();
+    return kWhyIo;
+  }
+  return nullptr;
 }
 
 bool ReadImage(ByteSource& src, Image& image) {
@@ -190,7 +100,8 @@ bool ReadImage(ByteSource& src, Image& image) {
     s.rawSize = GetU32(raw + 16);
     s.rawStart = GetU32(raw + 20);
     s.characteristics = GetU32(raw + 36);
-    if (s.rawSize) image.imageEnd = std::max<uint64_t>(image.imageEnd, uint64_t(s.rawStart) + s.rawSize);
+    if (s.rawSize)
+      image.imageEnd = std::max<uint64_t>(image.imageEnd, uint64_t(s.rawStart) + s.rawSize);
     image.sections.push_back(s);
   }
   return true;
@@ -208,56 +119,35 @@ uint64_t CertificateTableStart(ByteSource& src) {
   return start;
 }
 
-bool ReadResources(ByteSource& src, const Image& image, std::vector<Resource>& out,
-                   std::string* why) {
+bool ReadResourceData(ByteSource& src, const Image& image, uint16_t type, uint16_t name,
+                      std::vector<uint8_t>& out) {
   out.clear();
-  if (image.directoryCount <= 2 || image.directoryRva[2] == 0 || image.directorySize[2] == 0)
-    return true;
-  const uint32_t rva = image.directoryRva[2];
-  // The section whose file-backed bytes hold the root directory; the tree must stay inside them.
-  const Section* home = nullptr;
-  for (const Section& s : image.sections) {
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) home = &s;
+  std::vector<uint8_t> bytes;
+  uint32_t rva = 0;
+  if (internal::LoadTree(src, image, bytes, rva) || bytes.empty()) return false;
+  const auto fits = [&bytes](uint64_t offset, uint64_t n) {
+    return offset <= bytes.size() && n <= bytes.size() - offset;
+  };
+  const uint32_t wanted[2] = {type, name};
+  uint32_t offset = 0;
+  for (int level = 0; level < 3; ++level) {
+    if (!fits(offset, 16)) return false;
+    const uint8_t* table = &bytes[offset];
+    const uint32_t named = GetU16(table + 12), count = named + GetU16(table + 14);
+    if (!fits(offset + 16, uint64_t(count) * 8)) return false;
+    // Numbered entries follow the named ones; any language will do.
+    uint32_t i = named;
+    while (i < count && level < 2 && GetU32(table + 16 + 8 * i) != wanted[level]) ++i;
+    if (i == count) return false;
+    const uint32_t target = GetU32(table + 16 + 8 * i + 4);
+    if (((target & 0x80000000u) != 0) != (level < 2)) return false;
+    offset = target & 0x7FFFFFFFu;
   }
-  if (!home) {
-    if (why) *why = kWhyOutside;
-    return false;
-  }
-  uint32_t span = home->rawSize;
-  if (home->virtualSize != 0) span = std::min(span, home->virtualSize);
-  const uint32_t skip = rva - home->virtualAddress;
-  if (skip >= span) {
-    if (why) *why = kWhyOutside;
-    return false;
-  }
-  const uint64_t start = uint64_t(home->rawStart) + skip;
-  const uint32_t length = span - skip;
-  if (start > src.Size() || length > src.Size() - start) {
-    if (why) *why = kWhyIo;
-    return false;
-  }
-  std::vector<uint8_t> bytes(length);
-  if (!src.ReadAt(start, bytes.data(), bytes.size())) {
-    if (why) *why = kWhyIo;
-    return false;
-  }
-  TreeWalker walker(bytes, rva, out);
-  Resource path;
-  if (!walker.Directory(0, 0, path)) {
-    out.clear();
-    if (why) *why = walker.why();
-    return false;
-  }
+  if (!fits(offset, 16)) return false;
+  const uint32_t dataRva = GetU32(&bytes[offset]), size = GetU32(&bytes[offset + 4]);
+  if (dataRva < rva || !fits(dataRva - rva, size)) return false;
+  out.assign(bytes.begin() + (dataRva - rva), bytes.begin() + (dataRva - rva) + size);
   return true;
-}
-
-const Resource* FindResource(const std::vector<Resource>& resources, uint16_t type, uint16_t name) {
-  for (const Resource& r : resources) {
-    if (r.type.name.empty() && r.type.number == type && r.name.name.empty() &&
-        r.name.number == name)
-      return &r;
-  }
-  return nullptr;
 }
 
 }  // namespace pe

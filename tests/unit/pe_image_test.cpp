@@ -94,8 +94,9 @@ void ExpectSoundRewrite(const Bytes& before, const Bytes& after,
   }
   const uint8_t* opt = &after[image.optionalHeader];
   const pe::Section& last = image.sections.back();
-  EXPECT_EQ(GetU32(opt + 56), (last.virtualAddress + last.virtualSize + image.sectionAlignment - 1) /
-                                  image.sectionAlignment * image.sectionAlignment);
+  EXPECT_EQ(GetU32(opt + 56),
+            (last.virtualAddress + last.virtualSize + image.sectionAlignment - 1) /
+                image.sectionAlignment * image.sectionAlignment);
   EXPECT_EQ(GetU32(opt + 8), initialized);
   EXPECT_EQ(GetU32(opt + 64), pe::ImageChecksum(after, image.optionalHeader + 64));
   const pe::Section* rsrc = SectionNamed(image, ".rsrc");
@@ -202,7 +203,7 @@ TEST(PeImageTest, IdsCompareInTheLoadersOrder) {
     pe::ResourceId a, b;
     bool less;
   } cases[] = {
-      {Named(u"ZZ"), Num(1), true},       // names before numbers
+      {Named(u"ZZ"), Num(1), true},  // names before numbers
       {Num(1), Named(u"A"), false},
       {Num(2), Num(10), true},
       {Num(10), Num(2), false},
@@ -233,16 +234,26 @@ TEST(PeImageTest, DirectoriesAreSortedOnEveryLevel) {
       Res(Num(3), Num(1), 0x0407, 8, 'i'),
       Res(Num(24), Num(1), 0x0000, 10, 'j'),
   };
-  const char* const order[] = {"vendor/A/1031", "vendor/b/1031", "vendor/4/1031",
-                               "VENDOR2/7/1031", "3/ICON/1031",  "3/1/1031",
-                               "3/2/1031",       "24/1/0",        "24/1/1031",
-                               "24/1/1033"};
+  const char* const order[] = {"vendor/A/1031", "vendor/b/1031", "vendor/4/1031", "VENDOR2/7/1031",
+                               "3/ICON/1031",   "3/1/1031",      "3/2/1031",      "24/1/0",
+                               "24/1/1031",     "24/1/1033"};
   const Bytes out = testutil::TinyProgramWith(given);
   pe::Image image;
   const std::vector<pe::Resource> got = Read(out, &image);
   ASSERT_EQ(got.size(), std::size(order));
   for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(Key(got[i]), order[i]) << i;
   ExpectSoundRewrite(testutil::TinyProgram(), out, given);
+  // One numbered resource straight from the tree: the first language, or nothing.
+  const struct {
+    uint16_t type, name;
+    std::vector<uint8_t> data;  // empty: none
+  } lookups[] = {{3, 2, Bytes(7, 'c')}, {24, 1, Bytes(10, 'j')}, {3, 99, {}}, {10, 1, {}}};
+  MemoryByteSource src(out.data(), out.size());
+  for (const auto& l : lookups) {
+    std::vector<uint8_t> data{1};
+    EXPECT_EQ(pe::ReadResourceData(src, image, l.type, l.name, data), !l.data.empty());
+    EXPECT_TRUE(data == l.data) << l.type << "/" << l.name;
+  }
   // The root's header counts the named types apart from the numbered ones.
   const pe::Section* rsrc = SectionNamed(image, ".rsrc");
   ASSERT_NE(rsrc, nullptr);
@@ -286,7 +297,12 @@ TEST(PeImageTest, RewriteRefusesWhatItCannotKeep) {
     std::vector<pe::Resource> resources;
     S status;
   } cases[] = {
-      {"not a program", [](Bytes& p) { p.assign({'M', 'Z'}); }, {}, S::NotAProgram},
+      {"not a program",
+       [](Bytes& p) {
+         p.assign({'M', 'Z'});
+       },
+       {},
+       S::NotAProgram},
       {"a program cut short", [](Bytes& p) { p.resize(0x700); }, {}, S::NotAProgram},
       {"no resource directory", [](Bytes& p) { Set32(p, kDirs + 16, 0); }, {}, S::NotAProgram},
       {"signed",
@@ -295,33 +311,43 @@ TEST(PeImageTest, RewriteRefusesWhatItCannotKeep) {
          Set32(p, kDirs + 36, 16);
          p.resize(p.size() + 16, 1);
        },
-       {}, S::Signed},
-      {"an archive behind the program", [](Bytes& p) { p.resize(p.size() + 100, 'a'); }, {},
+       {},
+       S::Signed},
+      {"an archive behind the program",
+       [](Bytes& p) { p.resize(p.size() + 100, 'a'); },
+       {},
        S::AppendedData},
       {"another section behind .rsrc",
-       [](Bytes& p) { std::memcpy(&p[kSections + 80], ".data\0\0", 7); }, {},
+       [](Bytes& p) { std::memcpy(&p[kSections + 80], ".data\0\0", 7); },
+       {},
        S::LayoutUnsupported},
       {"the import directory in .rsrc",
        [](Bytes& p) {
          Set32(p, kDirs + 8, 0x2008);
          Set32(p, kDirs + 12, 8);
        },
-       {}, S::LayoutUnsupported},
+       {},
+       S::LayoutUnsupported},
       {"debug data behind .rsrc",
        [](Bytes& p) {
          Set32(p, kDirs + 48, 0x1100);  // a debug directory in .text ...
          Set32(p, kDirs + 52, 28);
-         Set32(p, 0x300 + 16, 0x10);    // ... whose data lies in .reloc's file bytes
+         Set32(p, 0x300 + 16, 0x10);  // ... whose data lies in .reloc's file bytes
          Set32(p, 0x300 + 24, 0x700);
        },
-       {}, S::LayoutUnsupported},
-      {"a relocation in .rsrc", [](Bytes& p) { Set32(p, 0x600, 0x2000); }, {},
+       {},
+       S::LayoutUnsupported},
+      {"a relocation in .rsrc",
+       [](Bytes& p) { Set32(p, 0x600, 0x2000); },
+       {},
        S::LayoutUnsupported},
       {"a symbol table", [](Bytes& p) { Set32(p, 0x4C, 0x7F0); }, {}, S::LayoutUnsupported},
-      {"two alike resources", [](Bytes&) {},
+      {"two alike resources",
+       [](Bytes&) {},
        {testutil::TextResource(10, 1, "a"), testutil::TextResource(10, 1, "b")},
        S::InvalidResources},
-      {"names alike but for case", [](Bytes&) {},
+      {"names alike but for case",
+       [](Bytes&) {},
        {Res(Named(u"Vendor"), Num(1), 0, 1, 'a'), Res(Named(u"VENDOR"), Num(1), 0, 1, 'b')},
        S::InvalidResources},
   };
@@ -353,23 +379,25 @@ TEST(PeImageTest, DamagedTreesAreRefusedWithAReason) {
   constexpr uint32_t D = 0x80000000u;
   // Root with one numbered type -> name table at 0x20 -> language table at 0x40 -> data entry at
   // 0x60 -> 4 bytes at 0x70.
-  const std::vector<uint32_t> sound = {0, 0, 0, 1 << 16, 10,     D | 0x20, 0, 0,   // 0x00
-                                       0, 0, 0, 1 << 16, 1,      D | 0x40, 0, 0,   // 0x20
-                                       0, 0, 0, 1 << 16, 0x407,  0x60,     0, 0,   // 0x40
-                                       0x2070, 4, 0, 0};                           // 0x60
+  const std::vector<uint32_t> sound = {0,      0, 0, 1 << 16, 10,    D | 0x20, 0, 0,  // 0x00
+                                       0,      0, 0, 1 << 16, 1,     D | 0x40, 0, 0,  // 0x20
+                                       0,      0, 0, 1 << 16, 0x407, 0x60,     0, 0,  // 0x40
+                                       0x2070, 4, 0, 0};                              // 0x60
+  // The one-resource reader follows only the path to 10/1; damage beside it is not its concern.
   const struct {
     const char* what;
     size_t word;  // which word of the sound tree changes
     uint32_t value;
+    bool pathDamaged;
   } cases[] = {
-      {"more entries than the section holds", 3, 0x7FFF << 16},
-      {"a subdirectory outside the section", 5, D | 0x1F8},
-      {"data outside the section", 24, 0x2400},
-      {"data in front of the section", 24, 0x1F00},
-      {"a language naming a directory", 21, D | 0x60},
-      {"a type naming data", 5, 0x60},
-      {"a name outside the section", 4, D | 0x1FF},
-      {"data shared beyond the section's size", 25, 0x180},
+      {"more entries than the section holds", 3, 0x7FFF << 16, true},
+      {"a subdirectory outside the section", 5, D | 0x1F8, true},
+      {"data outside the section", 24, 0x2400, true},
+      {"data in front of the section", 24, 0x1F00, true},
+      {"a language naming a directory", 21, D | 0x60, true},
+      {"a type naming data", 5, 0x60, true},
+      {"a name outside the section", 4, D | 0x1FF, true},
+      {"data shared beyond the section's size", 25, 0x180, false},
   };
   {
     const Bytes p = WithTree(sound);
@@ -395,6 +423,8 @@ TEST(PeImageTest, DamagedTreesAreRefusedWithAReason) {
     EXPECT_FALSE(pe::ReadResources(src, image, out, &why));
     EXPECT_TRUE(out.empty());
     EXPECT_NE(why.find("Ressourcenverzeichnis"), std::string::npos) << why;
+    std::vector<uint8_t> data;
+    EXPECT_EQ(pe::ReadResourceData(src, image, 10, 1, data), !c.pathDamaged);
   }
 }
 

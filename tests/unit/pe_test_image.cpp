@@ -16,29 +16,29 @@ std::vector<uint8_t> TinyProgram() {
   p[1] = 'Z';
   u32(0x3C, 0x40);
   std::memcpy(&p[0x40], "PE\0\0", 4);
-  u16(0x44, 0x8664);      // Machine
-  u16(0x46, 3);           // NumberOfSections
-  u16(0x54, 240);         // SizeOfOptionalHeader
-  u16(0x56, 0x22);        // executable, large addresses
+  u16(0x44, 0x8664);  // Machine
+  u16(0x46, 3);       // NumberOfSections
+  u16(0x54, 240);     // SizeOfOptionalHeader
+  u16(0x56, 0x22);    // executable, large addresses
   const size_t opt = 0x58;
   u16(opt, 0x20b);
-  u32(opt + 4, 0x200);    // SizeOfCode
-  u32(opt + 8, 0x400);    // SizeOfInitializedData
-  u32(opt + 16, 0x1000);  // AddressOfEntryPoint
-  u32(opt + 20, 0x1000);  // BaseOfCode
+  u32(opt + 4, 0x200);        // SizeOfCode
+  u32(opt + 8, 0x400);        // SizeOfInitializedData
+  u32(opt + 16, 0x1000);      // AddressOfEntryPoint
+  u32(opt + 20, 0x1000);      // BaseOfCode
   u32(opt + 24, 0x40000000);  // ImageBase (low half)
-  u32(opt + 32, 0x1000);  // SectionAlignment
-  u32(opt + 36, 0x200);   // FileAlignment
-  u16(opt + 40, 6);       // operating system version
-  u16(opt + 48, 6);       // subsystem version
-  u32(opt + 56, 0x4000);  // SizeOfImage
-  u32(opt + 60, 0x200);   // SizeOfHeaders
-  u16(opt + 68, 2);       // Windows GUI
+  u32(opt + 32, 0x1000);      // SectionAlignment
+  u32(opt + 36, 0x200);       // FileAlignment
+  u16(opt + 40, 6);           // operating system version
+  u16(opt + 48, 6);           // subsystem version
+  u32(opt + 56, 0x4000);      // SizeOfImage
+  u32(opt + 60, 0x200);       // SizeOfHeaders
+  u16(opt + 68, 2);           // Windows GUI
   u32(opt + 72, 0x100000);
   u32(opt + 80, 0x1000);
   u32(opt + 88, 0x100000);
   u32(opt + 96, 0x1000);
-  u32(opt + 108, 16);     // NumberOfRvaAndSizes
+  u32(opt + 108, 16);              // NumberOfRvaAndSizes
   u32(opt + 112 + 8 * 2, 0x2000);  // resources
   u32(opt + 112 + 8 * 2 + 4, 16);
   u32(opt + 112 + 8 * 5, 0x3000);  // base relocations
@@ -59,8 +59,8 @@ std::vector<uint8_t> TinyProgram() {
     u32(at + 36, s.characteristics);
     at += 40;
   }
-  p[0x200] = 0xC3;                 // ret
-  u32(0x600, 0x1000);              // one block for the page of .text
+  p[0x200] = 0xC3;     // ret
+  u32(0x600, 0x1000);  // one block for the page of .text
   u32(0x604, 12);
   u16(0x608, (10 << 12) | 0x008);  // a 64-bit address at .text + 8
   u32(opt + 64, pe::ImageChecksum(p, opt + 64));
