@@ -382,7 +382,15 @@ RewriteStatus Assemble(const std::vector<uint8_t>& program, const Image& image, 
     reloc.virtualAddress = static_cast<uint32_t>(relocVa);
     if (reloc.rawSize != 0) reloc.rawStart = static_cast<uint32_t>(rsrc.rawStart + newRaw);
   }
-  if (total > 0x7FFFFFFF) return Refuse(RewriteStatus::TooLarge, kWhyTooLarge, why);
+  uint64_t initialized = 0;
+  for (const Section& s : sections)
+    if (s.characteristics & kScnInitializedData) initialized += s.rawSize;
+  const Section& last = sections.back();
+  const uint64_t sizeOfImage =
+      AlignUp(uint64_t(last.virtualAddress) + (last.virtualSize ? last.virtualSize : last.rawSize),
+              image.sectionAlignment);
+  if (total > 0x7FFFFFFF || sizeOfImage > 0xFFFFFFFFu || initialized > 0xFFFFFFFFu)
+    return Refuse(RewriteStatus::TooLarge, kWhyTooLarge, why);
 
   out.clear();
   out.reserve(static_cast<size_t>(total));
@@ -392,21 +400,13 @@ RewriteStatus Assemble(const std::vector<uint8_t>& program, const Image& image, 
   out.insert(out.end(), program.begin() + static_cast<ptrdiff_t>(tailStart), program.end());
 
   const uint64_t table = image.optionalHeader + image.optionalSize;
-  uint64_t initialized = 0;
   for (size_t i = 0; i < sections.size(); ++i) {
     uint8_t* h = &out[table + 40 * i];
     PutU32(h + 8, sections[i].virtualSize);
     PutU32(h + 12, sections[i].virtualAddress);
     PutU32(h + 16, sections[i].rawSize);
     PutU32(h + 20, sections[i].rawStart);
-    if (sections[i].characteristics & kScnInitializedData) initialized += sections[i].rawSize;
   }
-  const Section& last = sections.back();
-  const uint64_t sizeOfImage =
-      AlignUp(uint64_t(last.virtualAddress) + (last.virtualSize ? last.virtualSize : last.rawSize),
-              image.sectionAlignment);
-  if (sizeOfImage > 0xFFFFFFFFu || initialized > 0xFFFFFFFFu)
-    return Refuse(RewriteStatus::TooLarge, kWhyTooLarge, why);
   uint8_t* opt = &out[image.optionalHeader];
   PutU32(opt + kOptInitializedData, static_cast<uint32_t>(initialized));
   PutU32(opt + kOptSizeOfImage, static_cast<uint32_t>(sizeOfImage));
