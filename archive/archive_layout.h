@@ -45,9 +45,11 @@ constexpr size_t kEntZeroByte = 33;
 constexpr size_t kEntZeroWord = 34;
 
 // Each stub carries this mark followed by the name of its method and a semicolon
-// ("Tambrix-Entpackmethode:gzip;", a resource of stub/stub.rc), so that a reader can tell which
-// stub is in front of an archive.
+// ("Tambrix-Entpackmethode:gzip;") as its RT_RCDATA resource kStubMethodResource (stub/stub.rc),
+// so that a reader can tell which stub is in front of an archive. Readers look for it in the
+// resource tree only, never anywhere else in the program's bytes.
 constexpr char kStubMethodMark[] = "Tambrix-Entpackmethode:";
+constexpr uint16_t kStubMethodResource = 200;  // IDR_STUB_METHOD of stub/stub_ids.h
 
 // Names of the stub files beside the builder, by method.
 constexpr const char* kStubBzip2 = "tambrix.res1";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/archive_layout.h"
+#include "archive/pe_image.h"
 #include "settings/settings_block.h"
 
 namespace {
@@ -222,84 +223,17 @@ ReadStatus ParseWithEnd(ByteSource& src, uint64_t end, ArchiveInfo& info, std::s
   return ReadStatus::Ok;
 }
 
-// The headers of a PE file that tell where its parts lie in the file.
-struct PeLayout {
-  uint64_t optionalHeader = 0;  // offset of the optional header
-  uint64_t optionalSize = 0;
-  uint64_t imageEnd = 0;        // end of the headers and of the last section's raw data
-  uint64_t certificateStart = 0, certificateLength = 0;  // data directory 4, as it stands
-};
-
-// False when the file does not start with a PE program.
-bool ReadPeLayout(ByteSource& src, PeLayout& pe) {
-  uint8_t dos[64];
-  if (!src.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-  const uint64_t at = GetU32(dos + 0x3C);
-  uint8_t coff[24];  // "PE\0\0" and the file header
-  if (at < sizeof dos || !src.ReadAt(at, coff, sizeof coff) ||
-      std::memcmp(coff, "PE\0\0", 4) != 0) {
-    return false;
-  }
-  const unsigned sections = GetU16(coff + 4 + 2);
-  pe.optionalSize = GetU16(coff + 4 + 16);
-  pe.optionalHeader = at + sizeof coff;
-  uint8_t opt[240] = {};
-  const size_t optRead = static_cast<size_t>(std::min<uint64_t>(pe.optionalSize, sizeof opt));
-  if (optRead < 64 || !src.ReadAt(pe.optionalHeader, opt, optRead)) return false;
-  uint64_t countAt = 0, dirsAt = 0;
-  switch (GetU16(opt)) {
-    case 0x10b:  // PE32
-      countAt = 92;
-      dirsAt = 96;
-      break;
-    case 0x20b:  // PE32+
-      countAt = 108;
-      dirsAt = 112;
-      break;
-    default:
-      return false;
-  }
-  pe.imageEnd = GetU32(opt + 60);  // SizeOfHeaders
-  const uint64_t securityAt = dirsAt + 4 * 8;
-  if (securityAt + 8 <= optRead && GetU32(opt + countAt) >= 5) {
-    pe.certificateStart = GetU32(opt + securityAt);
-    pe.certificateLength = GetU32(opt + securityAt + 4);
-  }
-  const uint64_t table = pe.optionalHeader + pe.optionalSize;
-  for (unsigned i = 0; i < sections && i < 96; ++i) {
-    uint8_t section[40];
-    if (!src.ReadAt(table + 40 * i, section, sizeof section)) return false;
-    const uint64_t rawSize = GetU32(section + 16), rawStart = GetU32(section + 20);
-    if (rawSize) pe.imageEnd = std::max(pe.imageEnd, rawStart + rawSize);
-  }
-  return true;
-}
-
-// Where an Authenticode certificate table starts, when the PE security directory names one that
-// ends exactly at the end of the file. 0 when there is none.
-uint64_t CertificateTableStart(ByteSource& src) {
-  const uint64_t size = src.Size();
-  PeLayout pe;
-  if (!ReadPeLayout(src, pe)) return 0;
-  const uint64_t start = pe.certificateStart;
-  if (pe.certificateLength == 0 || start <= pe.optionalHeader + pe.optionalSize || start >= size ||
-      start + pe.certificateLength != size) {
-    return 0;
-  }
-  return start;
-}
-
 // True when the file holds a program followed by the start of an archive that the file's end
 // does not close: the settings block lies right behind the program (where the builder puts it)
 // but no valid settings offset ends the file. That is an archive cut short, not a file that never
 // held one.
 bool IsCutOffArchive(ByteSource& src) {
-  PeLayout pe;
-  if (!ReadPeLayout(src, pe) || pe.imageEnd == 0) return false;
+  pe::Image image;
+  if (!pe::ReadImage(src, image) || image.imageEnd == 0) return false;
   const uint64_t size = src.Size();
-  if (size < pe.imageEnd) return true;  // even the program is cut
-  if (size == pe.imageEnd) return false;
-  Cursor c(src, pe.imageEnd, size);
+  if (size < image.imageEnd) return true;  // even the program is cut
+  if (size == image.imageEnd) return false;
+  Cursor c(src, image.imageEnd, size);
   TInstallInf settings;
   return ParseSettings(c, settings, nullptr) == ReadStatus::Ok;
 }
@@ -308,7 +242,7 @@ bool IsCutOffArchive(ByteSource& src) {
 // multiple of 8 before the table, and the original length is not recorded anywhere, so each end
 // from the table start downwards over zero bytes is a candidate.
 std::vector<uint64_t> CandidateEnds(ByteSource& src) {
-  const uint64_t table = CertificateTableStart(src);
+  const uint64_t table = pe::CertificateTableStart(src);
   if (table == 0) return {src.Size()};
   std::vector<uint64_t> ends{table};
   uint8_t tail[7] = {};
@@ -319,27 +253,38 @@ std::vector<uint64_t> CandidateEnds(ByteSource& src) {
   return ends;
 }
 
-// The method a stub of length stubLength names by its mark, or -1. Only the mark followed by a
-// method name and ';' counts, so the reader's own copy of the mark inside a stub never does.
+// The first stubLength bytes of a source: the stub in front of an archive, read as a file of its
+// own so that nothing of it is looked for in the archive behind it.
+class PrefixSource : public ByteSource {
+ public:
+  PrefixSource(ByteSource& src, uint64_t length) : src_(src), length_(length) {}
+  uint64_t Size() const override { return length_; }
+  bool ReadAt(uint64_t offset, void* buffer, size_t n) override {
+    return offset <= length_ && n <= length_ - offset && src_.ReadAt(offset, buffer, n);
+  }
+
+ private:
+  ByteSource& src_;
+  uint64_t length_;
+};
+
+// The method a stub of length stubLength names by its mark resource, or -1 when it is no program
+// or has no such resource. The mark is read from the resource tree alone, so that the same text
+// inside an icon or anywhere else in the program never counts.
 int ReadStubMethod(ByteSource& src, uint64_t stubLength) {
-  const size_t markLength = sizeof(layout::kStubMethodMark) - 1;
-  const size_t step = 64 * 1024, overlap = markLength + 8;
-  std::vector<uint8_t> buffer;
-  for (uint64_t pos = 0; pos < stubLength; pos += step) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(step + overlap, stubLength - pos));
-    buffer.resize(n);
-    if (!src.ReadAt(pos, buffer.data(), n)) return -1;
-    for (size_t i = 0; i + markLength < n; ++i) {
-      if (buffer[i] != 'T' || std::memcmp(&buffer[i], layout::kStubMethodMark, markLength) != 0)
-        continue;
-      for (uint8_t m : {layout::kMethodBzip2, layout::kMethodGzip}) {
-        const std::string name = std::string(MethodName(m)) + ';';
-        if (n - i - markLength >= name.size() &&
-            std::memcmp(&buffer[i + markLength], name.data(), name.size()) == 0)
-          return m;
-      }
-    }
-    if (pos + n >= stubLength) break;
+  PrefixSource stub(src, stubLength);
+  pe::Image image;
+  std::vector<uint8_t> mark;
+  if (!pe::ReadImage(stub, image) ||
+      !pe::ReadResourceData(stub, image, pe::kTypeRcData, layout::kStubMethodResource, mark))
+    return -1;
+  for (uint8_t m : {layout::kMethodBzip2, layout::kMethodGzip}) {
+    const std::string text = layout::kStubMethodMark + std::string(MethodName(m)) + ';';
+    if (mark.size() < text.size() || std::memcmp(mark.data(), text.data(), text.size()) != 0)
+      continue;
+    // A resource compiler may close the text with zero bytes; nothing else may follow.
+    if (std::all_of(mark.begin() + text.size(), mark.end(), [](uint8_t b) { return b == 0; }))
+      return m;
   }
   return -1;
 }

@@ -78,6 +78,12 @@ bool ReadResources(ByteSource& src, const Image& image, std::vector<Resource>& o
 // The first resource of that type and numbered name, in any language; nullptr when there is none.
 const Resource* FindResource(const std::vector<Resource>& resources, uint16_t type, uint16_t name);
 
+// The data of the first resource of that numbered type and name, in any language, read straight
+// from the tree (for the stub, which needs one resource and no names). False when there is none
+// or the path to it is damaged.
+bool ReadResourceData(ByteSource& src, const Image& image, uint16_t type, uint16_t name,
+                      std::vector<uint8_t>& out);
+
 // --- writing (the builder only; pe_image_write.cpp) --------------------------------------------
 
 enum class RewriteStatus {
@@ -87,6 +93,7 @@ enum class RewriteStatus {
   AppendedData,      // bytes follow the last section (an archive, a signature, anything)
   LayoutUnsupported, // a section other than .reloc follows .rsrc, or a directory points behind it
   TooLarge,          // the new image would not fit the 32-bit fields
+  InvalidResources,  // two resources share type, name and language, or a name is too long
 };
 
 // Writes program with its resource section replaced by one holding exactly resources: the

@@ -4,7 +4,8 @@
 #      libbz2/zlib at the same settings on one thread, on a copy of /usr/include and on one 200 MiB
 #      file of its text; peak memory on 1, 2 and 4 threads (also with 1 GiB files); makeself with
 #      pbzip2 and pigz, and tar into pbzip2 and pigz, on the same tree;
-#   2. reading an archive whose settings hold 32,767 source paths (the reader stays linear);
+#   2. reading an archive whose settings hold 32,767 source paths (the reader stays linear), and
+#      the rewrite of a stub's resources;
 #   3. unpacking: the extractor stubs under wine64 against in-process decompression;
 #   4. unpacking over existing files: replacing them (with backups) and keeping them (/O=skip).
 set -eu
@@ -22,6 +23,8 @@ echo "===== build benchmark"
 build/native/bench/tambrix_bench --repeat 2
 echo "===== reading settings with the most source paths"
 build/native/bench/parse_bench
+echo "===== rewriting a stub's resources"
+build/native/bench/pe_rewrite_bench build/win64/stub/tambrix.res1
 echo "===== extraction benchmark"
 bash bench/stub_speed.sh build/win64/dist build/native/dist/tambrixc \
   build/win64/stub/stub_decode_bench.exe

@@ -16,6 +16,7 @@
 #include "stub/commands.h"
 #include "stub/handle_source.h"
 #include "stub/stub_box.h"
+#include "stub/stub_ids.h"
 #include "stub/stub_log.h"
 #include "stub/stub_logic.h"
 #include "stub/stub_text.h"
@@ -25,6 +26,9 @@
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
+
+// Readers know this program's method by its mark resource, looked up under the id they share.
+static_assert(IDR_STUB_METHOD == layout::kStubMethodResource, "the method mark's resource id");
 
 namespace {
 

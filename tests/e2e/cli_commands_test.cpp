@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_layout.h"
 #include "archive/archive_reader.h"
 #include "archive/file_byte_source.h"
 #include "cli/commands.h"
@@ -19,6 +20,7 @@
 #include "settings/settings_file.h"
 #include "support/tus_strings.h"
 #include "tests/e2e/cli_fixture.h"
+#include "tests/unit/pe_test_image.h"
 #include "tests/unit/test_util.h"
 
 namespace {
@@ -624,7 +626,9 @@ TEST_F(CliTest, AnArchiveWithoutFilesIsJudgedByItsStubInEveryReader) {
   } cases[] = {{"gzip", kExitOk}, {"bzip2", kExitFailed}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stubMethod);
-    const std::string stub = std::string("MZ stub Tambrix-Entpackmethode:") + c.stubMethod + ";";
+    const std::string stub = testutil::TinyProgramBytes({testutil::TextResource(
+        pe::kTypeRcData, layout::kStubMethodResource,
+        std::string("Tambrix-Entpackmethode:") + c.stubMethod + ";")});
     ASSERT_TRUE(testutil::WriteFile(dir_.Join("empty.exe"), HandMadeArchive({}, true, stub, true)));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "empty.exe"},
                                                  {"list", "--json", "empty.exe"},

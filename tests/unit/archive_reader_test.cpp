@@ -15,7 +15,9 @@
 #include "archive/archive_layout.h"
 #include "archive/entry_decoder.h"
 #include "archive/file_byte_source.h"
+#include "archive/pe_image.h"
 #include "archive/stored_name.h"
+#include "tests/unit/pe_test_image.h"
 #include "tests/unit/test_util.h"
 
 namespace {
@@ -278,11 +280,14 @@ TEST_P(ArchiveReaderTest, SettingsNameTheMethodOfTheStubAndOfTheData) {
   EXPECT_EQ(SettingsMethod(info.settings), layout::kMethodBzip2);
 }
 
-TEST_P(ArchiveReaderTest, TheStubInFrontIsKnownByItsMark) {
+TEST_P(ArchiveReaderTest, TheStubInFrontIsKnownByItsMarkResource) {
   const uint8_t own = GetParam();
   const uint8_t other = own == layout::kMethodBzip2 ? layout::kMethodGzip : layout::kMethodBzip2;
   const auto markOf = [](uint8_t method) {
     return std::string(layout::kStubMethodMark) + MethodName(method) + ";";
+  };
+  const auto mark = [](const std::string& text, uint16_t id = layout::kStubMethodResource) {
+    return testutil::TextResource(pe::kTypeRcData, id, text);
   };
   ArchiveMaker m = Maker();
   ArchiveInfo info;
@@ -290,17 +295,38 @@ TEST_P(ArchiveReaderTest, TheStubInFrontIsKnownByItsMark) {
   EXPECT_EQ(info.stubMethod, -1) << "a stub without a mark names nothing";
   EXPECT_TRUE(MethodsAgree(info));
 
-  // The bare mark, as the reader's own code inside a stub holds it, names nothing; the mark may
-  // straddle the reader's 64 KiB steps.
-  m.stub = Bytes("MZ", 2) + layout::kStubMethodMark + Bytes(1, '\0') + Bytes(65536 - 30, 'x') +
-           markOf(own) + "tail";
-  ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
-  EXPECT_EQ(info.stubMethod, own);
-  EXPECT_TRUE(MethodsAgree(info));
+  // Only the mark resource counts: the same text anywhere else in the program, in an icon or as
+  // the reader's own copy of the bare mark, names nothing.
+  const pe::Resource iconWithOtherMark =
+      testutil::TextResource(pe::kTypeIcon, 1, "\x28\0\0\0" + markOf(other) + "pixels");
+  const struct {
+    const char* what;
+    Bytes stub;
+    int method;
+  } cases[] = {
+      {"the mark resource", testutil::TinyProgramBytes({mark(markOf(own))}), own},
+      {"the mark closed by zero bytes",
+       testutil::TinyProgramBytes({mark(markOf(own) + Bytes(3, '\0'))}), own},
+      {"an icon holding the other mark",
+       testutil::TinyProgramBytes({iconWithOtherMark, mark(markOf(own))}), own},
+      {"the other mark", testutil::TinyProgramBytes({mark(markOf(other))}), other},
+      {"only an icon with a mark", testutil::TinyProgramBytes({iconWithOtherMark}), -1},
+      {"the bare mark", testutil::TinyProgramBytes({mark(layout::kStubMethodMark)}), -1},
+      {"the mark and more text", testutil::TinyProgramBytes({mark(markOf(own) + "x")}), -1},
+      {"the mark under another id", testutil::TinyProgramBytes({mark(markOf(own), 201)}), -1},
+      {"a program without resources", testutil::TinyProgramBytes({}), -1},
+      {"the mark as text in no program", Bytes("MZ stub ") + markOf(own), -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    m.stub = c.stub;
+    ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
+    EXPECT_EQ(info.stubMethod, c.method);
+    EXPECT_EQ(MethodsAgree(info), c.method != other);
+  }
 
-  m.stub = Bytes("MZ", 2) + markOf(other) + "tail";
+  m.stub = testutil::TinyProgramBytes({mark(markOf(other))});
   ASSERT_EQ(Read(m.Build(), info), ReadStatus::Ok);
-  EXPECT_EQ(info.stubMethod, other);
   std::string why;
   EXPECT_FALSE(MethodsAgree(info, &why));
   EXPECT_NE(why.find(std::string("entpackt nur ") + MethodName(other)), std::string::npos) << why;
