@@ -144,7 +144,7 @@ bool ReadIconImage(const std::vector<uint8_t>& bytes, size_t directoryEnd, size_
   const uint32_t size = GetU32(e + 8), offset = GetU32(e + 12);
   const uint64_t end = uint64_t(offset) + size;
   if (end > 0xFFFFFFFFu) {
-    SetWhy(why, name + ": Lage " + std::to_string(offset) +
+    SetWhy(why, name + ": Position " + std::to_string(offset) +
                     " und Gr\xF6\xDF"
                     "e " +
                     std::to_string(size) +
@@ -155,7 +155,7 @@ bool ReadIconImage(const std::vector<uint8_t>& bytes, size_t directoryEnd, size_
   if (end > bytes.size()) {
     SetWhy(why, name +
                     " reicht \xFC"
-                    "ber das Dateiende hinaus (Lage " +
+                    "ber das Dateiende hinaus (Position " +
                     std::to_string(offset) +
                     ", Gr\xF6\xDF"
                     "e " +
@@ -164,7 +164,7 @@ bool ReadIconImage(const std::vector<uint8_t>& bytes, size_t directoryEnd, size_
     return false;
   }
   if (size == 0 || offset < directoryEnd) {
-    SetWhy(why, name + " ist leer oder liegt im Verzeichnis der Datei (Lage " +
+    SetWhy(why, name + " ist leer oder liegt im Verzeichnis der Datei (Position " +
                     std::to_string(offset) +
                     ", Gr\xF6\xDF"
                     "e " +
@@ -324,12 +324,17 @@ void ReplaceIcon(std::vector<pe::Resource>& resources, const std::vector<IconIma
 
 bool MakeVersionInfo(const VersionTexts& texts, std::vector<uint8_t>& data, std::string* why) {
   version_info::VersionInfo info;
+  std::string reason;
   if (!texts.fileVersion.empty() &&
-      !version_info::ParseVersionNumber(texts.fileVersion, info.fileVersion, why))
+      !version_info::ParseVersionNumber(texts.fileVersion, info.fileVersion, &reason)) {
+    SetWhy(why, "Die Dateiversion ist ung\xFCltig. " + reason);
     return false;
+  }
   if (!texts.productVersion.empty() &&
-      !version_info::ParseVersionNumber(texts.productVersion, info.productVersion, why))
+      !version_info::ParseVersionNumber(texts.productVersion, info.productVersion, &reason)) {
+    SetWhy(why, "Die Produktversion ist ung\xFCltig. " + reason);
     return false;
+  }
   const std::pair<const char*, const std::string*> keys[] = {
       {"CompanyName", &texts.company},     {"FileDescription", &texts.description},
       {"FileVersion", &texts.fileVersion}, {"LegalCopyright", &texts.copyright},
