@@ -19,7 +19,7 @@ PACKAGES=(
   googletest libgtest-dev zlib1g-dev libbz2-dev bzip2 gzip
   mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine64 fonts-wine xvfb x11-utils imagemagick osslsigncode openssl zip unzip
+  wine64 fonts-wine xvfb x11-utils imagemagick osslsigncode openssl zip unzip icoutils
 )
 
 missing=()

@@ -38,14 +38,22 @@ inline void PutChunk(std::vector<uint8_t>& d, const char* type, const std::vecto
   Put32Big(d, uint32_t(crc32(0, crcPart.data(), uInt(crcPart.size()))));
 }
 
-// A PNG header (signature, IHDR, IEND) of w x h pixels; no pixel data is needed for the icon's
-// directory.
+// A whole PNG of w x h pixels (signature, IHDR, a palette when colorType is 3, IDAT of zero
+// pixels, IEND).
 inline std::vector<uint8_t> Png(uint32_t w, uint32_t h, uint8_t depth = 8, uint8_t colorType = 6) {
   std::vector<uint8_t> d = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   std::vector<uint8_t> ihdr;
   Put32Big(ihdr, w), Put32Big(ihdr, h);
   ihdr.insert(ihdr.end(), {depth, colorType, 0, 0, 0});
   PutChunk(d, "IHDR", ihdr);
+  if (colorType == 3) PutChunk(d, "PLTE", std::vector<uint8_t>(3u << depth, 0x80));
+  const unsigned channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+  const std::vector<uint8_t> raw(size_t(h) * (1 + (size_t(w) * depth * channels + 7) / 8), 0);
+  uLongf packedSize = compressBound(uLong(raw.size()));
+  std::vector<uint8_t> packed(packedSize);
+  compress(packed.data(), &packedSize, raw.data(), uLong(raw.size()));
+  packed.resize(packedSize);
+  PutChunk(d, "IDAT", packed);
   PutChunk(d, "IEND", {});
   return d;
 }
