@@ -263,35 +263,50 @@ bool ParseIconFile(const std::vector<uint8_t>& bytes, std::vector<IconImage>& im
   return true;
 }
 
-void ReplaceIcon(std::vector<pe::Resource>& resources, const std::vector<IconImage>& images) {
-  const auto isNumbered = [](const pe::ResourceId& id, uint16_t number) {
-    return id.name.empty() && id.number == number;
-  };
-  // The images of group 1, and those every other group still needs.
+namespace {
+
+bool IsNumbered(const pe::ResourceId& id, uint16_t number) {
+  return id.name.empty() && id.number == number;
+}
+
+// The RT_ICON numbers an icon group names.
+std::set<uint16_t> ImagesOfGroup(const pe::Resource& group) {
+  std::set<uint16_t> ids;
+  const size_t n = group.data.size() >= kIcoHeaderSize ? GetU16(&group.data[4]) : 0;
+  for (size_t i = 0; i < n && kIcoHeaderSize + (i + 1) * kGroupEntrySize <= group.data.size(); ++i)
+    ids.insert(GetU16(&group.data[kIcoHeaderSize + i * kGroupEntrySize + 12]));
+  return ids;
+}
+
+// Removes icon group 1 (every language) and the images only it names; returns the language of
+// the first group 1 found, German when there was none.
+uint16_t RemoveGroupOne(std::vector<pe::Resource>& resources) {
   std::set<uint16_t> oldImages, keptImages;
   uint16_t language = pe::kLangGerman;
-  bool languageTaken = false;
+  bool found = false;
   for (const pe::Resource& r : resources) {
-    if (!isNumbered(r.type, pe::kTypeGroupIcon)) continue;
-    const bool ours = isNumbered(r.name, 1);
-    if (ours && !languageTaken) language = r.language, languageTaken = true;
-    const size_t n = r.data.size() >= kIcoHeaderSize ? GetU16(&r.data[4]) : 0;
-    for (size_t i = 0; i < n && kIcoHeaderSize + (i + 1) * kGroupEntrySize <= r.data.size(); ++i)
-      (ours ? oldImages : keptImages)
-          .insert(GetU16(&r.data[kIcoHeaderSize + i * kGroupEntrySize + 12]));
+    if (!IsNumbered(r.type, pe::kTypeGroupIcon)) continue;
+    const bool ours = IsNumbered(r.name, 1);
+    if (ours && !found) language = r.language, found = true;
+    for (uint16_t id : ImagesOfGroup(r)) (ours ? oldImages : keptImages).insert(id);
   }
   for (uint16_t id : keptImages) oldImages.erase(id);
-  resources.erase(std::remove_if(resources.begin(), resources.end(),
-                                 [&](const pe::Resource& r) {
-                                   if (isNumbered(r.type, pe::kTypeGroupIcon))
-                                     return isNumbered(r.name, 1);
-                                   return isNumbered(r.type, pe::kTypeIcon) &&
-                                          r.name.name.empty() && oldImages.count(r.name.number) > 0;
-                                 }),
-                  resources.end());
-  std::set<uint16_t> used;
+  const auto old = [&](const pe::Resource& r) {
+    if (IsNumbered(r.type, pe::kTypeGroupIcon)) return IsNumbered(r.name, 1);
+    return IsNumbered(r.type, pe::kTypeIcon) && r.name.name.empty() &&
+           oldImages.count(r.name.number) > 0;
+  };
+  resources.erase(std::remove_if(resources.begin(), resources.end(), old), resources.end());
+  return language;
+}
+
+}  // namespace
+
+void ReplaceIcon(std::vector<pe::Resource>& resources, const std::vector<IconImage>& images) {
+  const uint16_t language = RemoveGroupOne(resources);
+  std::set<uint32_t> used;
   for (const pe::Resource& r : resources)
-    if (isNumbered(r.type, pe::kTypeIcon) && r.name.name.empty()) used.insert(r.name.number);
+    if (IsNumbered(r.type, pe::kTypeIcon) && r.name.name.empty()) used.insert(r.name.number);
 
   pe::Resource group;
   group.type.number = pe::kTypeGroupIcon;
@@ -300,7 +315,7 @@ void ReplaceIcon(std::vector<pe::Resource>& resources, const std::vector<IconIma
   group.data.resize(kIcoHeaderSize + kGroupEntrySize * images.size());
   PutU16(&group.data[2], 1);
   PutU16(&group.data[4], static_cast<uint16_t>(images.size()));
-  uint16_t next = 1;
+  uint32_t next = 1;  // a .ico holds at most 65535 images, a stub a handful of icons
   for (size_t i = 0; i < images.size(); ++i) {
     while (used.count(next)) ++next;
     const IconImage& image = images[i];
@@ -309,10 +324,10 @@ void ReplaceIcon(std::vector<pe::Resource>& resources, const std::vector<IconIma
     PutU16(e + 4, image.planes);
     PutU16(e + 6, image.bitCount);
     PutU32(e + 8, static_cast<uint32_t>(image.data.size()));
-    PutU16(e + 12, next);
+    PutU16(e + 12, static_cast<uint16_t>(next));
     pe::Resource icon;
     icon.type.number = pe::kTypeIcon;
-    icon.name.number = next++;
+    icon.name.number = static_cast<uint16_t>(next++);
     icon.language = language;
     icon.data = image.data;
     resources.push_back(std::move(icon));

@@ -147,6 +147,29 @@ TEST(IconFile, TheFailingImageIsNamedByItsNumber) {
   EXPECT_EQ(why.rfind("Bild 3 ", 0), 0u) << why;
 }
 
+TEST(IconFile, EveryCutOfAnIconIsRefusedAndNoByteMakesTheParserReadOutside) {
+  const std::vector<uint8_t> good = Ico({DibEntry(16, 4), PngEntry(32)});
+  for (size_t size = 0; size < good.size(); ++size) {
+    const std::vector<uint8_t> cut(good.begin(), good.begin() + size);  // exactly sized for ASan
+    std::vector<IconImage> images;
+    std::string why;
+    EXPECT_FALSE(ParseIconFile(cut, images, &why)) << size;
+    EXPECT_FALSE(why.empty()) << size;
+  }
+  for (size_t i = 0; i < good.size(); ++i) {
+    for (uint8_t value : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0xFF)}) {
+      std::vector<uint8_t> bad = good;
+      bad[i] = value;
+      std::vector<IconImage> images;
+      std::string why;
+      if (!ParseIconFile(bad, images, &why)) continue;
+      size_t total = 0;
+      for (const IconImage& m : images) total += m.data.size();
+      EXPECT_LE(total, bad.size()) << i;
+    }
+  }
+}
+
 // --- the icon group of a stub -----------------------------------------------------------------
 
 pe::Resource Res(uint16_t type, uint16_t name, std::vector<uint8_t> data,
