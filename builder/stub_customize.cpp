@@ -92,18 +92,26 @@ bool CustomizeStub(const std::vector<uint8_t>& stub, const StubLook& look,
            "Rechtestufe k\xF6nnen nicht eingetragen werden.");
     return false;
   }
-  if (!pe::ReadResources(source, image, resources, why)) return false;
+  reason.clear();
+  if (!pe::ReadResources(source, image, resources, &reason)) {
+    SetWhy(why, !reason.empty() ? reason
+                                : "Die Ressourcen des Entpackprogramms sind besch\xE4"
+                                  "digt.");
+    return false;
+  }
   if (!look.iconFile.empty()) ReplaceIcon(resources, images);
   if (!look.version.Empty()) PutVersion(resources, std::move(versionData));
   if (look.level != ExecutionLevel::AsInvoker && !PutLevel(resources, look.level, why))
     return false;
 
   std::vector<uint8_t> result;
+  reason.clear();
   const pe::RewriteStatus status = pe::RewriteResources(stub, resources, result, &reason);
   if (status != pe::RewriteStatus::Ok) {
-    const std::string problem = RewriteProblem(status);
-    SetWhy(why, "Die Ressourcen des Entpackprogramms k\xF6nnen nicht ersetzt werden: " +
-                    (reason.empty() ? problem : reason));
+    SetWhy(why, !reason.empty() ? reason
+                                : "Die Ressourcen des Entpackprogramms k\xF6nnen nicht ersetzt "
+                                  "werden: " +
+                                      RewriteProblem(status));
     return false;
   }
   out.swap(result);
