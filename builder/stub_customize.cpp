@@ -58,7 +58,7 @@ std::string RewriteProblem(pe::RewriteStatus status) {
       return "hinter seinen Ressourcen steht ein Abschnitt, der nicht verschoben werden kann.";
     case pe::RewriteStatus::TooLarge:
       return "mit den neuen Ressourcen w\xFCrde es zu gro\xDF.";
-    case pe::RewriteStatus::Ok:
+    default:  // Ok, and statuses whose reason the PE module always gives
       break;
   }
   return "";
