@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "icon_builder.h"
+#include "stub_manifest_bytes.h"
 #include "support/tus_strings.h"
 #include "test_util.h"
 
@@ -282,10 +283,7 @@ TEST(ReplaceIcon, GroupOneIsReplacedAndItsImagesTakeTheLowestFreeNumbers) {
 // --- the manifest's level -----------------------------------------------------------------------
 
 std::string StubManifest() {
-  bool ok = false;
-  const std::string text = testutil::ReadFile(TAMBRIX_STUB_MANIFEST, &ok);
-  EXPECT_TRUE(ok) << TAMBRIX_STUB_MANIFEST;
-  return text;
+  return std::string(std::begin(kStubManifestBytes), std::end(kStubManifestBytes));
 }
 
 TEST(ExecutionLevel, EachLevelChangesOnlyTheLevelOfTheStubManifest) {
