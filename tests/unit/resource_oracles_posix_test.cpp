@@ -14,7 +14,7 @@
 
 namespace {
 
-// The output of a shell command, and whether it exited with 0.
+// The output of a shell command; false when it could not run or did not exit with 0.
 bool RunCommand(const std::string& command, std::string& output) {
   output.clear();
   std::FILE* p = popen(command.c_str(), "r");
@@ -24,9 +24,9 @@ bool RunCommand(const std::string& command, std::string& output) {
   return pclose(p) == 0;
 }
 
-bool HaveTool(const char* name) {
+bool HaveTool(const std::string& name) {
   std::string out;
-  return RunCommand(std::string("command -v ") + name + " >/dev/null 2>&1", out);
+  return RunCommand("command -v " + name + " >/dev/null 2>&1", out);
 }
 
 TEST(IconOracle, IcotoolListsTheSizesTheParserReports) {
@@ -90,31 +90,20 @@ TEST(VersionOracle, WindresCompilesTheSameVersionInformation) {
   std::string why;
   ASSERT_TRUE(MakeVersionInfo(t, ours, &why)) << why;
 
-  const std::string rc = std::string("#pragma code_page(1252)\nLANGUAGE 0x07, 0x01\n") +
-                         "1 VERSIONINFO\nFILEVERSION 1,2,3,4\nPRODUCTVERSION 5,6,0,0\n"
-                         "FILEFLAGSMASK 0x3F\nFILEFLAGS 0\nFILEOS 0x40004\nFILETYPE 1\n"
-                         "FILESUBTYPE 0\nBEGIN\n BLOCK \"StringFileInfo\"\n BEGIN\n"
-                         "  BLOCK \"040704B0\"\n  BEGIN\n"
-                         "   VALUE \"CompanyName\", \"" +
-                         t.company +
-                         "\"\n"
-                         "   VALUE \"FileDescription\", \"" +
-                         t.description +
-                         "\"\n"
-                         "   VALUE \"FileVersion\", \"" +
-                         t.fileVersion +
-                         "\"\n"
-                         "   VALUE \"LegalCopyright\", \"" +
-                         t.copyright +
-                         "\"\n"
-                         "   VALUE \"ProductName\", \"" +
-                         t.productName +
-                         "\"\n"
-                         "   VALUE \"ProductVersion\", \"" +
-                         t.productVersion +
-                         "\"\n"
-                         "  END\n END\n BLOCK \"VarFileInfo\"\n BEGIN\n"
-                         "  VALUE \"Translation\", 0x0407, 1200\n END\nEND\n";
+  std::string rc =
+      "#pragma code_page(1252)\nLANGUAGE 0x07, 0x01\n1 VERSIONINFO\nFILEVERSION 1,2,3,4\n"
+      "PRODUCTVERSION 5,6,0,0\nFILEFLAGSMASK 0x3F\nFILEFLAGS 0\nFILEOS 0x40004\nFILETYPE 1\n"
+      "FILESUBTYPE 0\nBEGIN\n BLOCK \"StringFileInfo\"\n BEGIN\n  BLOCK \"040704B0\"\n  BEGIN\n";
+  for (const auto& [key, text] : {std::pair{"CompanyName", t.company},
+                                  {"FileDescription", t.description},
+                                  {"FileVersion", t.fileVersion},
+                                  {"LegalCopyright", t.copyright},
+                                  {"ProductName", t.productName},
+                                  {"ProductVersion", t.productVersion}})
+    rc += std::string("   VALUE \"") + key + "\", \"" + text + "\"\n";
+  rc +=
+      "  END\n END\n BLOCK \"VarFileInfo\"\n BEGIN\n  VALUE \"Translation\", 0x0407, 1200\n"
+      " END\nEND\n";
   testutil::TempDir dir;
   ASSERT_TRUE(testutil::WriteFile(dir.Join("v.rc"), rc));
   std::string output;
