@@ -1,12 +1,9 @@
 // The vendor's look applied to a whole stub: an empty look copies it byte for byte; an icon,
 // version information and a level change exactly those resources; a bad icon or version fails
-// before any byte is made. Run on a small program with our stubs' resources and, natively, on
-// the built stubs.
+// before any byte is made. Run on a small program with our stubs' resources.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -134,27 +131,5 @@ TEST(CustomizeStub, ABadIconOrVersionFailsNamingItAndMakesNothing) {
   EXPECT_NE(why.find("\"2.x\""), std::string::npos) << why;
   EXPECT_EQ(out, Bytes{7});
 }
-
-// The stubs the Windows presets built, when they were.
-class BuiltStub : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(BuiltStub, TakesTheLook) {
-#ifndef TAMBRIX_BUILD_ROOT
-  GTEST_SKIP() << "the built stubs are looked at by the native tests only";
-#else
-  const std::string path = std::string(TAMBRIX_BUILD_ROOT) + "/" + GetParam();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) GTEST_SKIP() << path << " is not built (build its preset to test it)";
-  const Bytes stub((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Bytes out;
-  std::string why;
-  ASSERT_TRUE(CustomizeStub(stub, FullLook(), IconFile(), out, &why)) << why;
-  ExpectLookApplied(stub, out);
-#endif
-}
-
-INSTANTIATE_TEST_SUITE_P(Stubs, BuiltStub,
-                         ::testing::Values("win64/stub/tambrix.res1", "win64/stub/tambrix.res2",
-                                           "win32/stub/tambrix.res1", "win32/stub/tambrix.res2"));
 
 }  // namespace
