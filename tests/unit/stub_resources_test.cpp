@@ -165,43 +165,39 @@ std::vector<std::string> Keys(const std::vector<pe::Resource>& all) {
 }
 
 TEST(ReplaceIcon, GroupOneIsReplacedAndItsImagesTakeTheLowestFreeNumbers) {
+  // Group 1 (US English) names images 1 to 3; image 3 is also group 7's, image 5 is no group's.
   const std::vector<uint8_t> old = {9, 9, 9};
-  const struct {
-    const char* what;
-    std::vector<pe::Resource> resources;
-    std::vector<uint16_t> newIds;   // the numbers the new images must get
-    std::vector<std::string> keys;  // every resource afterwards
-  } cases[] = {
-      {"an image of another group stays, as does an image of no group",
-       {Res(3, 1, old), Res(3, 2, old), Res(3, 3, old), Res(3, 5, old),
-        Res(14, 1, Group({1, 2, 3}), 0x409), Res(14, 7, Group({3}))},
-       {1, 2, 4},
-       {"14/1/1033", "14/7/1031", "3/1/1033", "3/2/1033", "3/3/1031", "3/4/1033", "3/5/1031"}},
-  };
+  std::vector<pe::Resource> resources = {Res(3, 1, old),
+                                         Res(3, 2, old),
+                                         Res(3, 3, old),
+                                         Res(3, 5, old),
+                                         Res(14, 1, Group({1, 2, 3}), 0x409),
+                                         Res(14, 7, Group({3}))};
   std::vector<IconImage> images;
   std::string why;
   ASSERT_TRUE(ParseIconFile(Ico({DibEntry(16, 4), DibEntry(32, 32), PngEntry(256)}), images, &why));
-  for (auto c : cases) {
-    SCOPED_TRACE(c.what);
-    ReplaceIcon(c.resources, images);
-    EXPECT_EQ(Keys(c.resources), c.keys);
-    const pe::Resource* group = nullptr;
-    for (const pe::Resource& r : c.resources)
-      if (r.type.number == pe::kTypeGroupIcon && r.name.number == 1) group = &r;
-    ASSERT_TRUE(group && group->data.size() == 6 + 14 * images.size());
-    EXPECT_EQ(std::vector<uint8_t>(group->data.begin(), group->data.begin() + 6),
-              (std::vector<uint8_t>{0, 0, 1, 0, 3, 0}));
+  ReplaceIcon(resources, images);
+  EXPECT_EQ(Keys(resources),
+            (std::vector<std::string>{"14/1/1033", "14/7/1031", "3/1/1033", "3/2/1033", "3/3/1031",
+                                      "3/4/1033", "3/5/1031"}));
+  const uint16_t newIds[] = {1, 2, 4};
+  for (const pe::Resource& r : resources) {
+    if (r.type.number == pe::kTypeGroupIcon && r.name.number == 1) {
+      ASSERT_EQ(r.data.size(), 6 + 14 * images.size());
+      EXPECT_EQ(std::vector<uint8_t>(r.data.begin(), r.data.begin() + 6),
+                (std::vector<uint8_t>{0, 0, 1, 0, 3, 0}));
+      for (size_t i = 0; i < images.size(); ++i) {
+        const uint8_t* e = &r.data[6 + 14 * i];
+        const IconImage& m = images[i];
+        EXPECT_EQ((std::vector<int>{e[0], e[1], e[2], e[3], GetU16(e + 4), GetU16(e + 6),
+                                    int(GetU32(e + 8)), GetU16(e + 12)}),
+                  (std::vector<int>{m.width, m.height, m.colorCount, 0, m.planes, m.bitCount,
+                                    int(m.data.size()), newIds[i]}));
+      }
+    }
     for (size_t i = 0; i < images.size(); ++i) {
-      const uint8_t* e = &group->data[6 + 14 * i];
-      EXPECT_EQ((std::vector<int>{e[0], e[1], e[2], e[3], GetU16(e + 4), GetU16(e + 6),
-                                  int(GetU32(e + 8)), GetU16(e + 12)}),
-                (std::vector<int>{images[i].width, images[i].height, images[i].colorCount, 0,
-                                  images[i].planes, images[i].bitCount, int(images[i].data.size()),
-                                  c.newIds[i]}));
-      for (const pe::Resource& r : c.resources) {
-        if (r.type.number == pe::kTypeIcon && r.name.number == c.newIds[i]) {
-          EXPECT_EQ(r.data, images[i].data);
-        }
+      if (r.type.number == pe::kTypeIcon && r.name.number == newIds[i]) {
+        EXPECT_EQ(r.data, images[i].data);
       }
     }
   }
