@@ -3,6 +3,8 @@
 // otherwise its resources are rewritten through archive/pe_image.h before the archive follows.
 #pragma once
 
+#include "builder/builder_only.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
