@@ -19,6 +19,7 @@ std::wstring lastTextFile;
 
 const char kBrowseTitle[] = "W\xE4hlen Sie ein Verzeichnis aus:";
 const char kSfxFilter[] = "Ausf\xFChrbare Dateien |*.exe;|";
+const char kIconFilter[] = "Symboldateien (*.ico)|*.ico|Alle Dateien (*.*)|*.*|";
 const char kTextFilter[] = "Text-Dateien|*.txt;|Alle Dateien (*.*)|*.*|";
 const char kOnlyCodePage[] = "Tambrix nimmt Pfade nur in Codepage 1252 an; ";
 
@@ -147,6 +148,19 @@ void ChooseSfxName(HWND dialog) {
     return;
   Settings.SfxName = path;
   SetWindowTextString(Settings.SfxName, GetDlgItem(dialog, IDC_SFX_NAME));
+}
+
+void ChooseIconFile(HWND dialog) {
+  HWND field = GetDlgItem(dialog, IDC_ICON_FILE);
+  std::wstring chosen = WindowTextWide(field);
+  if (!ChooseFile(dialog, chosen, true, kIconFilter,
+                  OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST))
+    return;
+  std::string path;
+  if (!AcceptedPath(dialog, "Die Symboldatei", chosen, path,
+                    "das Feld Programmsymbol bleibt, wie es war."))
+    return;
+  SetWindowTextString(path, field);
 }
 
 void ChooseTextFile(HWND dialog, int targetId) {

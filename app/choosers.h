@@ -26,6 +26,9 @@ void ChooseSourceDirectory(HWND dialog);
 // "Datei..." beside "SFX-Name:": a Save dialog starting from the stored SfxName of Settings; the
 // choice goes into Settings and into field 117.
 void ChooseSfxName(HWND dialog);
+// "Datei..." beside "Programmsymbol:": an Open dialog for icon files starting from the text of
+// field 115; the choice goes into field 115.
+void ChooseIconFile(HWND dialog);
 // "Datei..." beside a text field: an Open dialog (one remembered name for all three buttons);
 // the chosen file's text replaces the text of the field targetId.
 void ChooseTextFile(HWND dialog, int targetId);

@@ -288,7 +288,7 @@ void TTambrixDlgClient::CmChooseSfxName() { ChooseSfxName(hwnd_); }
 void TTambrixDlgClient::CmChooseDialogText() { ChooseTextFile(hwnd_, IDC_DIALOG_TEXT); }
 void TTambrixDlgClient::CmChooseInfoBefore() { ChooseTextFile(hwnd_, IDC_INFO_BEFORE); }
 void TTambrixDlgClient::CmChooseInfoAfter() { ChooseTextFile(hwnd_, IDC_INFO_AFTER); }
-void TTambrixDlgClient::CmChooseIcon() {}  // the icon file cannot be chosen in this version
+void TTambrixDlgClient::CmChooseIcon() { ChooseIconFile(hwnd_); }
 void TTambrixDlgClient::CmBuildArchive() {
   // The build reads the record only: the fields go into it first.
   if (TakeFields(Settings, kNotBuilt)) BuildArchive(*this, Options());

@@ -608,6 +608,9 @@ const ExpectedControl kLayout[] = {
     {-1, "Static", "Infotext nach dem Entpacken:", 11, 269, 144, 8, true},
     {113, "Edit", kDefaultInfoAfter, 11, 277, 253, 24, true},
     {114, "Button", "Datei...", 264, 277, 50, 14, true},
+    {-1, "Static", "Programmsymbol:", 332, 16, 100, 8, true},
+    {115, "Edit", "", 332, 26, 100, 12, true},
+    {116, "Button", "Datei...", 382, 41, 50, 14, true},
     {123, "Button", "Batch-Starten", 340, 223, 84, 14, true},
     {124, "Button", "Steuerdatei bearbeiten", 340, 239, 84, 14, true},
     {109, "Button", "Archiv erzeugen", 340, 272, 84, 14, true},
@@ -618,16 +621,39 @@ const ExpectedControl kLayout[] = {
     {104, "Button", "Verzeichnisnamen speichern", 368, 16, 104, 12, false},
     {-1, "Static", "Zweites Kommando nach dem Entpacken:", 364, 40, -1, -1, false},
     {106, "Edit", "", 364, 48, 236, 12, false},
-    {-1, "Static", "Programmsymbol:", 372, 68, -1, -1, false},
-    {115, "Edit", "", 372, 80, 136, 12, false},
-    {116, "Button", "Datei...", 508, 80, 50, 14, false},
 };
 
-const RECT kFrames[] = {{4, 10, 318, 32},
-                        {4, 45, 318, 119},
-                        {4, 168, 318, 138},
-                        {324, 216, 116, 44},
-                        {324, 262, 116, 44}};
+const RECT kFrames[] = {{4, 10, 318, 32},    {4, 45, 318, 119},   {4, 168, 318, 138},
+                        {324, 216, 116, 44}, {324, 262, 116, 44}, {324, 10, 116, 50}};
+constexpr size_t kFrameCount = sizeof(kFrames) / sizeof(kFrames[0]);
+
+// The table's visible controls neither overlap each other nor cross the edge of an etched frame
+// (each lies wholly inside or wholly outside every frame), and all lie in the 449 x 327 dialog.
+// EveryControlHasItsIdClassTextPositionAndTabOrder holds the program to this table.
+TEST(DialogTemplate, VisibleControlsNeitherOverlapNorCrossAFrame) {
+  const RECT dialog = {0, 0, 449, 327};
+  std::vector<std::pair<std::string, RECT>> visible;
+  for (const ExpectedControl& c : kLayout) {
+    if (!c.visible) continue;
+    ASSERT_GE(c.w, 0) << c.text;
+    visible.push_back(
+        {std::to_string(c.id) + " \"" + c.text + "\"", RECT{c.x, c.y, c.x + c.w, c.y + c.h}});
+  }
+  for (size_t i = 0; i < visible.size(); ++i) {
+    const RECT& a = visible[i].second;
+    SCOPED_TRACE(visible[i].first);
+    RECT common;
+    EXPECT_TRUE(IntersectRect(&common, &a, &dialog) && EqualRect(&common, &a));
+    for (size_t j = i + 1; j < visible.size(); ++j)
+      EXPECT_FALSE(IntersectRect(&common, &a, &visible[j].second)) << visible[j].first;
+    for (const RECT& f : kFrames) {
+      const RECT frame = {f.left, f.top, f.left + f.right, f.top + f.bottom};
+      if (IntersectRect(&common, &a, &frame)) {
+        EXPECT_TRUE(EqualRect(&common, &a)) << "crosses the frame at " << f.left << "," << f.top;
+      }
+    }
+  }
+}
 
 RECT PixelRectOf(HWND control, HWND dialog) {
   RECT r;
@@ -652,13 +678,13 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
   ASSERT_TRUE(program_.StartAndWait(app_));
   HWND dialog = program_.dialog();
 
-  // Children in creation (= tab) order; the five etched frames follow the table's controls.
+  // Children in creation (= tab) order; the etched frames follow the table's controls.
   std::vector<HWND> children;
   for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
     children.push_back(c);
   }
   const size_t count = sizeof(kLayout) / sizeof(kLayout[0]);
-  ASSERT_EQ(children.size(), count + 5);
+  ASSERT_EQ(children.size(), count + kFrameCount);
   for (size_t i = 0; i < count; ++i) {
     const ExpectedControl& want = kLayout[i];
     HWND c = children[i];
@@ -682,7 +708,7 @@ TEST_F(GuiTest, EveryControlHasItsIdClassTextPositionAndTabOrder) {
       EXPECT_EQ(got.top, origin.top);
     }
   }
-  for (size_t i = 0; i < 5; ++i) {
+  for (size_t i = 0; i < kFrameCount; ++i) {
     HWND c = children[count + i];
     SCOPED_TRACE("frame " + std::to_string(i));
     EXPECT_STRCASEEQ(ClassOf(c).c_str(), "Static");
@@ -725,9 +751,10 @@ TEST_F(GuiTest, ControlStylesMatchTheirRoles) {
   auto style = [&](int id) {
     return static_cast<DWORD>(GetWindowLongA(program_.Item(id), GWL_STYLE));
   };
-  // Only the source directory and the dialog title scroll horizontally.
-  for (int id : {kSourceDir, kDialogTitle}) EXPECT_TRUE(style(id) & ES_AUTOHSCROLL) << id;
-  for (int id : {kTargetDir, kSfxName, kCommand, kSecondCommand, kIconFile, kStatus}) {
+  // Only the source directory, the dialog title and the narrow icon field scroll horizontally.
+  for (int id : {kSourceDir, kDialogTitle, kIconFile})
+    EXPECT_TRUE(style(id) & ES_AUTOHSCROLL) << id;
+  for (int id : {kTargetDir, kSfxName, kCommand, kSecondCommand, kStatus}) {
     EXPECT_FALSE(style(id) & ES_AUTOHSCROLL) << id;
     EXPECT_FALSE(style(id) & ES_MULTILINE) << id;
   }
@@ -851,7 +878,7 @@ TEST_F(GuiTest, TypingStopsAt254CharactersButLoadedTextStaysWhole) {
   EXPECT_EQ(program_.Text(kDialogText), longText);
 
   const std::string typed(300, 'w');
-  for (int id : {kSourceDir, kDialogTitle, kInfoBefore}) {
+  for (int id : {kSourceDir, kDialogTitle, kInfoBefore, kIconFile}) {
     program_.SetText(id, "");
     program_.Type(id, typed);
     EXPECT_EQ(program_.Text(id), std::string(254, 'w')) << id;
@@ -1476,13 +1503,13 @@ TEST_F(GuiTest, BatchRunWithoutControlFileSaysSo) {
 
 // ---- auxiliary buttons --------------------------------------------------------------------------
 
-// "Hilfe" is not silent: HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked covers it.
+// "Hilfe" is not silent: HelpOpensTheHelpFileOrThePageOrSaysWhereItLooked covers it; nor is the
+// icon's "Datei...", which opens its chooser (IconChooser...).
 TEST_F(GuiTest, AuxiliaryButtonsStaySilentWhenTheirFilesAreMissing) {
   ASSERT_TRUE(program_.StartAndWait(app_));
-  program_.SetText(kIconFile, "icon.ico");
   size_t windowsBefore = TopLevelWindowsOf(program_.pid()).size();
   // Sent, so each returns only when the program has handled it; a box of its own would block.
-  for (int id : {kEditControlFile, kChooseIcon}) {
+  for (int id : {kEditControlFile}) {
     bool ok = false;
     Send(program_.dialog(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
          reinterpret_cast<LPARAM>(program_.Item(id)), &ok);
@@ -1490,7 +1517,6 @@ TEST_F(GuiTest, AuxiliaryButtonsStaySilentWhenTheirFilesAreMissing) {
     EXPECT_EQ(FindMessageBox(program_.pid()), nullptr) << id;
     EXPECT_EQ(TopLevelWindowsOf(program_.pid()).size(), windowsBefore) << id;
   }
-  EXPECT_EQ(program_.Text(kIconFile), "icon.ico");
   EXPECT_TRUE(program_.Running());
 }
 
@@ -1745,6 +1771,94 @@ TEST_F(GuiTest, OpenChooserLoadsTextFilesAndRemembersTheLastOne) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }));
   EXPECT_EQ(program_.Text(kInfoBefore), kDefaultInfoBefore);
 }
+
+// The icon's "Datei...": an Open chooser for icon files that starts from the field's text; what
+// it does with each answer.
+enum class IconAnswer { Chosen, Cancelled, OutsideCodePage };
+
+class IconChooserTest : public GuiTest, public ::testing::WithParamInterface<IconAnswer> {};
+
+// The entries of a file chooser's type list, asked in UTF-16 as the chooser holds them.
+std::vector<std::wstring> FileTypes(HWND chooser) {
+  HWND types = GetDlgItem(chooser, 0x470);  // cmb1
+  std::vector<std::wstring> entries;
+  DWORD_PTR count = 0;
+  if (types != nullptr)
+    SendMessageTimeoutW(types, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 10000, &count);
+  for (DWORD_PTR i = 0; i < count; ++i) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(types, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 10000, &length);
+    std::vector<wchar_t> text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 10000, &copied);
+    entries.push_back(text.data());
+  }
+  return entries;
+}
+
+TEST_P(IconChooserTest, ChosenIconFileGoesIntoTheFieldAndTheSettings) {
+  Record r;
+  r.sourcePaths = {""};
+  r.iconFile = work_ + "\\vorher.ico";
+  ASSERT_TRUE(WriteBytes(r.iconFile, "icon"));
+  ASSERT_TRUE(WriteBytes(DatPath(), Encode(r)));
+  const std::string chosen = work_ + "\\symbol.ico";
+  ASSERT_TRUE(WriteBytes(chosen, "icon"));
+  const std::wstring outside = WideOf(work_) + L"\\\u0141\u00F3d\u017A.ico";
+  HANDLE file = CreateFileW(outside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  ASSERT_TRUE(program_.StartAndWait(app_));
+
+  program_.PostClick(kChooseIcon);
+  HWND chooser = nullptr, name = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (chooser = FindOtherDialog(program_.pid())) != nullptr; }));
+  ASSERT_TRUE(WaitFor([&] { return (name = FileNameField(chooser)) != nullptr; }));
+  EXPECT_NE(TextOf(name).find("vorher.ico"), std::string::npos) << TextOf(name);
+  EXPECT_EQ(FileTypes(chooser),
+            (std::vector<std::wstring>{L"Symboldateien (*.ico)", L"Alle Dateien (*.*)"}));
+  switch (GetParam()) {
+    case IconAnswer::Chosen:
+      Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()));
+      PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+      r.iconFile = chosen;
+      break;
+    case IconAnswer::Cancelled:
+      PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
+      break;
+    case IconAnswer::OutsideCodePage:
+      SetWideText(name, outside);
+      PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+      break;
+  }
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(chooser); }));
+  if (GetParam() == IconAnswer::OutsideCodePage) {
+    HWND box = program_.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WideMessageBoxText(box),
+              L"Die Symboldatei \"" + outside +
+                  L"\" enth\u00E4lt Zeichen, die es in Codepage 1252 nicht gibt: \u0141 \u017A\n"
+                  L"Tambrix nimmt Pfade nur in Codepage 1252 an; das Feld Programmsymbol bleibt, "
+                  L"wie es war.");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+  }
+  EXPECT_TRUE(WaitFor([&] { return program_.Text(kIconFile) == r.iconFile; }))
+      << program_.Text(kIconFile);
+  ASSERT_EQ(program_.Quit(), 0);
+  EXPECT_EQ(ReadBytes(DatPath()), Encode(r));
+}
+
+std::string IconAnswerName(const ::testing::TestParamInfo<IconAnswer>& info) {
+  static const char* const kNames[] = {"Chosen", "Cancelled", "OutsideCodePage"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAnswer, IconChooserTest,
+                         ::testing::Values(IconAnswer::Chosen, IconAnswer::Cancelled,
+                                           IconAnswer::OutsideCodePage),
+                         IconAnswerName);
 
 // The folder browser: a top-level dialog of the program with the title text and a tree.
 HWND WaitForFolderBrowser(Tambrix& program) {
