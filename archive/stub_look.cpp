@@ -9,7 +9,7 @@ namespace {
 
 // The fingerprint of the parcel icon in our own stubs (resources/tambrix.ico). A test holds the
 // built stubs to it, so that a new parcel icon cannot go unnoticed.
-constexpr uint64_t kParcelIconFingerprint = 0;
+constexpr uint64_t kParcelIconFingerprint = 0xc7683c3cb3da811bULL;
 
 // FNV-1a, 64 bits: enough to tell our icon from another, and the same on every platform.
 uint64_t Mix(uint64_t hash, const uint8_t* data, size_t size) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/archive_layout.h"
+#include "archive/stub_look.h"
 #include "support/tus_strings.h"
 #include "tests/unit/pe_test_image.h"
 
@@ -165,6 +166,13 @@ TEST_P(BuiltStubTest, MeetsTheRewritesConditionsAndNamesItsMethod) {
   Bytes out;
   std::string why;
   EXPECT_EQ(pe::RewriteResources(stub, resources, out, &why), pe::RewriteStatus::Ok) << why;
+  // Readers know our parcel icon by its fingerprint: a new icon in resources/ must update it.
+  MemoryByteSource source(stub.data(), stub.size());
+  StubLookInfo look;
+  ASSERT_TRUE(ReadStubLook(source, look));
+  EXPECT_EQ(look.icon, StubLookInfo::Icon::Own) << std::hex << IconFingerprint(resources);
+  EXPECT_FALSE(look.hasVersion);
+  EXPECT_EQ(look.level, "asInvoker");
 }
 
 TEST_P(BuiltStubTest, EveryResourceRoundTripsGrowingAndShrinking) {
