@@ -9,7 +9,10 @@
 
 #include "platform/platform.h"
 #include "support/dir_scanner.h"
+#include "archive/byte_source.h"
+#include "archive/stub_look.h"
 #include "tests/unit/fake_front_end.h"
+#include "tests/unit/pe_test_image.h"
 #include "tests/unit/sfx_test_parser.h"
 #include "tests/unit/test_util.h"
 
@@ -81,6 +84,16 @@ class BuildDriverTest : public ::testing::Test {
     BuildOptions options;
     options.stubDir = stubDir_;
     options.skipUnreadable = true;
+    return BuildArchive(ui_, options);
+  }
+  // A build with the vendor's version texts and level (the icon comes from the fields).
+  BuildResult BuildWithLook(const VersionTexts& version, ExecutionLevel level) {
+    OsGuard guard(&os_);
+    ui_.TakeSettings(Settings);
+    BuildOptions options;
+    options.stubDir = stubDir_;
+    options.version = version;
+    options.level = level;
     return BuildArchive(ui_, options);
   }
   sfxtest::Archive Parsed() {
@@ -660,6 +673,61 @@ TEST_F(BuildDriverTest, ProgramFileThatCannotBeWrittenIsNoSuccess) {
   EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
   ASSERT_EQ(os.tempFiles.size(), 1u);
   EXPECT_FALSE(platform::Real().Exists(os.tempFiles[0]));
+}
+
+}  // namespace
+
+namespace {
+
+// An icon, version information or level that cannot be had fails the build before anything is
+// written, with a message that names the file or the value.
+TEST_F(BuildDriverTest, AVendorsLookThatCannotBeHadFailsBeforeAnythingIsWritten) {
+  const std::string missing = dir_.Join("fehlt.ico"), cursor = dir_.Join("zeiger.ico");
+  ASSERT_TRUE(testutil::WriteFile(cursor, std::string("\0\0\2\0\1\0", 6) + std::string(16, '\0')));
+  struct Case {
+    std::string icon, fileVersion;
+    ExecutionLevel level;
+    std::string said;  // a part of the message
+  } cases[] = {
+      {missing, "", ExecutionLevel::AsInvoker, "Die Symboldatei " + missing + " existiert nicht!"},
+      {cursor, "", ExecutionLevel::AsInvoker, "Die Symboldatei " + cursor},
+      {"", "1.x", ExecutionLevel::AsInvoker, "\"1.x\""},
+      {"", "", ExecutionLevel::RequireAdministrator, ""},  // the test stubs are no programs
+  };
+  AddSource("a.txt", "a");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    ASSERT_TRUE(testutil::WriteFile(sfx_, "old program"));
+    ui_.messages.clear();
+    ui_.fields.IconFile = c.icon;
+    VersionTexts version;
+    version.fileVersion = c.fileVersion;
+    EXPECT_EQ(BuildWithLook(version, c.level), BuildResult::StubLookFailed);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].find(c.said), std::string::npos) << ui_.messages[0];
+    EXPECT_EQ(testutil::ReadFile(sfx_), "old program");
+    ExpectNoTemporaryFiles();
+  }
+}
+
+TEST_F(BuildDriverTest, AVendorsLookPutsTheRewrittenStubInFront) {
+  const std::string stub = testutil::TinyProgramBytes(
+      {testutil::TextResource(pe::kTypeManifest, 1,
+                              "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>")});
+  ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), stub));
+  AddSource("a.txt", "a");
+  VersionTexts version;
+  version.productName = "Werkzeug";
+  ASSERT_EQ(BuildWithLook(version, ExecutionLevel::HighestAvailable), BuildResult::Success);
+  const sfxtest::Archive a = Parsed();
+  ASSERT_GT(a.settingsOffset, 0u);
+  EXPECT_NE(program_.substr(0, a.settingsOffset), stub);
+  MemoryByteSource source(program_.data(), a.settingsOffset);
+  StubLookInfo look;
+  ASSERT_TRUE(ReadStubLook(source, look));
+  EXPECT_EQ(look.level, "highestAvailable");
+  ASSERT_TRUE(look.hasVersion);
+  EXPECT_EQ(look.version.strings.at(0).second, "Werkzeug");
 }
 
 }  // namespace
