@@ -150,6 +150,7 @@ class BuildRun {
   platform::FileId output_;
   std::string programTemp_;  // the program file until it takes its place
   std::string dataName_;
+  std::string stubPath_;
   std::FILE* stub_ = nullptr;
   std::vector<uint8_t> dressedStub_;  // the stub with the vendor's resources; empty: stub_ as is
   std::FILE* program_ = nullptr;
@@ -301,12 +302,11 @@ bool BuildRun::CheckSomethingToPack(const TDirList& list, BuildResult& result) {
 
 // The stub of the chosen method, from the stub folder.
 bool BuildRun::OpenStub(BuildResult& result) {
-  const std::string stubPath = StubFolder() + (MaxCompression() ? layout::kStubBzip2
-                                                                : layout::kStubGzip);
-  stub_ = FileExists(stubPath) ? os_.Open(stubPath, "rb") : nullptr;
+  stubPath_ = StubFolder() + (MaxCompression() ? layout::kStubBzip2 : layout::kStubGzip);
+  stub_ = FileExists(stubPath_) ? os_.Open(stubPath_, "rb") : nullptr;
   if (stub_ != nullptr) return true;
   result = Fail(BuildResult::StubMissing, kMsgStubMissing);
-  ui_.StubMissing(stubPath);
+  ui_.StubMissing(stubPath_);
   return false;
 }
 
@@ -343,7 +343,7 @@ bool BuildRun::DressStub(BuildResult& result) {
     }
   }
   std::string why;
-  if (!CustomizeStub(stub, look, icon, dressedStub_, &why)) {
+  if (!CustomizeStub(stub, stubPath_, look, icon, dressedStub_, &why)) {
     return FailStep(result, BuildResult::StubLookFailed, why);
   }
   CloseFile(stub_);

@@ -64,11 +64,46 @@ std::string RewriteProblem(pe::RewriteStatus status) {
   return "";
 }
 
+// The resources of stub with the checked icon images, version information and level put in.
+bool RewriteStub(const std::vector<uint8_t>& stub, const StubLook& look,
+                 const std::vector<IconImage>& images, std::vector<uint8_t> versionData,
+                 std::vector<uint8_t>& out, std::string* why) {
+  MemoryByteSource source(stub.data(), stub.size());
+  pe::Image image;
+  std::vector<pe::Resource> resources;
+  if (!pe::ReadImage(source, image)) {
+    SetWhy(why,
+           "Das Entpackprogramm ist kein Windows-Programm; Symbol, Versionsinformation und "
+           "Rechtestufe k\xF6nnen nicht eingetragen werden.");
+    return false;
+  }
+  std::string reason;
+  if (!pe::ReadResources(source, image, resources, &reason)) {
+    SetWhy(why, !reason.empty() ? reason
+                                : "Die Ressourcen des Entpackprogramms sind besch\xE4"
+                                  "digt.");
+    return false;
+  }
+  if (!look.iconFile.empty()) ReplaceIcon(resources, images);
+  if (!look.version.Empty()) PutVersion(resources, std::move(versionData));
+  if (look.level != ExecutionLevel::AsInvoker && !PutLevel(resources, look.level, why))
+    return false;
+
+  reason.clear();
+  const pe::RewriteStatus status = pe::RewriteResources(stub, resources, out, &reason);
+  if (status == pe::RewriteStatus::Ok) return true;
+  SetWhy(why, !reason.empty() ? reason
+                              : "Die Ressourcen des Entpackprogramms k\xF6nnen nicht ersetzt "
+                                "werden: " +
+                                    RewriteProblem(status));
+  return false;
+}
+
 }  // namespace
 
-bool CustomizeStub(const std::vector<uint8_t>& stub, const StubLook& look,
-                   const std::vector<uint8_t>& iconBytes, std::vector<uint8_t>& out,
-                   std::string* why) {
+bool CustomizeStub(const std::vector<uint8_t>& stub, const std::string& stubName,
+                   const StubLook& look, const std::vector<uint8_t>& iconBytes,
+                   std::vector<uint8_t>& out, std::string* why) {
   if (look.Empty()) {
     out = stub;
     return true;
@@ -83,35 +118,9 @@ bool CustomizeStub(const std::vector<uint8_t>& stub, const StubLook& look,
   std::vector<uint8_t> versionData;
   if (!look.version.Empty() && !MakeVersionInfo(look.version, versionData, why)) return false;
 
-  MemoryByteSource source(stub.data(), stub.size());
-  pe::Image image;
-  std::vector<pe::Resource> resources;
-  if (!pe::ReadImage(source, image)) {
-    SetWhy(why,
-           "Das Entpackprogramm ist kein Windows-Programm; Symbol, Versionsinformation und "
-           "Rechtestufe k\xF6nnen nicht eingetragen werden.");
-    return false;
-  }
-  reason.clear();
-  if (!pe::ReadResources(source, image, resources, &reason)) {
-    SetWhy(why, !reason.empty() ? reason
-                                : "Die Ressourcen des Entpackprogramms sind besch\xE4"
-                                  "digt.");
-    return false;
-  }
-  if (!look.iconFile.empty()) ReplaceIcon(resources, images);
-  if (!look.version.Empty()) PutVersion(resources, std::move(versionData));
-  if (look.level != ExecutionLevel::AsInvoker && !PutLevel(resources, look.level, why))
-    return false;
-
   std::vector<uint8_t> result;
-  reason.clear();
-  const pe::RewriteStatus status = pe::RewriteResources(stub, resources, result, &reason);
-  if (status != pe::RewriteStatus::Ok) {
-    SetWhy(why, !reason.empty() ? reason
-                                : "Die Ressourcen des Entpackprogramms k\xF6nnen nicht ersetzt "
-                                  "werden: " +
-                                      RewriteProblem(status));
+  if (!RewriteStub(stub, look, images, std::move(versionData), result, why)) {
+    if (why && !stubName.empty()) *why += "\nEntpackprogramm: " + stubName;
     return false;
   }
   out.swap(result);

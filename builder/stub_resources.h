@@ -56,8 +56,9 @@ bool SetExecutionLevel(std::string& manifest, ExecutionLevel level, std::string*
 const char* ExecutionLevelName(ExecutionLevel level);
 bool ParseExecutionLevel(const std::string& text, ExecutionLevel& level);
 
-// The stub with look applied; iconBytes is the content of look.iconFile (empty when none). False,
-// with why in German naming the icon file or the reason, before anything is written.
-bool CustomizeStub(const std::vector<uint8_t>& stub, const StubLook& look,
-                   const std::vector<uint8_t>& iconBytes, std::vector<uint8_t>& out,
-                   std::string* why);
+// The stub (read from the file stubName) with look applied; iconBytes is the content of
+// look.iconFile (empty when none). False, with why in German naming the icon file, or the reason
+// and the stub file, before anything is written.
+bool CustomizeStub(const std::vector<uint8_t>& stub, const std::string& stubName,
+                   const StubLook& look, const std::vector<uint8_t>& iconBytes,
+                   std::vector<uint8_t>& out, std::string* why);

@@ -15,7 +15,7 @@ TRIPLES="x86_64-w64-mingw32 i686-w64-mingw32"
 log() { printf '[setup] %s\n' "$*"; }
 
 PACKAGES=(
-  build-essential cmake make pkg-config python3 dpkg-dev icoutils
+  build-essential cmake make pkg-config python3 dpkg-dev
   googletest libgtest-dev zlib1g-dev libbz2-dev bzip2 gzip
   mingw-w64 gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev

@@ -1,5 +1,4 @@
-// Writes a stub with its resources rewritten, for the checks from outside (pe_oracle.py with
-// pefile, and the stub run under Wine):
+// Writes a stub with its resources rewritten, for pe_oracle.py to hold to pefile's reading:
 //   pe_rewrite_tool same|grow|shrink IN OUT [EXPECT_DIR]
 // same keeps every resource, grow adds a 40 KB RT_RCDATA "GROSS" and a named type, shrink drops
 // the icons. EXPECT_DIR receives each asked-for resource as TYPE_NAME_LANGUAGE.bin.

@@ -692,7 +692,8 @@ TEST_F(BuildDriverTest, AVendorsLookThatCannotBeHadFailsBeforeAnythingIsWritten)
       {missing, "", ExecutionLevel::AsInvoker, "Die Symboldatei " + missing + " existiert nicht!"},
       {cursor, "", ExecutionLevel::AsInvoker, "Die Symboldatei " + cursor},
       {"", "1.x", ExecutionLevel::AsInvoker, "\"1.x\""},
-      {"", "", ExecutionLevel::RequireAdministrator, ""},  // the test stubs are no programs
+      // The test stubs are no programs: the message names the stub file.
+      {"", "", ExecutionLevel::RequireAdministrator, "\nEntpackprogramm: " + stubDir_},
   };
   AddSource("a.txt", "a");
   for (const Case& c : cases) {

@@ -109,11 +109,11 @@ TEST(CustomizeStub, AnEmptyLookCopiesAndAFullOneChangesOnlyItsResources) {
   const Bytes stub = SmallStub();
   Bytes out = {1}, again;
   std::string why;
-  ASSERT_TRUE(CustomizeStub(stub, StubLook(), {}, out, &why)) << why;
+  ASSERT_TRUE(CustomizeStub(stub, "", StubLook(), {}, out, &why)) << why;
   EXPECT_EQ(out, stub);
-  ASSERT_TRUE(CustomizeStub(stub, FullLook(), IconFile(), out, &why)) << why;
+  ASSERT_TRUE(CustomizeStub(stub, "", FullLook(), IconFile(), out, &why)) << why;
   ExpectLookApplied(stub, out);
-  ASSERT_TRUE(CustomizeStub(stub, FullLook(), IconFile(), again, &why)) << why;
+  ASSERT_TRUE(CustomizeStub(stub, "", FullLook(), IconFile(), again, &why)) << why;
   EXPECT_EQ(again, out) << "the same look gives the same bytes";
   // What tambrixc list shows of it.
   MemoryByteSource source(out.data(), out.size());
@@ -129,13 +129,13 @@ TEST(CustomizeStub, ABadIconOrVersionFailsNamingItAndMakesNothing) {
   Bytes out = {7}, cursor = IconFile();
   cursor[2] = 2;
   std::string why;
-  EXPECT_FALSE(CustomizeStub(SmallStub(), look, cursor, out, &why));
+  EXPECT_FALSE(CustomizeStub(SmallStub(), "", look, cursor, out, &why));
   EXPECT_NE(why.find("Die Symboldatei C:\\Hersteller\\produkt.ico ist nicht verwendbar. Die Datei "
                      "ist ein Mauszeiger"),
             std::string::npos)
       << why;
   look.version.fileVersion = "2.x";
-  EXPECT_FALSE(CustomizeStub(SmallStub(), look, IconFile(), out, &why));
+  EXPECT_FALSE(CustomizeStub(SmallStub(), "", look, IconFile(), out, &why));
   EXPECT_NE(why.find("\"2.x\""), std::string::npos) << why;
   EXPECT_EQ(out, Bytes{7});
 }
