@@ -1,5 +1,5 @@
 // The vendor's look: which .ico files are taken and which refused, how the icon group of a stub is
-// replaced, the elevation level in the stub's manifest and when a look asks for nothing.
+// replaced and the elevation level in the stub's manifest.
 #include "builder/stub_resources.h"
 
 #include <gtest/gtest.h>
@@ -258,30 +258,6 @@ TEST(ExecutionLevel, ManifestsWithoutOneLevelAttributeAreRefused) {
     EXPECT_EQ(manifest, c.manifest);
     EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     EXPECT_NE(why.find("requireAdministrator"), std::string::npos) << why;
-  }
-}
-
-TEST(ExecutionLevel, OnlyTheThreeNamesAreParsed) {
-  for (auto level : {ExecutionLevel::HighestAvailable, ExecutionLevel::RequireAdministrator,
-                     ExecutionLevel::AsInvoker}) {
-    ExecutionLevel parsed = ExecutionLevel::HighestAvailable;
-    for (const char* text : {"requireadministrator", "", " asInvoker", "highestAvailable "})
-      EXPECT_FALSE(ParseExecutionLevel(text, parsed)) << text;
-    EXPECT_TRUE(ParseExecutionLevel(ExecutionLevelName(level), parsed));
-    EXPECT_EQ(parsed, level);
-  }
-  EXPECT_STREQ(ExecutionLevelName(ExecutionLevel::RequireAdministrator), "requireAdministrator");
-}
-
-TEST(StubLook, OnlyALookThatAsksForNothingIsEmpty) {
-  EXPECT_TRUE(StubLook().Empty());
-  for (int part = 0; part < 8; ++part) {
-    StubLook look;
-    VersionTexts& v = look.version;
-    std::string* texts[] = {&look.iconFile, &v.productName, &v.productVersion, &v.fileVersion,
-                            &v.company,     &v.description, &v.copyright};
-    part < 7 ? void(*texts[part] = "x") : void(look.level = ExecutionLevel::HighestAvailable);
-    EXPECT_FALSE(look.Empty()) << part;
   }
 }
 

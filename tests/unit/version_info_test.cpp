@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -142,22 +140,6 @@ TEST(VersionInfo, TextsAndVersionsRoundTripInCodePage1252) {
   EXPECT_EQ(info.fileVersion, VersionNumber{});
   EXPECT_EQ(info.productVersion, VersionNumber{});
   EXPECT_EQ(info.strings, (decltype(info.strings){{"ProductName", "Produkt"}}));
-}
-
-// A String block written by another program, with characters code page 1252 lacks.
-TEST(VersionInfo, CharactersOutsideCodePage1252AreReadAsQuestionMarks) {
-  std::vector<uint8_t> d;
-  std::string why;
-  ASSERT_TRUE(MakeVersionInfo({"abcd", "", "", "", "", ""}, d, &why)) << why;
-  const std::vector<uint8_t> abcd = {'a', 0, 'b', 0, 'c', 0, 'd', 0};
-  auto at = std::search(d.begin(), d.end(), abcd.begin(), abcd.end());
-  ASSERT_NE(at, d.end());
-  const std::vector<uint8_t> foreign = {0x2D, 0x4E, 0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};
-  std::copy(foreign.begin(), foreign.end(), at);  // U+4E2D, a surrogate pair, a lone surrogate
-  version_info::VersionInfo info;
-  ASSERT_TRUE(version_info::ParseVersionInfo(d.data(), d.size(), info, &why)) << why;
-  ASSERT_EQ(info.strings.size(), 1u);
-  EXPECT_EQ(info.strings[0].second, "???");
 }
 
 TEST(VersionInfo, DamagedResourcesAreRefusedNamingTheDamage) {
