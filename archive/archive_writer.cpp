@@ -53,24 +53,31 @@ ArchiveWriteStatus WriteAround(std::FILE* program, TInstallInf& settings,
 ArchiveWriteStatus WriteArchive(std::FILE* program, std::FILE* stub, TInstallInf& settings,
                                 const PartOpener& openPart) {
   if (program != nullptr && stub == nullptr) return ArchiveWriteStatus::StubFailed;
-  return WriteAround(program, settings, [program, stub]() {
-    const int64_t stubLength = platform::StreamSize(stub);
-    // The settings offset is a 32-bit field: a stub that long could not be pointed past.
-    if (stubLength < 0 || stubLength > int64_t{0xFFFFFFFF}) return ArchiveWriteStatus::StubFailed;
-    bool writeFailed = false;
-    if (!CopyHandleBytes(stub, program, stubLength, &writeFailed)) {
-      return CopyFailure(writeFailed, ArchiveWriteStatus::StubFailed);
-    }
-    return ArchiveWriteStatus::Ok;
-  }, openPart);
+  return WriteAround(
+      program, settings,
+      [program, stub]() {
+        const int64_t stubLength = platform::StreamSize(stub);
+        // The settings offset is a 32-bit field: a stub that long could not be pointed past.
+        if (stubLength < 0 || stubLength > int64_t{0xFFFFFFFF})
+          return ArchiveWriteStatus::StubFailed;
+        bool writeFailed = false;
+        if (!CopyHandleBytes(stub, program, stubLength, &writeFailed)) {
+          return CopyFailure(writeFailed, ArchiveWriteStatus::StubFailed);
+        }
+        return ArchiveWriteStatus::Ok;
+      },
+      openPart);
 }
 
 ArchiveWriteStatus WriteArchive(std::FILE* program, const std::vector<uint8_t>& stub,
                                 TInstallInf& settings, const PartOpener& openPart) {
-  return WriteAround(program, settings, [program, &stub]() {
-    if (stub.empty() || stub.size() > 0xFFFFFFFFu) return ArchiveWriteStatus::StubFailed;
-    return std::fwrite(stub.data(), 1, stub.size(), program) == stub.size()
-               ? ArchiveWriteStatus::Ok
-               : ArchiveWriteStatus::WriteFailed;
-  }, openPart);
+  return WriteAround(
+      program, settings,
+      [program, &stub]() {
+        if (stub.empty() || stub.size() > 0xFFFFFFFFu) return ArchiveWriteStatus::StubFailed;
+        return std::fwrite(stub.data(), 1, stub.size(), program) == stub.size()
+                   ? ArchiveWriteStatus::Ok
+                   : ArchiveWriteStatus::WriteFailed;
+      },
+      openPart);
 }

@@ -88,12 +88,12 @@ bool ReadResourceData(ByteSource& src, const Image& image, uint16_t type, uint16
 
 enum class RewriteStatus {
   Ok,
-  NotAProgram,       // no PE program, or one without a resource section
-  Signed,            // the program carries a certificate table
-  AppendedData,      // bytes follow the last section (an archive, a signature, anything)
-  LayoutUnsupported, // a section other than .reloc follows .rsrc, or a directory points behind it
-  TooLarge,          // the new image would not fit the 32-bit fields
-  InvalidResources,  // two resources share type, name and language, or a name is too long
+  NotAProgram,        // no PE program, or one without a resource section
+  Signed,             // the program carries a certificate table
+  AppendedData,       // bytes follow the last section (an archive, a signature, anything)
+  LayoutUnsupported,  // a section other than .reloc follows .rsrc, or a directory points behind it
+  TooLarge,           // the new image would not fit the 32-bit fields
+  InvalidResources,   // two resources share type, name and language, or a name is too long
 };
 
 // Writes program with its resource section replaced by one holding exactly resources: the

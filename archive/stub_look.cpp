@@ -26,9 +26,11 @@ std::string ManifestLevel(const std::vector<uint8_t>& manifest) {
   const size_t element = text.find("<requestedExecutionLevel");
   if (element == std::string::npos) return std::string();
   const size_t close = text.find('>', element);
-  const std::string attributes = text.substr(element, close == std::string::npos ? close : close - element);
+  const std::string attributes =
+      text.substr(element, close == std::string::npos ? close : close - element);
   const std::string key = "level=";
-  for (size_t at = attributes.find(key); at != std::string::npos; at = attributes.find(key, at + 1)) {
+  for (size_t at = attributes.find(key); at != std::string::npos;
+       at = attributes.find(key, at + 1)) {
     if (at == 0 || (attributes[at - 1] != ' ' && attributes[at - 1] != '\t' &&
                     attributes[at - 1] != '\n' && attributes[at - 1] != '\r'))
       continue;  // uiAccessLevel= or the like
@@ -64,7 +66,7 @@ bool ReadStubLook(ByteSource& src, StubLookInfo& look) {
   std::vector<pe::Resource> resources;
   if (!pe::ReadImage(src, image) || !pe::ReadResources(src, image, resources)) return false;
   const uint64_t icon = IconFingerprint(resources);
-  look.icon = icon == 0                          ? StubLookInfo::Icon::None
+  look.icon = icon == 0                        ? StubLookInfo::Icon::None
               : icon == kParcelIconFingerprint ? StubLookInfo::Icon::Own
                                                : StubLookInfo::Icon::Replaced;
   if (const pe::Resource* version = pe::FindResource(resources, pe::kTypeVersion, 1)) {

@@ -12,10 +12,10 @@
 
 struct StubLookInfo {
   enum class Icon { None, Own, Replaced };
-  Icon icon = Icon::None;        // icon group 1: none, the parcel icon of our stubs, another one
-  bool hasVersion = false;       // the program carries version information (then in version)
+  Icon icon = Icon::None;   // icon group 1: none, the parcel icon of our stubs, another one
+  bool hasVersion = false;  // the program carries version information (then in version)
   version_info::VersionInfo version;
-  std::string level;             // requestedExecutionLevel of the manifest; "" when it names none
+  std::string level;  // requestedExecutionLevel of the manifest; "" when it names none
 };
 
 // Reads the look of the program at the start of src. False when src does not start with a PE

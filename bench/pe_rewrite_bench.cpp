@@ -34,7 +34,8 @@ double MedianMs(const std::vector<uint8_t>& stub, const pe::Resource* extra, int
     const auto start = std::chrono::steady_clock::now();
     if (!ReadAndRewrite(stub, extra)) return -1;
     times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];

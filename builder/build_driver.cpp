@@ -230,8 +230,8 @@ BuildResult BuildRun::Run() {
   BuildResult result = BuildResult::Success;
   TDirList list;
   if (!CheckSource(result) || !CheckOutput(result) || !CheckSettingsFit(result) ||
-      !ListSource(list, result) || !OpenStub(result) || !DressStub(result) || !CreateProgramFile(result) ||
-      !CreateDataFile(result)) {
+      !ListSource(list, result) || !OpenStub(result) || !DressStub(result) ||
+      !CreateProgramFile(result) || !CreateDataFile(result)) {
     return result;
   }
   SetUpCompressor(list);
@@ -374,8 +374,8 @@ void BuildRun::SetUpCompressor(const TDirList& list) {
   // The data file may grow as far as the program file stays below 4 GiB around it.
   TInstallInf trimmed = Settings;
   trimmed.TrimTexts();
-  const int64_t stubBytes = stub_ != nullptr ? platform::StreamSize(stub_)
-                                             : static_cast<int64_t>(dressedStub_.size());
+  const int64_t stubBytes =
+      stub_ != nullptr ? platform::StreamSize(stub_) : static_cast<int64_t>(dressedStub_.size());
   fixedBytes_ = (stubBytes > 0 ? static_cast<uint64_t>(stubBytes) : 0) +
                 SettingsBlockSize(trimmed) + layout::kSettingsOffsetSize;
   compressor_.DataLimit =

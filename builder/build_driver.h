@@ -4,13 +4,12 @@
 // It knows nothing of windows.
 #pragma once
 
-#include "builder/builder_only.h"
-
 #include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "archive/stored_name.h"
+#include "builder/builder_only.h"
 #include "builder/stub_resources.h"
 #include "settings/install_inf.h"
 

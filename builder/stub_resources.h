@@ -3,13 +3,12 @@
 // otherwise its resources are rewritten through archive/pe_image.h before the archive follows.
 #pragma once
 
-#include "builder/builder_only.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "archive/pe_image.h"
+#include "builder/builder_only.h"
 
 // Texts of the version information, in code page 1252. An empty text is left out.
 struct VersionTexts {

@@ -254,9 +254,12 @@ struct VersionOption {
   std::string VersionTexts::*field;
 };
 const VersionOption kVersionOptions[] = {
-    {"--product-name", &VersionTexts::productName}, {"--product-version", &VersionTexts::productVersion},
-    {"--file-version", &VersionTexts::fileVersion}, {"--company", &VersionTexts::company},
-    {"--description", &VersionTexts::description},  {"--copyright", &VersionTexts::copyright},
+    {"--product-name", &VersionTexts::productName},
+    {"--product-version", &VersionTexts::productVersion},
+    {"--file-version", &VersionTexts::fileVersion},
+    {"--company", &VersionTexts::company},
+    {"--description", &VersionTexts::description},
+    {"--copyright", &VersionTexts::copyright},
 };
 
 // Takes o when it asks for the produced program's version information or elevation level. True
@@ -265,16 +268,19 @@ bool TakeLookOption(const Option& o, BuildRequest& request, std::FILE* err, int&
   exitCode = -1;
   if (o.name == "--execution-level") {
     if (!ParseExecutionLevel(o.value, request.level)) {
-      exitCode = Usage(err, "Die Option --execution-level kennt nur asInvoker, highestAvailable "
-                            "und requireAdministrator, nicht: " + o.value);
+      exitCode = Usage(err,
+                       "Die Option --execution-level kennt nur asInvoker, highestAvailable "
+                       "und requireAdministrator, nicht: " +
+                           o.value);
     }
     return true;
   }
   for (const VersionOption& v : kVersionOptions) {
     if (o.name != v.name) continue;
     if (!RecordText(o.value, request.version.*v.field)) {
-      exitCode = Usage(err, "Der Wert von " + o.name +
-                                " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
+      exitCode =
+          Usage(err, "Der Wert von " + o.name +
+                         " enth\xE4lt Zeichen, die in Codepage 1252 nicht darstellbar sind.");
     }
     return true;
   }
@@ -376,8 +382,8 @@ int StartingRecord(const std::string& settingsFile, TInstallInf& record, std::FI
 // page 1252. False after a message when the text has characters the code page lacks.
 bool OptionValue(const Option& o, std::string& text, std::FILE* err) {
   const bool isPath = o.name == "--source" || o.name == "--sfx" || o.name == "--icon" ||
-                      o.name == "--text-file" ||
-                      o.name == "--info-before-file" || o.name == "--info-after-file";
+                      o.name == "--text-file" || o.name == "--info-before-file" ||
+                      o.name == "--info-after-file";
   if (isPath) {
     text = console::PathArg(o.value);
     return true;

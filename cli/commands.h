@@ -43,8 +43,8 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
 // \u escape): settings, method, totals, entries, whether it is complete, and problem: why no
 // extractor unpacks it ("" when one does, given as null). program says what look holds of the
 // program in front: its icon ("own", "replaced", "none"), elevation level and version information.
-std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
-                        const StubLookInfo& look, const std::string& problem);
+std::string ArchiveJson(const std::string& path, const ArchiveInfo& info, const StubLookInfo& look,
+                        const std::string& problem);
 
 // Decodes one entry with the decoder of its method.
 DecodeStatus DecodeEntry(ByteSource& src, const ArchiveEntry& entry, const ByteSink& sink);

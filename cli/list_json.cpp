@@ -55,7 +55,8 @@ std::string ProgramJson(const StubLookInfo& look) {
        (look.level.empty() ? std::string("null") : JsonString(look.level)) + ",\n";
   if (!look.hasVersion) return j + "    \"version\": null\n  },\n";
   j += "    \"version\": {\n";
-  j += "      \"fileVersion\": " + JsonString(version_info::VersionNumberText(look.version.fileVersion)) + ",\n";
+  j += "      \"fileVersion\": " +
+       JsonString(version_info::VersionNumberText(look.version.fileVersion)) + ",\n";
   j += "      \"productVersion\": " +
        JsonString(version_info::VersionNumberText(look.version.productVersion)) + ",\n";
   j += "      \"texts\": {";
@@ -69,8 +70,8 @@ std::string ProgramJson(const StubLookInfo& look) {
 
 }  // namespace
 
-std::string ArchiveJson(const std::string& path, const ArchiveInfo& info,
-                        const StubLookInfo& look, const std::string& problem) {
+std::string ArchiveJson(const std::string& path, const ArchiveInfo& info, const StubLookInfo& look,
+                        const std::string& problem) {
   const TInstallInf& s = info.settings;
   std::string j = "{\n";
   j += "  \"archive\": " + JsonString(path) + ",\n";

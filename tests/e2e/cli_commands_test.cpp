@@ -626,9 +626,9 @@ TEST_F(CliTest, AnArchiveWithoutFilesIsJudgedByItsStubInEveryReader) {
   } cases[] = {{"gzip", kExitOk}, {"bzip2", kExitFailed}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stubMethod);
-    const std::string stub = testutil::TinyProgramBytes({testutil::TextResource(
-        pe::kTypeRcData, layout::kStubMethodResource,
-        std::string("Tambrix-Entpackmethode:") + c.stubMethod + ";")});
+    const std::string stub = testutil::TinyProgramBytes(
+        {testutil::TextResource(pe::kTypeRcData, layout::kStubMethodResource,
+                                std::string("Tambrix-Entpackmethode:") + c.stubMethod + ";")});
     ASSERT_TRUE(testutil::WriteFile(dir_.Join("empty.exe"), HandMadeArchive({}, true, stub, true)));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"list", "empty.exe"},
                                                  {"list", "--json", "empty.exe"},

@@ -91,9 +91,10 @@ void Level(HMODULE module) {
   const std::string element = "requestedExecutionLevel level=\"";
   const size_t at = manifest.find(element);
   const size_t end = at == std::string::npos ? at : manifest.find('"', at + element.size());
-  std::printf("level=%s\n", end == std::string::npos
-                                ? "none"
-                                : manifest.substr(at + element.size(), end - at - element.size()).c_str());
+  std::printf("level=%s\n",
+              end == std::string::npos
+                  ? "none"
+                  : manifest.substr(at + element.size(), end - at - element.size()).c_str());
 }
 
 }  // namespace

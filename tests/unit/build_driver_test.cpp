@@ -7,10 +7,10 @@
 #include <map>
 #include <string>
 
-#include "platform/platform.h"
-#include "support/dir_scanner.h"
 #include "archive/byte_source.h"
 #include "archive/stub_look.h"
+#include "platform/platform.h"
+#include "support/dir_scanner.h"
 #include "tests/unit/fake_front_end.h"
 #include "tests/unit/pe_test_image.h"
 #include "tests/unit/sfx_test_parser.h"
@@ -712,9 +712,8 @@ TEST_F(BuildDriverTest, AVendorsLookThatCannotBeHadFailsBeforeAnythingIsWritten)
 }
 
 TEST_F(BuildDriverTest, AVendorsLookPutsTheRewrittenStubInFront) {
-  const std::string stub = testutil::TinyProgramBytes(
-      {testutil::TextResource(pe::kTypeManifest, 1,
-                              "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>")});
+  const std::string stub = testutil::TinyProgramBytes({testutil::TextResource(
+      pe::kTypeManifest, 1, "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>")});
   ASSERT_TRUE(testutil::WriteFile(dir_.Join("prog/tambrix.res2"), stub));
   AddSource("a.txt", "a");
   VersionTexts version;
