@@ -135,8 +135,9 @@ tbx_start_wineserver() {
     sleep 0.02
   done
   rm -f "$stamp"
-  local booted=0
-  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || booted=$?
+  local booted=0 said
+  said="$(mktemp "${TMPDIR:-/tmp}/tbx-boot.XXXXXX")"
+  timeout 120 "$TBX_WINE" cmd /c exit </dev/null >/dev/null 2>"$said" || booted=$?
   if ! kill -0 "$tbx_server_pid" 2>/dev/null; then
     echo "wineserver for $prefix did not start" >&2
     tbx_server_pid=""
@@ -145,9 +146,12 @@ tbx_start_wineserver() {
   # The first program waits for the prefix's start (wineboot) and takes it down with it when its
   # time limit ends it: every later program would then wait minutes for a start that never ends.
   if [ $booted -ne 0 ]; then
-    echo "the first program on the wineserver for $prefix (cmd /c exit): exit $booted" >&2
+    echo "the first program on the wineserver for $prefix (cmd /c exit): exit $booted;" \
+      "Wine said: $(tail -n 5 "$said")" >&2
+    rm -f "$said"
     return 1
   fi
+  rm -f "$said"
   # A prefix made before without this DPI gets it now, through the running server.
   if [ -n "$dpi" ] && [ "$(cat "$prefix/.tambrix-ready")" != "$dpi" ]; then
     tbx_prefix_dpi_values "$prefix" "$dpi" || return 1
