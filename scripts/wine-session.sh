@@ -159,6 +159,20 @@ tbx_start_wineserver() {
   fi
 }
 
+# tbx_prefix_programs PREFIX: the pids of Wine programs (and servers) running for PREFIX, known by
+# their executable below /usr/lib/wine and WINEPREFIX=PREFIX in the environment they started with.
+tbx_prefix_programs() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe="$(readlink "$p/exe" 2>/dev/null)" || continue
+    case $exe in /usr/lib/wine/*) ;; *) continue ;; esac
+    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$1" && echo "${p#/proc/}"
+  done
+}
+
+# Ends the server and every program of its prefix. The server kills the programs it knows; a
+# program that was still starting when the server went down is not among them: it never gets
+# the server's answer and waits for it forever, so it is ended here by its pid.
 tbx_stop_wineserver() {
   if [ -n "$tbx_server_pid" ]; then
     WINEPREFIX="$tbx_server_prefix" timeout 30 "$TBX_WINESERVER" -k >/dev/null 2>&1
@@ -166,6 +180,12 @@ tbx_stop_wineserver() {
     kill "$tbx_server_pid" 2>/dev/null
     wait "$tbx_server_pid" 2>/dev/null
     tbx_server_pid=""
+    local left pid
+    left="$(tbx_prefix_programs "$tbx_server_prefix")"
+    if [ -n "$left" ]; then
+      kill -KILL $left 2>/dev/null
+      for pid in $left; do timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null; done
+    fi
   fi
 }
 
