@@ -1,6 +1,7 @@
 // Starts the commands after unpacking, in the target folder, and waits for them as the settings
-// ask: for one process before the next command, or, before the clean-up, until every process they
-// started has ended (a job object holds the started program and its children).
+// and /W ask: for one process before the next command, or, before the clean-up or the end of a /W
+// run, until every process they started has ended (a job object holds the started program and its
+// children).
 //
 // A command's program is looked up in the target first (a leading backslash also means the
 // target; a name that leaves it once ".." is resolved is no file in it), then as an absolute
