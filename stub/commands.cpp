@@ -77,6 +77,29 @@ std::wstring DefaultValue(HKEY root, const std::wstring& key) {
   return out;
 }
 
+// Waits up to ms for h (nullptr: for the time alone) while handling this thread's messages.
+void WaitHandlingMessages(HANDLE h, DWORD ms) {
+  const DWORD handles = h ? 1 : 0;
+  const DWORD begin = GetTickCount();
+  for (;;) {
+    DWORD left = INFINITE;
+    if (ms != INFINITE) {
+      const DWORD spent = GetTickCount() - begin;
+      if (spent >= ms) return;
+      left = ms - spent;
+    }
+    // Anything but a message (the handle, the time, a failure) ends the wait.
+    if (MsgWaitForMultipleObjects(handles, h ? &h : nullptr, FALSE, left, QS_ALLINPUT) !=
+        WAIT_OBJECT_0 + handles)
+      return;
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+  }
+}
+
 }  // namespace
 
 CommandRunner::CommandRunner(const std::wstring& target, bool trackAll)
@@ -127,6 +150,8 @@ std::wstring CommandRunner::FindRegistered(const std::wstring& program) const {
 }
 
 void CommandRunner::Track(HANDLE process, bool alreadyInJob) {
+  if (!anyStarted_) first_ = process;
+  anyStarted_ = true;
   if (!process) {
     ++untracked_;
     last_ = nullptr;
@@ -137,8 +162,13 @@ void CommandRunner::Track(HANDLE process, bool alreadyInJob) {
   last_ = process;
 }
 
-bool CommandRunner::Launch(const std::wstring& program, const std::wstring& args) {
-  if (!IsDirectProgram(program)) return ShellOpen(program, args);
+CommandRunner::Started CommandRunner::Launch(const std::wstring& program,
+                                             const std::wstring& ownArgs,
+                                             const std::wstring& passOn) {
+  if (!passOn.empty() && IsBatchFile(program) && FirstBatchSpecial(passOn) != std::wstring::npos)
+    return Started::BatchRefusesArguments;
+  const std::wstring args = AppendArguments(ownArgs, passOn);
+  if (!IsDirectProgram(program)) return ShellOpen(program, args) ? Started::Yes : Started::Failed;
   std::wstring line = BuildCommandLine(program, args);
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
@@ -147,14 +177,14 @@ bool CommandRunner::Launch(const std::wstring& program, const std::wstring& args
   if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                       target_.c_str(), &si, &pi)) {
     // A program that asks for elevation can only be started through the shell.
-    if (GetLastError() == ERROR_ELEVATION_REQUIRED) return ShellOpen(program, args);
-    return false;
+    if (GetLastError() == ERROR_ELEVATION_REQUIRED && ShellOpen(program, args)) return Started::Yes;
+    return Started::Failed;
   }
   if (job_ && !AssignProcessToJobObject(job_, pi.hProcess)) jobHoldsAll_ = false;
   ResumeThread(pi.hThread);
   CloseHandle(pi.hThread);
   Track(pi.hProcess, true);
-  return true;
+  return Started::Yes;
 }
 
 bool CommandRunner::ShellOpen(const std::wstring& file, const std::wstring& args) {
@@ -172,30 +202,38 @@ bool CommandRunner::ShellOpen(const std::wstring& file, const std::wstring& args
   return true;
 }
 
-bool CommandRunner::Start(const std::wstring& command) {
+CommandRunner::Started CommandRunner::Start(const std::wstring& command,
+                                            const std::wstring& passOn) {
+  // The readings come from the command alone: what the caller hands on never changes which
+  // program is found.
   std::vector<CommandSplit> readings = CommandReadings(command);
-  if (readings.empty()) return false;
+  if (readings.empty()) return Started::Failed;
   for (const CommandSplit& r : readings) {
     std::wstring found = FindInTarget(r.program);
-    if (!found.empty()) return Launch(found, r.args);
+    if (!found.empty()) return Launch(found, r.args, passOn);
   }
   for (const CommandSplit& r : readings) {
     std::wstring found = FindElsewhere(r.program);
-    if (!found.empty()) return Launch(found, r.args);
+    if (!found.empty()) return Launch(found, r.args, passOn);
   }
   // Only a URL goes to the shell as written; a bare name never does, or the shell would search
   // the extractor's folder and the current folder for it.
-  if (IsUrl(readings.front().program))
-    return ShellOpen(readings.front().program, readings.front().args);
-  return false;
+  const CommandSplit& url = readings.front();
+  if (IsUrl(url.program) && ShellOpen(url.program, AppendArguments(url.args, passOn)))
+    return Started::Yes;
+  return Started::Failed;
 }
 
 void CommandRunner::WaitForLast() {
-  if (last_) WaitForSingleObject(last_, INFINITE);
+  if (last_) WaitHandlingMessages(last_, INFINITE);
+}
+
+bool CommandRunner::FirstExitCode(DWORD* code) const {
+  return first_ && GetExitCodeProcess(first_, code);
 }
 
 bool CommandRunner::WaitForAll() {
-  for (HANDLE h : processes_) WaitForSingleObject(h, INFINITE);
+  for (HANDLE h : processes_) WaitHandlingMessages(h, INFINITE);
   if (job_ && jobHoldsAll_ && !processes_.empty()) {
     for (;;) {
       JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
@@ -203,7 +241,7 @@ bool CommandRunner::WaitForAll() {
                                      nullptr) ||
           info.ActiveProcesses == 0)
         break;
-      Sleep(200);
+      WaitHandlingMessages(nullptr, 200);
     }
   }
   return untracked_ == 0;

@@ -47,36 +47,11 @@ std::wstring Unquoted(const std::wstring& text) {
 
 }  // namespace
 
-std::vector<std::wstring> SplitArguments(const wchar_t* p) {
-  std::vector<std::wstring> out;
-  if (!p) return out;
-  // The program name: quoted up to the next quote, else up to the first blank.
-  if (*p == L'"') {
-    ++p;
-    while (*p && *p != L'"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && !IsBlank(*p)) ++p;
-  }
-  for (;;) {
-    while (IsBlank(*p)) ++p;
-    if (!*p) break;
-    std::wstring token;
-    bool quoted = false;
-    for (; *p && (quoted || !IsBlank(*p)); ++p) {
-      if (*p == L'"')
-        quoted = !quoted;
-      else
-        token += *p;
-    }
-    out.push_back(token);
-  }
-  return out;
-}
-
 StubOptions ParseOptions(const wchar_t* commandLine) {
   StubOptions o;
-  for (const std::wstring& arg : SplitArguments(commandLine)) {
+  const CommandLineCut cut = CutAtSeparator(commandLine);
+  o.passOn = cut.passOn;
+  for (const std::wstring& arg : SplitArguments(cut.own.c_str())) {
     if (arg.size() < 2 || (arg[0] != L'/' && arg[0] != L'-')) continue;
     std::wstring sw = AsciiUpper(arg.substr(1));
     if (sw == L"S") {
@@ -85,6 +60,8 @@ StubOptions ParseOptions(const wchar_t* commandLine) {
       o.noCommands = true;
     } else if (sw == L"T") {
       o.test = true;
+    } else if (sw == L"W") {
+      o.wait = true;
     } else if (sw == L"?" || sw == L"H") {
       o.help = true;
     } else if (StartsWith(sw, L"D=")) {
@@ -184,6 +161,12 @@ bool IsDirectProgram(const std::wstring& path) {
   if (path.size() < 4) return false;
   std::wstring ext = AsciiUpper(path.substr(path.size() - 4));
   return ext == L".EXE" || ext == L".COM";
+}
+
+bool IsBatchFile(const std::wstring& path) {
+  if (path.size() < 4) return false;
+  std::wstring ext = AsciiUpper(path.substr(path.size() - 4));
+  return ext == L".BAT" || ext == L".CMD";
 }
 
 std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& args) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/archive_reader.h"
+#include "stub/command_line.h"
 #include "stub/stub_text.h"
 
 // What the command line asked for.
@@ -21,14 +22,14 @@ struct StubOptions {
   bool keepExisting = false;  // /O=skip: files already in the target stay as they are
   std::wstring logPath;       // /L=<file>: where to write the log; empty for none
   std::wstring badSwitch;     // a switch whose value is not understood (nothing is unpacked)
+  bool wait = false;          // /W: wait for the commands, end with the first one's exit code
+  std::wstring passOn;        // after " -- ": for the first command, as written
 };
 
-// The arguments after the program name: blanks separate them except inside double quotes, which
-// are removed ("/D=C:\a b" and /D="C:\a b" are the same). Backslashes are taken literally.
-std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
 // Switches are case-insensitive; unknown arguments are ignored. /O takes "skip" or "replace"
 // (the default); any other value is a bad switch, since guessing could replace files that were
-// meant to stay.
+// meant to stay. Only what stands before the separator " -- " is read (CutAtSeparator); the rest
+// is passOn, never a switch.
 StubOptions ParseOptions(const wchar_t* commandLine);
 
 // The path an entry gets below the target (backslashes, no leading one), from the shared unpack
@@ -61,6 +62,8 @@ struct CommandSplit {
 std::vector<CommandSplit> CommandReadings(const std::wstring& command);
 // True when the file name ends in .exe or .com (started directly, not through the shell).
 bool IsDirectProgram(const std::wstring& path);
+// True when the file name ends in .bat or .cmd (run by cmd.exe, which reads its arguments).
+bool IsBatchFile(const std::wstring& path);
 // The command line for CreateProcessW: the program quoted, then the arguments unchanged.
 std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& args);
 

@@ -50,6 +50,18 @@ const char* const kTextConfirmCleanUp =
     "Klicken Sie auf OK, sobald Sie die Arbeit mit dem gestarteten Programm beendet haben. "
     "Danach werden die entpackten Dateien entfernt.";
 
+// How the log's last line names the exit code: without /W it is always the extractor's own; with
+// /W it may be the first command's, and the line says whose.
+const char* const kTextOwnCode =
+    " (R\xFC"
+    "ckgabewert ";
+const char* const kTextStubCode =
+    " (R\xFC"
+    "ckgabewert des Entpackprogramms: ";
+const char* const kTextCommandCode =
+    " (R\xFC"
+    "ckgabewert des Kommandos: ";
+
 // DLLs are loaded from the system folder only, never from the folder the program was started
 // from (a download folder may hold anything). Looked up at run time: older systems lack it.
 void RestrictDllSearch() {
@@ -110,6 +122,9 @@ class Extractor {
                     std::vector<size_t>& existing);
   bool ConfirmReplace(const std::vector<size_t>& existing);
   Outcome RunCommands(const std::wstring& target, Unpacker& unpacked);
+  Outcome StartCommands(CommandRunner& runner, const std::wstring& first,
+                        const std::wstring& second);
+  Outcome FirstCommandExit(const CommandRunner& runner, const std::wstring& first);
   bool Interactive() const { return !options_.silent; }
   bool KeepFolders() const { return info_.settings.StoreDirNames != 0; }
   std::wstring RelativeOf(size_t i) const {
@@ -138,10 +153,16 @@ void Extractor::OpenLog() {
 
 void Extractor::LogResult(const Outcome& o) {
   if (!log_.active()) return;
-  const std::wstring text = MessageLines(o);
   std::wstring line = UiText(o.ok() ? "Ergebnis: Erfolg" : "Ergebnis: Fehler");
   if (o.exitCode == kExitCancelled) line = UiText("Ergebnis: abgebrochen");
-  line += UiText(" (R\xFC" "ckgabewert ") + Decimal(static_cast<unsigned>(o.exitCode)) + L")";
+  // With /W the exit code may be the first command's: the log says whose it is.
+  const char* whose = options_.wait ? kTextStubCode : kTextOwnCode;
+  if (o.fromCommand) {
+    line = UiText("Ergebnis: Kommando beendet");
+    whose = kTextCommandCode;
+  }
+  line += UiText(whose) + Decimal(static_cast<unsigned>(o.exitCode)) + L")";
+  const std::wstring text = MessageLines(o);
   if (!text.empty()) line += L": " + text;
   log_.Line(line);
   log_.Flush();
@@ -328,27 +349,70 @@ Outcome Extractor::ChooseTarget(std::unique_ptr<Unpacker>& unpacker,
   }
 }
 
+// Starts the commands in order, the first with the arguments the caller handed on, the second
+// without. The first one that cannot be started ends it.
+Outcome Extractor::StartCommands(CommandRunner& runner, const std::wstring& first,
+                                 const std::wstring& second) {
+  const std::wstring none;
+  for (const std::wstring* command : {&first, &second}) {
+    if (command->empty()) continue;
+    const std::wstring& passOn = command == &first ? options_.passOn : none;
+    const std::wstring passOnLine = UiText("Argumente nach --: ") + passOn;
+    switch (runner.Start(*command, passOn)) {
+      case CommandRunner::Started::Yes:
+        break;
+      case CommandRunner::Started::Failed:
+        return Fail(kExitCommandFailed, Msg::Command, *command);
+      case CommandRunner::Started::BatchRefusesArguments:
+        return Fail(kExitCommandFailed, Msg::BatchArguments, *command, passOnLine);
+    }
+    log_.Line(UiText("Kommando gestartet: ") + *command);
+    if (!passOn.empty()) log_.Line(passOnLine);
+    if (command == &first && info_.settings.Terminates && !second.empty()) runner.WaitForLast();
+  }
+  return Outcome();
+}
+
+// With /W, once everything has ended: the first command's exit code, or 0 when it left no
+// process to ask.
+Outcome Extractor::FirstCommandExit(const CommandRunner& runner, const std::wstring& first) {
+  DWORD code = 0;
+  if (!runner.FirstExitCode(&code)) {
+    log_.Line(UiText("Das Kommando ") + first +
+              UiText(" hat keinen Prozess, auf dessen Ende gewartet werden kann (ein Dokument, "
+                     "das ein schon laufendes Programm ge\xF6"
+                     "ffnet hat): Sein R\xFC"
+                     "ckgabewert ist unbekannt."));
+    return Outcome();
+  }
+  Outcome o;
+  o.exitCode = static_cast<int>(code);
+  o.fromCommand = true;
+  return o;
+}
+
 Outcome Extractor::RunCommands(const std::wstring& target, Unpacker& unpacked) {
   const TInstallInf& s = info_.settings;
   const std::wstring first = ExpandVariables(Widen(s.Command));
   const std::wstring second = ExpandVariables(Widen(s.SecondCommand));
+  if (first.empty() && !options_.passOn.empty())
+    log_.Line(
+        UiText("Die Argumente nach -- gehen an kein Kommando: Das Archiv hat kein erstes "
+               "Kommando."));
   if (first.empty() && second.empty()) return Outcome();
   const bool cleanUp = s.CleanUp != 0;
+  const bool waitForAll = cleanUp || options_.wait;
   Outcome result;
   {
-    CommandRunner runner(target, cleanUp);
-    for (const std::wstring* command : {&first, &second}) {
-      if (command->empty()) continue;
-      if (!runner.Start(*command)) {
-        result = Fail(kExitCommandFailed, Msg::Command, *command);
-        break;
-      }
-      log_.Line(UiText("Kommando gestartet: ") + *command);
-      if (command == &first && s.Terminates && !second.empty()) runner.WaitForLast();
-    }
+    CommandRunner runner(target, waitForAll);
+    result = StartCommands(runner, first, second);
     log_.Flush();
-    if (cleanUp && !runner.WaitForAll() && Interactive())
-      ShowBox(nullptr, UiText(kTextConfirmCleanUp), title_, MB_OK | MB_ICONINFORMATION);
+    if (waitForAll) {
+      const bool everyProcess = runner.WaitForAll();
+      if (cleanUp && !everyProcess && Interactive())
+        ShowBox(nullptr, UiText(kTextConfirmCleanUp), title_, MB_OK | MB_ICONINFORMATION);
+      if (options_.wait && result.ok() && !first.empty()) result = FirstCommandExit(runner, first);
+    }
   }
   if (cleanUp) {
     unpacked.RemoveCreated();
@@ -360,7 +424,8 @@ Outcome Extractor::RunCommands(const std::wstring& target, Unpacker& unpacked) {
 Outcome Extractor::Run() {
   if (options_.help) return Fail(kExitOk, Msg::Usage, BaseName(ModulePath()));
   OpenLog();
-  if (!options_.badSwitch.empty()) return Fail(kExitUnpackFailed, Msg::BadSwitch, options_.badSwitch);
+  if (!options_.badSwitch.empty())
+    return Fail(kExitUnpackFailed, Msg::BadSwitch, options_.badSwitch);
   Outcome o = OpenArchive();
   if (!o.ok()) return o;
   const TInstallInf& s = info_.settings;
@@ -395,7 +460,11 @@ Outcome Extractor::Run() {
 
   if (Interactive() && !s.InfoTextAfter.empty())
     ShowBox(nullptr, Widen(s.InfoTextAfter), title_, MB_OK | MB_ICONINFORMATION);
-  if (options_.noCommands) return Outcome();
+  if (options_.noCommands) {
+    if (!options_.passOn.empty())
+      log_.Line(UiText("Die Argumente nach -- gehen an kein Kommando: /N f\xFChrt keines aus."));
+    return Outcome();
+  }
   return RunCommands(DisplayPath(unpacker->target()), *unpacker);
 }
 

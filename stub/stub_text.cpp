@@ -16,18 +16,25 @@ const char* Template(Msg m) {
     case Msg::None:
       return "";
     case Msg::Usage:
-      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T]\r\n\r\n"
+      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T] [/W] "
+             "[-- Argumente]\r\n\r\n"
              "/S\tohne Fenster entpacken (Zielverzeichnis: Vorgabe oder /D)\r\n"
              "/D=Verzeichnis\tin dieses Verzeichnis entpacken\r\n"
              "/O=skip\tvorhandene Dateien behalten, nicht ersetzen\r\n"
              "/L=Datei\tein Protokoll in diese Datei schreiben\r\n"
              "/N\tnur entpacken, kein Kommando ausf\xFChren\r\n"
              "/T\tArchiv pr\xFC"
-             "fen, nichts schreiben\r\n\r\n"
+             "fen, nichts schreiben\r\n"
+             "/W\tauf das Ende der Kommandos warten und mit dem R\xFC"
+             "ckgabewert des ersten enden\r\n"
+             "-- Argumente\talles danach unver\xE4ndert an das erste Kommando \xFC"
+             "bergeben\r\n\r\n"
              "R\xFC"
              "ckgabewerte: 0 Erfolg, 1 abgebrochen, 2 Archiv besch\xE4"
              "digt, "
-             "3 Entpacken fehlgeschlagen, 4 Kommando nicht gestartet";
+             "3 Entpacken fehlgeschlagen, 4 Kommando nicht gestartet; mit /W nach dem Start "
+             "der R\xFC"
+             "ckgabewert des ersten Kommandos (das Protokoll sagt, welcher es ist)";
     case Msg::ReadSelf:
       return "Die Programmdatei %s kann nicht gelesen werden.";
     case Msg::NotArchive:
@@ -78,6 +85,11 @@ const char* Template(Msg m) {
       return "Die Datei %s konnte nicht geschrieben werden: Der Datentr\xE4ger ist voll.";
     case Msg::Command:
       return "Das Kommando %s konnte nicht gestartet werden.";
+    case Msg::BatchArguments:
+      return "Das Kommando %s wurde nicht gestartet: Die Argumente nach -- enthalten ein "
+             "Zeichen, das die Eingabeaufforderung (cmd.exe) in einer Stapeldatei selbst "
+             "auswerten w\xFCrde (%, einen Zeilenumbruch oder au\xDF"
+             "erhalb von Anf\xFChrungszeichen &, |, <, > oder ^).";
     case Msg::TestOk:
       return "Das Archiv ist in Ordnung (%s Dateien gepr\xFC"
              "ft).";

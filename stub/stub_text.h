@@ -40,6 +40,7 @@ enum class Msg {
   ReadOnlyFile,
   DiskFull,
   Command,
+  BatchArguments,
   TestOk,
   Cancelled,
   BadSwitch,
@@ -49,8 +50,9 @@ enum class Msg {
 struct Outcome {
   int exitCode = kExitOk;
   Msg msg = Msg::None;
-  std::wstring arg;     // replaces %s in the text (a file or folder name)
-  std::wstring detail;  // an extra line (the reader's reason), may be empty
+  std::wstring arg;          // replaces %s in the text (a file or folder name)
+  std::wstring detail;       // an extra line (the reader's reason), may be empty
+  bool fromCommand = false;  // exitCode is the first command's (/W), not the extractor's own
 
   bool ok() const { return exitCode == kExitOk; }
 };

@@ -7,6 +7,12 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   target_link_options(stub_marker PRIVATE -municode)
   target_link_libraries(stub_marker PRIVATE shell32)
 
+  # The command of the argument tests (its command line into a file, exit code 7) and their
+  # launcher of exact command lines.
+  add_executable(args_probe WIN32 ${CMAKE_CURRENT_LIST_DIR}/args_probe.cpp)
+  target_compile_definitions(args_probe PRIVATE UNICODE _UNICODE)
+  target_link_options(args_probe PRIVATE -municode)
+
   # The message window alone, with the extractor's resources (its manifest among them).
   add_executable(stub_box_probe WIN32 ${CMAKE_CURRENT_LIST_DIR}/stub_box_probe.cpp
     ${CMAKE_SOURCE_DIR}/stub/stub_box.cpp ${CMAKE_SOURCE_DIR}/stub/stub.rc)
@@ -26,7 +32,7 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
     ${CMAKE_CURRENT_LIST_DIR}/stub_box_test.cpp)
   target_include_directories(stub_driver PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(stub_driver PRIVATE GTest::gtest_main user32 gdi32)
-  set_target_properties(stub_marker stub_box_probe look_probe stub_driver PROPERTIES
+  set_target_properties(stub_marker args_probe stub_box_probe look_probe stub_driver PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/stub-tools)
 
   set(TAMBRIX_HOST_TAMBRIXC "${CMAKE_SOURCE_DIR}/build/native/dist/tambrixc" CACHE FILEPATH
@@ -35,7 +41,7 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   if(TARGET tambrixc)
     set(builders "${builders}:$<TARGET_FILE:tambrixc>")
   endif()
-  foreach(group example big test damage names verdicts links layout signed look commands choices gui dialogs)
+  foreach(group example big test damage names verdicts links layout signed look commands args choices gui dialogs)
     add_test(NAME e2e.stub.${group}
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools
@@ -46,6 +52,11 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
       RESOURCE_LOCK tambrix_stub_wine
       ENVIRONMENT "TAMBRIX_STUB_SCREENSHOTS=${CMAKE_CURRENT_BINARY_DIR}/stub-screenshots")
   endforeach()
+endif()
+
+# The stub's command line as text, tested natively and under Wine alike.
+if(TARGET stub_command_line_test AND TARGET tambrix_stub_command_line)
+  target_link_libraries(stub_command_line_test PRIVATE tambrix_stub_command_line)
 endif()
 
 # The stub's name and command-line rules, tested in-process (under Wine in the x86_64 build).

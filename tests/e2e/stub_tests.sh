@@ -2,12 +2,12 @@
 # End-to-end tests of the extractor stubs under wine64: real archives built by tambrixc and
 # hand-made ones (make_sfx.py) are unpacked by the real stub and checked from outside.
 #   stub_tests.sh STUB_DIR TOOLS_DIR EXAMPLE_TREE TAMBRIXC [GROUP...]
-# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe and
-# stub_marker.exe. TAMBRIXC is
+# STUB_DIR holds tambrix.res1/.res2, TOOLS_DIR stub_driver.exe, stub_box_probe.exe,
+# stub_marker.exe and args_probe.exe. TAMBRIXC is
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts links layout signed look commands choices gui dialogs (default: all). Without
+# damage names verdicts links layout signed look commands args choices gui dialogs (default: all). Without
 # DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
 # (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
 # beside TOOLS_DIR), in 96dpi/ and 144dpi/.
@@ -25,7 +25,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed look commands choices gui dialogs}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed look commands args choices gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -823,6 +823,65 @@ group_commands() {
   run_stub 0 "$WORK/cmd/c7.exe" /S "/D=$(winpath .)\\t7"
   check "clean-up removes the folder it created" absent t7
   check "the command of c7 ran" [ -e c7-ran.txt ]
+}
+
+# ---- arguments after -- for the first command, and its exit code with /W ---------------------
+# run_line EXPECTED_CODE LINE: runs the Windows command line LINE exactly as written (wine64 would
+# quote each argument of its own), through the launcher in args_probe.exe.
+run_line() {
+  local want="$1" line="$2" errors="$WORK/run_line.err" rc
+  TBX_PROBE_RUN="$line" TAMBRIX_WINE_TIMEOUT=300 "$WINERUN" "$TOOLS_DIR/args_probe.exe" \
+    >/dev/null 2>"$errors"
+  rc=$?
+  if [ "$rc" -eq "$want" ]; then pass; return; fi
+  fail "$line: exit $rc, expected $want; Wine's stderr: $(tail -n 5 "$errors")"
+}
+group_args() {
+  mkdir -p "$WORK/args" && cd "$WORK/args"
+  local here stub rest
+  here="$(winpath .)"
+  # The probe writes the line it was started with and ends with 7; the second command starts a
+  # grandchild that writes after the second command has ended.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out probe.exe \
+    --command 'args_probe.exe eigenes' \
+    --second-command 'stub_marker.exe zweites.txt --child enkel.txt 1500' \
+    "\\\\args_probe.exe=@$TOOLS_DIR/args_probe.exe" "\\\\stub_marker.exe=@$TOOLS_DIR/stub_marker.exe"
+  stub="\"$here\\probe.exe\""
+  rest='/quiet "C:\Mein Ziel" a"b'
+  run_line 7 "$stub /S /W \"/D=$here\\w\" /L=w.log -- $rest"
+  check "/W: the first command gets the text after -- as written, behind its own arguments" \
+    [ "$(cat w/args_probe.txt)" = "\"$here\\w\\args_probe.exe\" eigenes $rest" ]
+  check "/W: the second command gets none of it" grep -qF \
+    "|line=\"$here\\w\\stub_marker.exe\" zweites.txt --child enkel.txt 1500"$'\r' w/zweites.txt
+  check "/W waits for what the commands started" [ -e w/enkel.txt ]
+  check "/W: the log shows the arguments and whose exit code it is" \
+    log_has w.log "Argumente nach --: $rest" 'des Kommandos: 7)'
+  # Without /W the extractor ends with its own code once the commands are started.
+  run_line 0 "$stub /S \"/D=$here\\n\" -- $rest"
+  check "without /W the command still gets the arguments" wait_for n/args_probe.txt
+  wait_for n/enkel.txt
+  # What a shell would act on reaches the program as written.
+  rest='%PATH% a&b x|y "c|d" e"f'
+  run_line 7 "$stub /S /W \"/D=$here\\s\" -- $rest"
+  check "%PATH%, &, | and quotes arrive as written" \
+    [ "$(cat s/args_probe.txt)" = "\"$here\\s\\args_probe.exe\" eigenes $rest" ]
+  # A command that cannot be started still ends the run with the extractor's own 4.
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out missing.exe --command 'gibtsnicht.exe' \
+    '\\a.txt=:da'
+  run_line 4 "\"$here\\missing.exe\" /S /W \"/D=$here\\m\" /L=m.log -- x"
+  check "/W: the log says the 4 is the extractor's" \
+    log_has m.log 'Entpackprogramms: 4): Das Kommando gibtsnicht.exe'
+  # A batch file gets them as %*, unless cmd.exe would act on them: then it is not run at all.
+  printf '@echo %%*> bat-args.txt\r\n' >args.bat
+  "${MAKE_SFX[@]}" --stub "$STUB_DIR/tambrix.res2" --out bat.exe --command 'args.bat' \
+    '\\args.bat=@args.bat'
+  run_line 0 "\"$here\\bat.exe\" /S /W \"/D=$here\\b\" -- /quiet \"C:\\Mein Ziel\""
+  check "a batch file gets the arguments" wait_for b/bat-args.txt
+  check "a batch file gets them as written" \
+    [ "$(tr -d '\r' <b/bat-args.txt)" = '/quiet "C:\Mein Ziel"' ]
+  run_line 4 "\"$here\\bat.exe\" /S \"/D=$here\\r\" /L=r.log -- a&echo x>injected.txt"
+  check "a batch file is not run with arguments cmd.exe would act on" absent r/bat-args.txt
+  check "the refusal names the arguments" log_has r.log 'Argumente nach --: a&echo x>injected.txt'
 }
 
 # ---- the windows, driven from outside ----------------------------------------------------------

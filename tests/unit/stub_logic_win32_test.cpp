@@ -39,6 +39,16 @@ TEST(StubOptions, EmptyTargetAndUnknownArgumentsAreIgnored) {
   EXPECT_EQ(SplitArguments(L"\"a b.exe\"   eins  \"zwei drei\"").size(), 2u);
 }
 
+TEST(StubOptions, WhatFollowsTheSeparatorIsHandedOnAndNeverReadAsASwitch) {
+  StubOptions o = ParseOptions(L"setup.exe /w -- /S /N /T /D=C:\\x \"/L=y.log\" /? /O=bogus /W");
+  EXPECT_TRUE(o.wait);
+  EXPECT_FALSE(o.silent || o.noCommands || o.test || o.help || o.hasTarget);
+  EXPECT_TRUE(o.logPath.empty());
+  EXPECT_TRUE(o.badSwitch.empty());
+  EXPECT_EQ(o.passOn, L"/S /N /T /D=C:\\x \"/L=y.log\" /? /O=bogus /W");
+  EXPECT_FALSE(ParseOptions(L"setup.exe /S -- /W").wait);
+}
+
 TEST(StubOptions, ExistingFilesAreKeptOnlyOnRequestAndAnUnknownChoiceIsRefused) {
   EXPECT_FALSE(ParseOptions(L"setup.exe /S").keepExisting);
   EXPECT_TRUE(ParseOptions(L"setup.exe /O=skip").keepExisting);
@@ -202,6 +212,10 @@ TEST(StubCommands, ProgramsAreQuotedAndOnlyExeAndComStartDirectly) {
   EXPECT_FALSE(IsDirectProgram(L"x.bat"));
   EXPECT_FALSE(IsDirectProgram(L"liesmich.txt"));
   EXPECT_FALSE(IsDirectProgram(L"exe"));
+  EXPECT_TRUE(IsBatchFile(L"C:\\a b\\RUN.BAT"));
+  EXPECT_TRUE(IsBatchFile(L"x.cmd"));
+  EXPECT_FALSE(IsBatchFile(L"x.bat.exe"));
+  EXPECT_FALSE(IsBatchFile(L"bat"));
 }
 
 TEST(StubCommands, OnlyASchemeOfTwoOrMoreCharactersMakesAUrl) {
