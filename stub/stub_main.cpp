@@ -253,7 +253,7 @@ Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
     writing = out && !kept;
     if (window) window->SetCurrent(relative);
     if (writing) {
-      Outcome begun = out->BeginFile(relative);
+      Outcome begun = out->BeginFile(relative, i);
       if (!begun.ok()) return begun;
     }
     DecodeStatus status = DecodeEntry(*source_, entry, sink);

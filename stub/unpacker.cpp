@@ -80,6 +80,10 @@ Unpacker::Unpacker(const std::wstring& target)
 
 Unpacker::~Unpacker() {
   AbandonFile();
+  for (HANDLE& h : kept_)
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  for (const Replaced& r : replaced_)
+    if (r.handle != INVALID_HANDLE_VALUE) CloseHandle(r.handle);
   CloseFolders();
 }
 
@@ -212,38 +216,57 @@ Outcome Unpacker::EnterFolder(const std::wstring& relativeFolder, bool create, s
   return o;
 }
 
-bool Unpacker::FolderInPlace(size_t index) const {
-  for (size_t i = index; i != kNone; i = folders_[i].parent) {
-    HANDLE h;
-    const DWORD e = i == 0 ? folder_ops::OpenFolderByPath(target_, false, &h)
-                           : folder_ops::Open(folders_[folders_[i].parent].handle, folders_[i].name,
-                                              FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any, &h);
-    if (e) return false;
-    const bool same = folder_ops::SameIndex(h, folders_[i].handle);
-    CloseHandle(h);
-    if (!same) return false;
-  }
-  return true;
+std::wstring Unpacker::FolderPath(size_t index) const {
+  return index == 0 ? target_ : PathOf(folders_[index].parent, folders_[index].name);
 }
 
-Outcome Unpacker::CheckExisting(HANDLE h, size_t folder, const std::wstring& name,
-                                bool keepReadOnly) {
-  const DWORD a = folder_ops::Attributes(h);
+// One open by the whole path, which follows whatever stands on the way now, as a rename by path
+// does: the rename lands in the folder entered exactly when this open does.
+bool Unpacker::FolderInPlace(size_t index) const {
+  const HANDLE h = CreateFileW(FolderPath(index).c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool same = folder_ops::SameIndex(h, folders_[index].handle);
+  CloseHandle(h);
+  return same;
+}
+
+Outcome Unpacker::CheckExisting(HANDLE h, size_t folder, const std::wstring& name) {
+  DWORD a;
+  // Replacing a link would replace, or on some systems delete, the file it leads to.
+  const bool link = folder_ops::IsLink(h, folders_[folder].own, name, &a);
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
     return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
-  // Replacing a link would replace, or on some systems delete, the file it leads to.
-  if (folder_ops::IsLink(h, folders_[folder].own, name))
-    return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder, name)));
-  if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
+  if (link) return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder, name)));
+  if (a & FILE_ATTRIBUTE_READONLY)
     return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(PathOf(folder, name)));
   return Outcome();
 }
 
+Outcome Unpacker::OpenExisting(size_t folder, const std::wstring& name) {
+  const DWORD e = folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES | DELETE,
+                                   FILE_OPEN, Kind::Any, &existing_);
+  if (IsMissing(e)) return Outcome();
+  if (e) {
+    lastError_ = e;
+    return WriteFailure();
+  }
+  Outcome o = CheckExisting(existing_, folder, name);
+  if (!o.ok()) {
+    CloseHandle(existing_);
+    existing_ = INVALID_HANDLE_VALUE;
+  }
+  return o;
+}
+
 Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
-                               bool keepReadOnly, std::vector<size_t>& existing) {
+                               bool keep, std::vector<size_t>& existing) {
   existing.clear();
   if (targetCreated_) return Outcome();  // a new target holds nothing
-  std::set<std::wstring> absent;         // relative folders that are not there
+  kept_.assign(count, INVALID_HANDLE_VALUE);
+  foundFree_.assign(count, false);
+  std::set<std::wstring> absent;  // relative folders that are not there
   std::wstring folderRel, name;
   for (size_t i = 0; i < count; ++i) {
     Split(relativeOf(i), folderRel, name);
@@ -255,19 +278,46 @@ Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(si
       absent.insert(folderRel);
       continue;
     }
-    HANDLE h;
-    if (folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any,
-                         &h))
+    if (keep) {
+      // A kept file is never written, renamed or deleted: an open as a file tells whether it
+      // is there and no folder. (Wine finds nothing relative to a folder opened relative to
+      // another with NtQueryAttributesFile, which would need no handle.)
+      HANDLE h;
+      DWORD e = folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES, FILE_OPEN,
+                                 Kind::File, &h);
+      if (e == ERROR_ACCESS_DENIED) {  // a folder, or a file that may not be opened
+        e = folder_ops::Open(folders_[folder].handle, name, 0, FILE_OPEN, Kind::Any, &h);
+        if (!e && (folder_ops::Attributes(h) & FILE_ATTRIBUTE_DIRECTORY)) {
+          CloseHandle(h);
+          return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
+        }
+      }
+      if (e) continue;
+      CloseHandle(h);
+      existing.push_back(i);
       continue;
-    o = CheckExisting(h, folder, name, keepReadOnly);
-    CloseHandle(h);
+    }
+    folder_ = folder;
+    name_ = name;
+    o = OpenExisting(folder, name);
     if (!o.ok()) return o;
+    if (existing_ == INVALID_HANDLE_VALUE) {
+      foundFree_[i] = true;
+      continue;
+    }
+    if (keptCount_ < kMaxKept) {
+      kept_[i] = existing_;
+      ++keptCount_;
+    } else {
+      CloseHandle(existing_);
+    }
+    existing_ = INVALID_HANDLE_VALUE;
     existing.push_back(i);
   }
   return Outcome();
 }
 
-Outcome Unpacker::BeginFile(const std::wstring& relative) {
+Outcome Unpacker::BeginFile(const std::wstring& relative, size_t entry) {
   AbandonFile();
   std::wstring folderRel;
   Split(relative, folderRel, name_);
@@ -282,18 +332,17 @@ Outcome Unpacker::BeginFile(const std::wstring& relative) {
   if (!direct_) {
     // What stands at the name is looked at before anything is written for this file (a
     // read-only file is never replaced: Windows refuses to rename over one, Wine does not), and
-    // kept open to be moved aside when the new file is complete.
-    const DWORD e = folder_ops::Open(folder, name_, FILE_READ_ATTRIBUTES | DELETE, FILE_OPEN,
-                                     Kind::Any, &existing_);
-    if (!e) {
-      o = CheckExisting(existing_, folder_, name_, false);
-      if (!o.ok()) {
-        AbandonFile();
-        return o;
-      }
-    } else if (!IsMissing(e)) {
-      lastError_ = e;
-      return WriteFailure();
+    // kept open to be moved aside when the new file is complete. FindExisting has done that
+    // already for the entries it was asked about: its handle is taken over, and a name it found
+    // free is not looked up again (a file that appears there meanwhile is found by the rename).
+    const bool known = entry < kept_.size();
+    if (known && kept_[entry] != INVALID_HANDLE_VALUE) {
+      existing_ = kept_[entry];
+      kept_[entry] = INVALID_HANDLE_VALUE;
+      --keptCount_;
+    } else if (!known || !foundFree_[entry]) {
+      o = OpenExisting(folder_, name_);
+      if (!o.ok()) return o;
     }
   }
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -360,8 +409,11 @@ Outcome Unpacker::FailFile() {
 
 Outcome Unpacker::ReplaceExisting() {
   const HANDLE folder = folders_[folder_].handle;
-  // The name may have changed hands since the file was looked at.
-  if (folder_ops::IsLink(existing_, folders_[folder_].own, name_)) {
+  // The file may have been renamed since it was looked at (Windows names a handle after the
+  // file's present name). Wine keeps the name a handle was opened under, so it can tell nothing
+  // new there; its rename by path moves whatever stands at the name now, a link itself and never
+  // what it leads to.
+  if (!renamesByPath_ && folder_ops::IsLink(existing_, folders_[folder_].own, name_)) {
     AbandonFile();
     return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder_, name_)));
   }
@@ -378,9 +430,16 @@ Outcome Unpacker::ReplaceExisting() {
     folder_ops::Rename(existing_, folder, name_, false);
     return FailFile();
   }
-  CloseHandle(existing_);
+  // The backup's handle is kept (within the limit) to delete it by at the end.
+  HANDLE kept = existing_;
   existing_ = INVALID_HANDLE_VALUE;
-  replaced_.push_back(Replaced{folder_, name_, backup});
+  if (keptCount_ >= kMaxKept) {
+    CloseHandle(kept);
+    kept = INVALID_HANDLE_VALUE;
+  } else {
+    ++keptCount_;
+  }
+  replaced_.push_back(Replaced{folder_, name_, backup, kept});
   lastReplaced_ = true;
   return Outcome();
 }
@@ -406,7 +465,7 @@ Outcome Unpacker::FinishFile(const platform::DosTime& t) {
             folder_ops::Open(folders_[folder_].handle, name_, FILE_READ_ATTRIBUTES | DELETE,
                              FILE_OPEN, Kind::Any, &existing_);
         if (!lastError_) {
-          Outcome o = CheckExisting(existing_, folder_, name_, false);
+          Outcome o = CheckExisting(existing_, folder_, name_);
           if (!o.ok()) {
             AbandonFile();
             return o;
@@ -454,9 +513,16 @@ void Unpacker::AbandonFile() {
 }
 
 void Unpacker::Commit() {
-  for (const Replaced& r : replaced_)
-    folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
+  // A backup still open is deleted through its handle: it is the old file itself, wherever it
+  // stands, and never what a link there leads to.
+  for (const Replaced& r : replaced_) {
+    if (r.handle != INVALID_HANDLE_VALUE)
+      folder_ops::DeleteAndClose(r.handle);
+    else
+      folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
+  }
   replaced_.clear();
+  keptCount_ = 0;
 }
 
 // Puts a replaced file back from its backup, over the file that took its place.
@@ -506,8 +572,16 @@ void Unpacker::RemoveCreated() {
   }
   createdNames_.clear();
   createdFiles_.clear();
-  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) Restore(*it);
+  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) {
+    Restore(*it);
+    if (it->handle != INVALID_HANDLE_VALUE) CloseHandle(it->handle);
+  }
   replaced_.clear();
+  for (HANDLE& h : kept_)
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  kept_.clear();
+  foundFree_.clear();
+  keptCount_ = 0;
   // Newest first, so each folder is empty of this run's folders when it is deleted; one that
   // holds anything else stays.
   for (size_t i = folders_.size(); i-- > 0;) RemoveFolder(i);

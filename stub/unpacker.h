@@ -42,12 +42,16 @@ class Unpacker {
   // drive that is not there, a file in the way, a folder that cannot be created or written.
   Outcome PrepareTarget();
   // The entries (0 .. count-1, relativeOf gives each one's path) whose files are already in the
-  // target, in order. Fails when a folder stands where a file goes, a file where a folder goes,
-  // or, unless keepReadOnly, when an existing file is read-only.
+  // target, in order. Fails when a folder stands where a file goes or a file where a folder goes.
+  // Files that will be replaced (not keep) must also be neither links nor read-only; each is
+  // opened once for that, and (up to kMaxKept at a time) its handle is kept for BeginFile of
+  // that entry and for the backup it becomes. Files that are kept (keep, /O=skip) are only
+  // looked up: nothing is done to them, so what they are does not matter.
   Outcome FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
-                       bool keepReadOnly, std::vector<size_t>& existing);
-  // Creates the folders of relative and opens a temporary file beside its final place.
-  Outcome BeginFile(const std::wstring& relative);
+                       bool keep, std::vector<size_t>& existing);
+  // Creates the folders of relative and opens a temporary file beside its final place. entry:
+  // its index as given to FindExisting, whose findings are used instead of looking again.
+  Outcome BeginFile(const std::wstring& relative, size_t entry = kNoEntry);
   // Appends bytes to the open file; false on a write failure (disk full etc.).
   bool Write(const uint8_t* data, size_t n);
   // Completes the open file: flushes it, sets its last-write time, renames it into place.
@@ -66,6 +70,10 @@ class Unpacker {
   void RemoveCreated();
 
   DWORD LastError() const { return lastError_; }
+  static constexpr size_t kNoEntry = static_cast<size_t>(-1);
+  // Handles of existing files kept open at most at once: each costs Wine an open descriptor in
+  // the program and one in its server, whose limit may be a few thousand higher.
+  static constexpr size_t kMaxKept = 8192;
   // The target folder in \\?\ form.
   const std::wstring& target() const { return target_; }
 
@@ -84,6 +92,7 @@ class Unpacker {
     size_t folder;
     std::wstring name;
     std::wstring backup;
+    HANDLE handle;  // the backup, still open (INVALID_HANDLE_VALUE: closed, found by its name)
   };
 
   // The index in folders_ of relativeFolder, entered from the target one name at a time. With
@@ -93,11 +102,16 @@ class Unpacker {
   Outcome EnterOne(size_t parent, const std::wstring& name, bool create, size_t* index);
   // The full path of name in folders_[folder], for messages.
   std::wstring PathOf(size_t folder, const std::wstring& name) const;
-  // True when folders_[index] is still found under its name in its parent (Wine renames by
-  // path, so a rename is only made while the path still leads to the folder's handle).
+  // The full path of folders_[index].
+  std::wstring FolderPath(size_t index) const;
+  // True when the path of folders_[index] still leads to the folder its handle holds (Wine
+  // renames by path, so a rename is only made while the path leads there).
   bool FolderInPlace(size_t index) const;
   // Refuses what stands at the open file's name (handle h): a folder, a link, a read-only file.
-  Outcome CheckExisting(HANDLE h, size_t folder, const std::wstring& name, bool keepReadOnly);
+  Outcome CheckExisting(HANDLE h, size_t folder, const std::wstring& name);
+  // Opens and checks what stands at name in folders_[folder] for replacing it: existing_ is the
+  // open file, INVALID_HANDLE_VALUE when the name is free.
+  Outcome OpenExisting(size_t folder, const std::wstring& name);
   // A new name of this run's own for a file beside the target's files: ~tbx<hex><extension>.
   std::wstring TempName(const wchar_t* extension);
   bool FlushBuffer();
@@ -125,6 +139,11 @@ class Unpacker {
   std::wstring createdNames_;
   std::vector<std::pair<size_t, size_t>> createdFiles_;
   std::vector<Replaced> replaced_;
+  // Per entry, the handle FindExisting kept of the file there; their number.
+  std::vector<HANDLE> kept_;
+  size_t keptCount_ = 0;
+  // Per entry: FindExisting looked, and the name was free then.
+  std::vector<bool> foundFree_;
   // The open file: its folder, its own and its temporary name, the file there before it.
   size_t folder_ = 0;
   std::wstring name_;
