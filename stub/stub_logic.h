@@ -20,6 +20,7 @@ struct StubOptions {
   std::wstring target;
   bool keepExisting = false;  // /O=skip: files already in the target stay as they are
   std::wstring logPath;       // /L=<file>: where to write the log; empty for none
+  unsigned threads = 0;       // /J=<n>: threads that unpack (1 to 8); 0: one per processor
   std::wstring badSwitch;     // a switch whose value is not understood (nothing is unpacked)
 };
 
@@ -28,7 +29,7 @@ struct StubOptions {
 std::vector<std::wstring> SplitArguments(const wchar_t* commandLine);
 // Switches are case-insensitive; unknown arguments are ignored. /O takes "skip" or "replace"
 // (the default); any other value is a bad switch, since guessing could replace files that were
-// meant to stay.
+// meant to stay. /J takes a number of threads from 1 to 8; anything else is a bad switch.
 StubOptions ParseOptions(const wchar_t* commandLine);
 
 // The path an entry gets below the target (backslashes, no leading one), from the shared unpack

@@ -16,14 +16,16 @@ const char* Template(Msg m) {
     case Msg::None:
       return "";
     case Msg::Usage:
-      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T]\r\n\r\n"
+      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T] [/J=Anzahl]\r\n\r\n"
              "/S\tohne Fenster entpacken (Zielverzeichnis: Vorgabe oder /D)\r\n"
              "/D=Verzeichnis\tin dieses Verzeichnis entpacken\r\n"
              "/O=skip\tvorhandene Dateien behalten, nicht ersetzen\r\n"
              "/L=Datei\tein Protokoll in diese Datei schreiben\r\n"
              "/N\tnur entpacken, kein Kommando ausf\xFChren\r\n"
              "/T\tArchiv pr\xFC"
-             "fen, nichts schreiben\r\n\r\n"
+             "fen, nichts schreiben\r\n"
+             "/J=Anzahl\tmit so vielen Threads entpacken (1 bis 8; Vorgabe: einer je Prozessor)"
+             "\r\n\r\n"
              "R\xFC"
              "ckgabewerte: 0 Erfolg, 1 abgebrochen, 2 Archiv besch\xE4"
              "digt, "
