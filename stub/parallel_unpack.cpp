@@ -117,7 +117,11 @@ class Pool {
   void Work(Slot& s, HandleByteSource& source) {
     s.ok = s.writeFailed = false;
     s.status = DecodeStatus::SinkFailed;
-    if (Stopped(s.entry) || !source.valid()) return;
+    if (Stopped(s.entry)) return;
+    if (!source.valid()) {
+      s.status = DecodeStatus::IoError;
+      return;
+    }
     if (s.writing && !out_->Create(s.job)) {
       s.writeFailed = true;
       return;
@@ -219,6 +223,11 @@ Outcome UnpackInParallel(const std::vector<ArchiveEntry>& entries, HANDLE archiv
       pool.StopFrom(taken + 1);
     }
     ++taken;
+    // As on one thread, the window is kept alive after every entry, also when none waits.
+    if (hooks.tick && !cancelled && !hooks.tick(pool.Done())) {
+      cancelled = true;
+      pool.StopFrom(0);
+    }
   }
   if (cancelled) return Fail(kExitCancelled, Msg::Cancelled);
   if (failedAt < count) return failure;
