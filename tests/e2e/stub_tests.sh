@@ -548,6 +548,12 @@ PY
     check "file link ($last): the log names the link" \
       log_has "link-$last.log" "Die vorhandene Datei $here\\filelink-$last\\x.txt ist eine Verkn"
   done
+  # With /O=skip the name is kept, so the link there is neither followed nor refused.
+  mkdir -p filelink-skip && printf geheim >secret-skip.txt
+  ln -s "$PWD/secret-skip.txt" filelink-skip/x.txt
+  run_stub 0 "$WORK/links/link-good.exe" /S "/D=$here\\filelink-skip" /N /O=skip
+  check "file link kept with /O=skip: the link and its file stay as they were" \
+    [ "$(readlink filelink-skip/x.txt)" = "$PWD/secret-skip.txt" -a "$(cat secret-skip.txt)" = geheim ]
 
   # The log is never the archive itself (by any spelling) and never written through a link.
   #   case      /L= value              what stands there
