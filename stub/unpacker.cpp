@@ -293,22 +293,19 @@ Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(si
       absent.insert(folderRel);
       continue;
     }
+    // A first look by path, which costs Wine no request to its server. It only decides between
+    // keeping, looking closer and writing, and every write goes through the folder's handle: a
+    // path that leads elsewhere meanwhile can at worst keep a file or refuse the run.
+    const DWORD a = GetFileAttributesW(PathOf(folder, name).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES && IsMissing(GetLastError())) {
+      foundFree_[i] = true;  // a file that appears there meanwhile is found by the rename
+      continue;
+    }
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
+      return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
     if (keep) {
-      // A kept file is never written, renamed or deleted: an open as a file tells whether it
-      // is there and no folder. (Wine finds nothing relative to a folder opened relative to
-      // another with NtQueryAttributesFile, which would need no handle.)
-      HANDLE h;
-      DWORD e = folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES, FILE_OPEN,
-                                 Kind::File, &h);
-      if (e == ERROR_ACCESS_DENIED) {  // a folder, or a file that may not be opened
-        e = folder_ops::Open(folders_[folder].handle, name, 0, FILE_OPEN, Kind::Any, &h);
-        if (!e && (folder_ops::Attributes(h) & FILE_ATTRIBUTE_DIRECTORY)) {
-          CloseHandle(h);
-          return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
-        }
-      }
-      if (e) continue;
-      CloseHandle(h);
+      // A kept file is never written, renamed or deleted: what it is does not matter, and one
+      // that cannot be looked at is kept too.
       existing.push_back(i);
       continue;
     }
