@@ -117,9 +117,10 @@ class Pool {
   void Work(Slot& s, HandleByteSource& source) {
     s.ok = s.writeFailed = false;
     s.status = DecodeStatus::SinkFailed;
-    if (Stopped(s.entry)) return;
-    if (!source.valid()) {
-      s.status = DecodeStatus::IoError;
+    // An entry not worked on lets go of what Prepare opened for it (the file it would replace).
+    if (Stopped(s.entry) || !source.valid()) {
+      if (!source.valid()) s.status = DecodeStatus::IoError;
+      if (s.writing) Unpacker::Abandon(s.job);
       return;
     }
     if (s.writing && !out_->Create(s.job)) {
