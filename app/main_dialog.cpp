@@ -4,6 +4,7 @@
 
 #include "app/choosers.h"
 #include "app/window_text.h"
+#include "builder/parallel_compressor.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource.h"
 #include "settings/settings_file.h"
@@ -241,6 +242,9 @@ BuildOptions TTambrixDlgClient::Options() {
   options.startAfterwards = Checked(IDC_START_AFTERWARDS);
   // The dialog names what it cannot read in one message and builds without it.
   options.skipUnreadable = true;
+  // One thread per processor, as tambrixc: the archive is the same for any number, and the status
+  // line is written by the thread that writes the archive (this one).
+  options.jobs = DefaultJobs();
   return options;
 }
 

@@ -31,6 +31,40 @@ bool IsQuiet(const std::string& a) { return a == "--quiet" || a == "-q"; }
 
 bool IsOptionLike(const std::string& a) { return a.size() > 1 && a[0] == '-'; }
 
+constexpr int kMaxJobs = 256;
+
+bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std::string& problem) {
+  const std::string& a = args[i];
+  std::string value;
+  bool haveValue = false;
+  if (a == "-j" || a == "--jobs") {
+    if (i + 1 < args.size()) {
+      value = args[++i];
+      haveValue = true;
+    }
+  } else if (a.compare(0, 7, "--jobs=") == 0) {
+    value = a.substr(7);
+    haveValue = true;
+  } else if (a.size() > 2 && a.compare(0, 2, "-j") == 0) {
+    value = a.substr(2);
+    haveValue = true;
+  } else {
+    return false;
+  }
+  long n = 0;
+  bool number = haveValue && !value.empty() && value.size() <= 4;
+  for (char c : value) {
+    if (c < '0' || c > '9') number = false;
+  }
+  if (number) n = std::stol(value);
+  if (!number || n < 1 || n > kMaxJobs) {
+    problem = "Die Option -j braucht eine Zahl von 1 bis " + std::to_string(kMaxJobs) + ".";
+  } else {
+    jobs = static_cast<int>(n);
+  }
+  return true;
+}
+
 // Opens an archive for reading; nullptr after a message when it cannot be opened.
 std::FILE* OpenArchive(const std::string& path, std::FILE* err) {
   std::FILE* f = platform::Current().Open(path, "rb");

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/archive_reader.h"
 #include "archive/entry_decoder.h"
@@ -22,6 +23,10 @@ bool IsHelp(const std::string& a);
 bool IsQuiet(const std::string& a);
 // An argument that names an option (anything but "-" itself, which is a name).
 bool IsOptionLike(const std::string& a);
+// "-j N", "-jN", "--jobs N" and "--jobs=N": a number of threads. False when args[i] is no such
+// option; otherwise true, with jobs set or, for a value that is no number from 1 to 256, problem
+// saying so.
+bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std::string& problem);
 
 // Opens an archive for reading; nullptr after a message when it cannot be opened.
 std::FILE* OpenArchive(const std::string& path, std::FILE* err);

@@ -80,43 +80,6 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, Option& o) {
   return true;
 }
 
-constexpr int kMaxJobs = 256;
-
-// "-j N", "-jN", "--jobs N" and "--jobs=N": the number of threads that compress at once. False
-// when args[i] is no such option; otherwise true, with jobs set or, for a value that is no number
-// from 1 to kMaxJobs, problem saying so.
-bool JobsOption(const std::vector<std::string>& args, size_t& i, int& jobs, std::string& problem) {
-  const std::string& a = args[i];
-  std::string value;
-  bool haveValue = false;
-  if (a == "-j" || a == "--jobs") {
-    if (i + 1 < args.size()) {
-      value = args[++i];
-      haveValue = true;
-    }
-  } else if (a.compare(0, 7, "--jobs=") == 0) {
-    value = a.substr(7);
-    haveValue = true;
-  } else if (a.size() > 2 && a.compare(0, 2, "-j") == 0) {
-    value = a.substr(2);
-    haveValue = true;
-  } else {
-    return false;
-  }
-  long n = 0;
-  bool number = haveValue && !value.empty() && value.size() <= 4;
-  for (char c : value) {
-    if (c < '0' || c > '9') number = false;
-  }
-  if (number) n = std::stol(value);
-  if (!number || n < 1 || n > kMaxJobs) {
-    problem = "Die Option -j braucht eine Zahl von 1 bis " + std::to_string(kMaxJobs) + ".";
-  } else {
-    jobs = static_cast<int>(n);
-  }
-  return true;
-}
-
 // What build and batch share of their command lines: the switches of every console build.
 struct ConsoleBuildSwitches {
   std::string stubDir;

@@ -35,9 +35,10 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FI
 // name; each file is written under a temporary name and renamed into place only when it decoded
 // completely. A run that fails puts the target back as it found it: new files and directories
 // go, replaced files get their old content and times back. Messages go to err in German; each
-// file written is named on out unless quiet. Returns an exit code.
+// file written is named on out unless quiet. With jobs above 1 that many threads decode and
+// write at once; the files, the messages and their order are the same. Returns an exit code.
 int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
-                   std::FILE* err, bool quiet = false);
+                   std::FILE* err, bool quiet = false, int jobs = 1);
 
 // The archive at path, read into info, as a JSON document (ASCII, every other character as a
 // \u escape): settings, method, totals, entries, whether it is complete, and problem: why no

@@ -3,8 +3,12 @@
 // flat when the archive says so; no directory on the way may be a link; a file appears under its
 // own name only once it has decoded completely; and a run that fails removes again every file and
 // directory it created and puts back every file it replaced.
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "archive/archive_reader.h"
@@ -107,7 +111,23 @@ class Extraction {
   bool ReadChecked(ByteSource& src, const std::string& sfxPath);
   bool PlanNames();
   bool OpenRoot(const std::string& targetDir);
-  bool UnpackEntry(ByteSource& src, size_t i);
+  // One entry in three steps: its folders made and a temporary file opened (f), its data decoded
+  // into f, which is closed (Decode, on any thread), and the file put in its place. Begin and
+  // Finish run in the archive's order on one thread; after a failed Begin, f is null.
+  struct Pending {
+    Path folder;
+    Path target;
+    std::string temp;
+    std::FILE* f = nullptr;
+    platform::TreeEntry existing = platform::TreeEntry::None;
+    DecodeStatus decoded = DecodeStatus::Ok;
+  };
+  bool Begin(size_t i, Pending& p);
+  static void Decode(ByteSource& src, const ArchiveEntry& entry, Pending& p);
+  bool Finish(size_t i, Pending& p);
+  // Removes the temporary file of an entry that began but will not be put in place.
+  void Drop(Pending& p);
+  const ArchiveEntry& Entry(size_t i) const { return info_.entries[i]; }
   // Takes back what this run created or replaced, the root too when the run made it, and says
   // so; kExitFailed.
   int RollBack();
@@ -119,8 +139,6 @@ class Extraction {
 
  private:
   bool MakeFolders(const std::vector<std::string>& parts, Path& folder);
-  bool DecodeToTemp(ByteSource& src, const ArchiveEntry& entry, const Path& folder,
-                    std::string& temp);
   bool PutInPlace(const Path& folder, const std::string& temp, const std::string& name,
                   bool moveAside);
 
@@ -244,31 +262,24 @@ bool Extraction::MakeFolders(const std::vector<std::string>& parts, Path& folder
   return true;
 }
 
-// Decodes entry into a new temporary file in folder, whose name comes back in temp. On failure
-// the temporary file is gone again.
-bool Extraction::DecodeToTemp(ByteSource& src, const ArchiveEntry& entry, const Path& folder,
-                              std::string& temp) {
-  std::FILE* f = tree_->CreateTemp(folder, "tbx", temp);
-  if (!f) {
-    Error(err_, "Kann im Verzeichnis " + console::Shown(tree_->Display(folder)) +
-                    " keine Datei anlegen!");
-    return false;
-  }
+void Extraction::Decode(ByteSource& src, const ArchiveEntry& entry, Pending& p) {
+  std::FILE* f = p.f;
   const ByteSink sink = [f](const uint8_t* data, size_t n) {
     return std::fwrite(data, 1, n, f) == n;
   };
-  DecodeStatus decoded = DecodeEntry(src, entry, sink);
-  if (std::fclose(f) != 0 && decoded == DecodeStatus::Ok) decoded = DecodeStatus::SinkFailed;
-  if (decoded == DecodeStatus::Ok) return true;
-  Path tempPath = folder;
-  tempPath.push_back(temp);
+  p.decoded = DecodeEntry(src, entry, sink);
+  if (std::fclose(f) != 0 && p.decoded == DecodeStatus::Ok) p.decoded = DecodeStatus::SinkFailed;
+  p.f = nullptr;
+}
+
+void Extraction::Drop(Pending& p) {
+  if (p.f) std::fclose(p.f);
+  p.f = nullptr;
+  if (p.temp.empty()) return;
+  Path tempPath = p.folder;
+  tempPath.push_back(p.temp);
   tree_->Remove(tempPath);
-  const char* what = decoded == DecodeStatus::Damaged   ? "die Daten im Archiv sind besch\xE4"
-                                                          "digt"
-                     : decoded == DecodeStatus::IoError ? "das Archiv kann nicht gelesen werden"
-                                                        : "die Datei kann nicht geschrieben werden";
-  Error(err_, "Fehler beim Entpacken von " + console::Shown(entry.name) + ": " + what + ".");
-  return false;
+  p.temp.clear();
 }
 
 // Renames folder/temp to folder/name. With moveAside, what stands at name is first renamed to a
@@ -303,44 +314,161 @@ bool Extraction::PutInPlace(const Path& folder, const std::string& temp, const s
   return true;
 }
 
-// Writes entry i in its place: its folders first, then the file decoded under a temporary name
-// and renamed over its own, then its date.
-bool Extraction::UnpackEntry(ByteSource& src, size_t i) {
-  const ArchiveEntry& entry = info_.entries[i];
-  Path folder;
-  if (!MakeFolders(parts_[i], folder)) return false;
-  Path target = folder;
-  target.push_back(parts_[i].back());
-  const std::string shownTarget = console::Shown(tree_->Display(target));
-
-  // An existing file is replaced only by a whole new one, and never a read-only one: the
-  // extractor on Windows refuses it as well.
-  const platform::TreeEntry existing = tree_->Kind(target);
-  if (existing == platform::TreeEntry::ReadOnlyFile) {
-    Error(err_, "Die vorhandene Datei " + shownTarget +
+// The first step of entry i: its folders, a look at what stands at its name (an existing file is
+// replaced only by a whole new one, and never a read-only one: the extractor on Windows refuses
+// it as well), and a new temporary file beside it.
+bool Extraction::Begin(size_t i, Pending& p) {
+  p = Pending();
+  if (!MakeFolders(parts_[i], p.folder)) return false;
+  p.target = p.folder;
+  p.target.push_back(parts_[i].back());
+  p.existing = tree_->Kind(p.target);
+  if (p.existing == platform::TreeEntry::ReadOnlyFile) {
+    Error(err_, "Die vorhandene Datei " + console::Shown(tree_->Display(p.target)) +
                     " ist schreibgesch\xFCtzt und kann nicht ersetzt werden.");
     return false;
   }
-  std::string temp;
-  if (!DecodeToTemp(src, entry, folder, temp)) return false;
+  p.f = tree_->CreateTemp(p.folder, "tbx", p.temp);
+  if (!p.f) {
+    p.temp.clear();
+    Error(err_, "Kann im Verzeichnis " + console::Shown(tree_->Display(p.folder)) +
+                    " keine Datei anlegen!");
+    return false;
+  }
+  return true;
+}
+
+// The last step of entry i, once decoded: the file renamed over its own name, then its date.
+bool Extraction::Finish(size_t i, Pending& p) {
+  const ArchiveEntry& entry = info_.entries[i];
+  if (p.decoded != DecodeStatus::Ok) {
+    Drop(p);
+    const char* what = p.decoded == DecodeStatus::Damaged ? "die Daten im Archiv sind besch\xE4"
+                                                            "digt"
+                       : p.decoded == DecodeStatus::IoError
+                           ? "das Archiv kann nicht gelesen werden"
+                           : "die Datei kann nicht geschrieben werden";
+    Error(err_, "Fehler beim Entpacken von " + console::Shown(entry.name) + ": " + what + ".");
+    return false;
+  }
+  const std::string shownTarget = console::Shown(tree_->Display(p.target));
   const bool moveAside =
-      existing != platform::TreeEntry::None && existing != platform::TreeEntry::Directory;
-  if (!PutInPlace(folder, temp, target.back(), moveAside)) {
+      p.existing != platform::TreeEntry::None && p.existing != platform::TreeEntry::Directory;
+  if (!PutInPlace(p.folder, p.temp, p.target.back(), moveAside)) {
     Error(err_, "Kann die Datei " + shownTarget + " nicht anlegen!");
     return false;
   }
-  if (existing == platform::TreeEntry::None) changes_->File(target);
-  if (!tree_->SetLastWriteDosTime(target, entry.time)) {
+  p.temp.clear();
+  if (p.existing == platform::TreeEntry::None) changes_->File(p.target);
+  if (!tree_->SetLastWriteDosTime(p.target, entry.time)) {
     Error(err_, "Hinweis: Das Datum von " + shownTarget + " konnte nicht gesetzt werden.");
   }
   if (!quiet_) console::Write(out_, shownTarget + "\n");
   return true;
 }
 
+// Decodes the entries handed to it on threads of their own, each reading the archive through a
+// file of its own, so that decoding and writing run on every core while the steps around them
+// stay on the calling thread, in the archive's order.
+class DecodePool {
+ public:
+  DecodePool(platform::Os& os, const std::string& sfxPath, const std::vector<ArchiveEntry>& entries,
+             int threads)
+      : entries_(entries) {
+    for (int t = 0; t < threads; ++t)
+      workers_.emplace_back([this, &os, sfxPath] { Serve(os.Open(sfxPath, "rb")); });
+  }
+  ~DecodePool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+  void Hand(size_t entry, Extraction::Pending* p) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.emplace_back(entry, p);
+      finished_.erase(p);
+    }
+    work_.notify_one();
+  }
+  void Wait(Extraction::Pending* p) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this, p] { return finished_.count(p) != 0; });
+  }
+
+ private:
+  void Serve(std::FILE* archive) {
+    std::unique_ptr<FileByteSource> src(archive ? new FileByteSource(archive) : nullptr);
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) break;
+      const std::pair<size_t, Extraction::Pending*> job = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      if (src) {
+        Extraction::Decode(*src, entries_[job.first], *job.second);
+      } else {
+        std::fclose(job.second->f);
+        job.second->f = nullptr;
+        job.second->decoded = DecodeStatus::IoError;
+      }
+      lock.lock();
+      finished_.insert(job.second);
+      lock.unlock();
+      done_.notify_all();
+    }
+    if (archive) std::fclose(archive);
+  }
+
+  const std::vector<ArchiveEntry>& entries_;
+  std::vector<std::thread> workers_;
+  std::mutex mutex_;
+  std::condition_variable work_, done_;
+  std::deque<std::pair<size_t, Extraction::Pending*>> queue_;
+  std::set<Extraction::Pending*> finished_;
+  bool stopping_ = false;
+};
+
+// Every entry on jobs threads: at most two per thread on their way at once. The entries before
+// the first failure are finished as on one thread, those after it that began are dropped. False
+// after a failure.
+bool UnpackOnThreads(platform::Os& os, const std::string& sfxPath, Extraction& run, int jobs) {
+  std::vector<ArchiveEntry> entries;
+  for (size_t i = 0; i < run.EntryCount(); ++i) entries.push_back(run.Entry(i));
+  std::vector<Extraction::Pending> ring(2 * static_cast<size_t>(jobs));
+  DecodePool pool(os, sfxPath, entries, jobs);
+  size_t handed = 0, taken = 0;
+  size_t failedAt = entries.size();  // the first entry that failed
+  while (taken < entries.size()) {
+    while (failedAt == entries.size() && handed < entries.size() &&
+           handed - taken < ring.size()) {
+      if (!run.Begin(handed, ring[handed % ring.size()])) {
+        failedAt = handed;
+        break;
+      }
+      pool.Hand(handed, &ring[handed % ring.size()]);
+      ++handed;
+    }
+    if (taken == handed) break;
+    Extraction::Pending& p = ring[taken % ring.size()];
+    pool.Wait(&p);
+    if (taken > failedAt)
+      run.Drop(p);
+    else if (!run.Finish(taken, p))
+      failedAt = taken;
+    ++taken;
+  }
+  return failedAt == entries.size();
+}
+
 }  // namespace
 
 int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std::FILE* out,
-                   std::FILE* err, bool quiet) {
+                   std::FILE* err, bool quiet, int jobs) {
   platform::Os& os = platform::Current();
   std::unique_ptr<std::FILE, FileCloser> archive(os.Open(sfxPath, "rb"));
   if (!archive) {
@@ -354,10 +482,16 @@ int ExtractArchive(const std::string& sfxPath, const std::string& targetDir, std
   if (!run.ReadChecked(src, sfxPath) || !run.PlanNames()) return kExitFailed;
   // From here every failure takes back what this run created.
   if (!run.OpenRoot(targetDir)) return run.RollBack();
-  size_t done = 0;
-  for (size_t i = 0; i < run.EntryCount(); ++i) {
-    if (!run.UnpackEntry(src, i)) return run.RollBack();
-    ++done;
+  const size_t done = run.EntryCount();
+  if (jobs > 1) {
+    if (!UnpackOnThreads(os, sfxPath, run, jobs)) return run.RollBack();
+  } else {
+    Extraction::Pending p;
+    for (size_t i = 0; i < done; ++i) {
+      if (!run.Begin(i, p)) return run.RollBack();
+      Extraction::Decode(src, run.Entry(i), p);
+      if (!run.Finish(i, p)) return run.RollBack();
+    }
   }
   run.Commit();
   if (!quiet) {

@@ -1,5 +1,7 @@
 // The reading commands of tambrixc: list, verify and extract. They need the format alone.
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/archive_layout.h"
@@ -20,15 +22,18 @@ namespace {
 struct ReadSwitches {
   bool quiet = false;
   bool json = false;
+  int jobs = 0;  // -j N (extract): threads that unpack; 0: one per processor
 };
 
 // Splits args into plain names (count of them wanted) and switches; false, with exitCode set,
 // after help or a usage message.
 bool ReadArgs(const std::vector<std::string>& args, bool jsonAllowed, std::FILE* out,
               std::FILE* err, std::vector<std::string>& plain, ReadSwitches& switches,
-              int& exitCode) {
+              int& exitCode, bool jobsAllowed = false) {
   bool optionsEnded = false;
-  for (const std::string& a : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string problem;
     if (optionsEnded || !IsOptionLike(a)) {
       plain.push_back(a);
     } else if (a == "--") {
@@ -41,6 +46,11 @@ bool ReadArgs(const std::vector<std::string>& args, bool jsonAllowed, std::FILE*
       switches.quiet = true;
     } else if (jsonAllowed && a == "--json") {
       switches.json = true;
+    } else if (jobsAllowed && JobsOption(args, i, switches.jobs, problem)) {
+      if (!problem.empty()) {
+        exitCode = Usage(err, problem);
+        return false;
+      }
     } else {
       exitCode = Usage(err, "Unbekannte Option: " + a);
       return false;
@@ -244,10 +254,12 @@ int CommandExtract(const std::vector<std::string>& args, std::FILE* out, std::FI
   std::vector<std::string> plain;
   ReadSwitches switches;
   int code = kExitOk;
-  if (!ReadArgs(args, false, out, err, plain, switches, code)) return code;
+  if (!ReadArgs(args, false, out, err, plain, switches, code, true)) return code;
   if (plain.size() != 2) {
     return Usage(err, "extract erwartet eine Archivdatei und ein Zielverzeichnis.");
   }
+  int jobs = switches.jobs;
+  if (jobs == 0) jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   return ExtractArchive(console::PathArg(plain[0]), console::PathArg(plain[1]), out, err,
-                        switches.quiet);
+                        switches.quiet, jobs);
 }

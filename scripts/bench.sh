@@ -31,3 +31,8 @@ bash bench/stub_speed.sh build/win64/dist build/native/dist/tambrixc \
 echo "===== unpacking over existing files"
 bash bench/stub_replace.sh build/win64/dist build/native/dist/tambrixc \
   build/win64/stub/stub_decode_bench.exe
+echo "===== wineserver requests per file"
+bash bench/stub_calls.sh build/win64/dist
+echo "===== the stub on one thread and on every core (TAMBRIX_PREVIOUS_STUBS: a folder with the previous release's stubs)"
+bash bench/stub_threads.sh build/win64/dist build/native/dist/tambrixc \
+  build/win64/stub/create_files_bench.exe ${TAMBRIX_PREVIOUS_STUBS:-}

@@ -3,9 +3,10 @@
 // The decoders take two 64 KiB buffers for every entry and give them back at its end; a heap may
 // hand such blocks back to the system and take them again for the next entry (Wine's does, when
 // the heap is fragmented: a decommit and a recommit per entry). Freed blocks of 16 KiB and more
-// are therefore kept in a few slots and handed out again for a request of the same size. The
-// extractor has one thread that allocates. Out of memory ends the program at once with the exit
-// code of a failed unpacking.
+// are therefore kept in a few slots and handed out again for a request of the same size. Several
+// threads unpack at once, so the slots are taken and filled under a lock (only for such blocks:
+// two per entry). Out of memory ends the program at once with the exit code of a failed
+// unpacking.
 #include <windows.h>
 
 #include <cstddef>
@@ -23,16 +24,20 @@ struct Slot {
   void* block;
 };
 Slot g_slots[kSlots];
+SRWLOCK g_slotsLock = SRWLOCK_INIT;
 
 void* Allocate(std::size_t n) {
   if (n >= kKeepFrom) {
+    AcquireSRWLockExclusive(&g_slotsLock);
     for (Slot& s : g_slots) {
       if (s.block && s.size == n) {
         void* b = s.block;
         s.block = nullptr;
+        ReleaseSRWLockExclusive(&g_slotsLock);
         return static_cast<char*>(b) + kHeader;
       }
     }
+    ReleaseSRWLockExclusive(&g_slotsLock);
   }
   void* b = std::malloc(n + kHeader);
   if (!b) ExitProcess(3);
@@ -45,13 +50,16 @@ void Release(void* p) {
   char* b = static_cast<char*>(p) - kHeader;
   const std::size_t n = *reinterpret_cast<std::size_t*>(b);
   if (n >= kKeepFrom) {
+    AcquireSRWLockExclusive(&g_slotsLock);
     for (Slot& s : g_slots) {
       if (!s.block) {
         s.size = n;
         s.block = b;
+        ReleaseSRWLockExclusive(&g_slotsLock);
         return;
       }
     }
+    ReleaseSRWLockExclusive(&g_slotsLock);
   }
   std::free(b);
 }

@@ -13,6 +13,15 @@ DWORD ErrorOf(NTSTATUS status) {
   return e ? e : ERROR_GEN_FAILURE;
 }
 
+// A counted string over name, for the object attributes of a call relative to a folder.
+UNICODE_STRING Counted(const std::wstring& name) {
+  UNICODE_STRING u;
+  u.Buffer = const_cast<PWSTR>(name.c_str());
+  u.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  u.MaximumLength = u.Length;
+  return u;
+}
+
 bool SameName(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -36,10 +45,7 @@ DWORD Open(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG di
            Kind kind, HANDLE* out, bool* created, bool exclusive) {
   *out = INVALID_HANDLE_VALUE;
   if (created) *created = false;
-  UNICODE_STRING uname;
-  uname.Buffer = const_cast<PWSTR>(name.c_str());
-  uname.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
-  uname.MaximumLength = uname.Length;
+  UNICODE_STRING uname = Counted(name);
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &uname, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io = {};
@@ -80,9 +86,12 @@ DWORD Attributes(HANDLE handle) {
   return tag.FileAttributes;
 }
 
-bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name) {
+bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name,
+            DWORD* attributes) {
   FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+  const bool asked = GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag);
+  if (attributes) *attributes = asked ? tag.FileAttributes : INVALID_FILE_ATTRIBUTES;
+  if (!asked) return true;
   // Links and junctions stand for another name; a file kept by a cloud or deduplication
   // driver is a reparse point too, but is the file itself.
   if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&

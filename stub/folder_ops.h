@@ -30,8 +30,10 @@ std::wstring NameOf(HANDLE handle);
 // True when the open handle, opened as name in the folder whose NameOf is folderName, is a link,
 // a junction or another name-surrogate reparse point. Wine opens a file link as the file it
 // leads to and names the handle after that file: for it, the handle's own name must also be
-// folderName plus name, which a followed link's is not.
-bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name);
+// folderName plus name, which a followed link's is not. attributes (may be null) receives the
+// handle's attributes from the same query (INVALID_FILE_ATTRIBUTES when they cannot be asked).
+bool IsLink(HANDLE handle, const std::wstring& folderName, const std::wstring& name,
+            DWORD* attributes = nullptr);
 // The same file or folder: same volume and file index.
 bool SameFile(HANDLE a, HANDLE b);
 // The same file index (a cheap SameFile for two handles known to be on one volume).

@@ -77,6 +77,13 @@ StubOptions ParseOptions(const wchar_t* commandLine) {
         o.badSwitch = arg;
     } else if (StartsWith(sw, L"L=")) {
       o.logPath = TrimBlanks(arg.substr(3));
+    } else if (StartsWith(sw, L"J=")) {
+      const std::wstring value = TrimBlanks(sw.substr(2));
+      const bool digit = value.size() == 1 && value[0] >= L'1' && value[0] <= L'8';
+      if (digit)
+        o.threads = static_cast<unsigned>(value[0] - L'0');
+      else if (o.badSwitch.empty())
+        o.badSwitch = arg;
     }
   }
   return o;

@@ -21,6 +21,7 @@ struct StubOptions {
   std::wstring target;
   bool keepExisting = false;  // /O=skip: files already in the target stay as they are
   std::wstring logPath;       // /L=<file>: where to write the log; empty for none
+  unsigned threads = 0;       // /J=<n>: threads that unpack (1 to 8); 0: one per processor
   std::wstring badSwitch;     // a switch whose value is not understood (nothing is unpacked)
   bool wait = false;          // /W: wait for the commands, end with the first one's exit code
   std::wstring passOn;        // after " -- ": for the first command, as written
@@ -28,8 +29,9 @@ struct StubOptions {
 
 // Switches are case-insensitive; unknown arguments are ignored. /O takes "skip" or "replace"
 // (the default); any other value is a bad switch, since guessing could replace files that were
-// meant to stay. Only what stands before the separator " -- " is read (CutAtSeparator); the rest
-// is passOn, never a switch.
+// meant to stay. /J takes a number of threads from 1 to 8; anything else is a bad switch.
+// Only what stands before the separator " -- " is read (CutAtSeparator); the rest is
+// passOn, never a switch.
 StubOptions ParseOptions(const wchar_t* commandLine);
 
 // The path an entry gets below the target (backslashes, no leading one), from the shared unpack

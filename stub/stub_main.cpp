@@ -15,6 +15,7 @@
 #include "archive/entry_decoder.h"
 #include "stub/commands.h"
 #include "stub/handle_source.h"
+#include "stub/parallel_unpack.h"
 #include "stub/stub_box.h"
 #include "stub/stub_ids.h"
 #include "stub/stub_log.h"
@@ -113,10 +114,11 @@ class Extractor {
   Outcome OpenArchive();
   void OpenLog();
   Outcome Decode(Unpacker* out, const std::vector<size_t>& keep);
+  Outcome DecodeOnThreads(Unpacker* out, const std::vector<size_t>& keep, unsigned threads);
   void BeginProgress(bool testing);
   Outcome EntryFailure(DecodeStatus status, bool cancelled, const Unpacker* refused,
                        const ArchiveEntry& entry) const;
-  void LogEntry(const Unpacker* out, bool written, const std::wstring& relative);
+  void LogEntry(bool writing, bool written, bool replaced, const std::wstring& relative);
   Outcome ChooseTarget(std::unique_ptr<Unpacker>& unpacker, std::vector<size_t>& existing);
   Outcome TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker>& unpacker,
                     std::vector<size_t>& existing);
@@ -235,10 +237,10 @@ Outcome Extractor::EntryFailure(DecodeStatus status, bool cancelled, const Unpac
 
 // What became of an unpacked entry's file, in the log. Only with a log: strings made per entry
 // cost time (see OpenArchive).
-void Extractor::LogEntry(const Unpacker* out, bool written, const std::wstring& relative) {
-  if (!out || !log_.active()) return;
+void Extractor::LogEntry(bool writing, bool written, bool replaced, const std::wstring& relative) {
+  if (!writing || !log_.active()) return;
   if (written)
-    log_.Line(UiText(out->LastReplaced() ? "ersetzt: " : "geschrieben: ") + relative);
+    log_.Line(UiText(replaced ? "ersetzt: " : "geschrieben: ") + relative);
   else
     log_.Line(UiText("behalten (schon vorhanden): ") + relative);
 }
@@ -248,6 +250,8 @@ void Extractor::LogEntry(const Unpacker* out, bool written, const std::wstring& 
 // written.
 Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
   BeginProgress(out == nullptr);
+  const unsigned threads = options_.threads ? options_.threads : DefaultUnpackThreads();
+  if (threads > 1) return DecodeOnThreads(out, keep, threads);
   uint64_t done = 0;
   bool cancelled = false;
   bool writeFailed = false;
@@ -274,7 +278,7 @@ Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
     writing = out && !kept;
     if (window) window->SetCurrent(relative);
     if (writing) {
-      Outcome begun = out->BeginFile(relative);
+      Outcome begun = out->BeginFile(relative, i);
       if (!begun.ok()) return begun;
     }
     DecodeStatus status = DecodeEntry(*source_, entry, sink);
@@ -288,10 +292,30 @@ Outcome Extractor::Decode(Unpacker* out, const std::vector<size_t>& keep) {
       Outcome finished = out->FinishFile(entry.time);
       if (!finished.ok()) return finished;
     }
-    LogEntry(out, writing, relative);
+    LogEntry(out != nullptr, writing, writing && out->LastReplaced(), relative);
     if (window && !window->Tick(done)) return Fail(kExitCancelled, Msg::Cancelled);
   }
   return Outcome();
+}
+
+// The same on several threads (see parallel_unpack.h): the same files, log lines, progress and
+// outcome, in the archive's order.
+Outcome Extractor::DecodeOnThreads(Unpacker* out, const std::vector<size_t>& keep,
+                                   unsigned threads) {
+  StubWindow* window = window_.get();
+  UnpackHooks hooks;
+  hooks.relativeOf = [this](size_t i) { return RelativeOf(i); };
+  if (window) {
+    hooks.current = [window](const std::wstring& relative) { window->SetCurrent(relative); };
+    hooks.tick = [window](uint64_t done) { return window->Tick(done); };
+  }
+  hooks.done = [this, out](size_t i, bool written, bool replaced) {
+    if (log_.active()) LogEntry(out != nullptr, written, replaced, RelativeOf(i));
+  };
+  hooks.damaged = [this](DecodeStatus status, size_t i) {
+    return EntryFailure(status, false, nullptr, info_.entries[i]);
+  };
+  return UnpackInParallel(info_.entries, self_, &DecodeEntry, out, keep, threads, hooks);
 }
 
 Outcome Extractor::TryTarget(const std::wstring& typed, std::unique_ptr<Unpacker>& unpacker,

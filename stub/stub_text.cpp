@@ -16,7 +16,7 @@ const char* Template(Msg m) {
     case Msg::None:
       return "";
     case Msg::Usage:
-      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T] [/W] "
+      return "Aufruf: %s [/S] [/D=Verzeichnis] [/O=skip] [/L=Datei] [/N] [/T] [/J=Anzahl] [/W] "
              "[-- Argumente]\r\n\r\n"
              "/S\tohne Fenster entpacken (Zielverzeichnis: Vorgabe oder /D)\r\n"
              "/D=Verzeichnis\tin dieses Verzeichnis entpacken\r\n"
@@ -25,6 +25,8 @@ const char* Template(Msg m) {
              "/N\tnur entpacken, kein Kommando ausf\xFChren\r\n"
              "/T\tArchiv pr\xFC"
              "fen, nichts schreiben\r\n"
+             "/J=Anzahl\tmit so vielen Threads entpacken (1 bis 8; Vorgabe: einer je Prozessor)"
+             "\r\n"
              "/W\tauf das Ende der Kommandos warten und mit dem R\xFC"
              "ckgabewert des ersten enden\r\n"
              "-- Argumente\talles danach unver\xE4ndert an das erste Kommando \xFC"

@@ -76,10 +76,14 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
 Unpacker::Unpacker(const std::wstring& target)
     : target_(target),
       renamesByPath_(folder_ops::RenamesByPath()),
-      tempCounter_(GetCurrentProcessId() << 16 ^ GetTickCount()) {}
+      tempCounter_(static_cast<LONG>(GetCurrentProcessId() << 16 ^ GetTickCount())) {}
 
 Unpacker::~Unpacker() {
   AbandonFile();
+  for (HANDLE& h : kept_)
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  for (const Replaced& r : replaced_)
+    if (r.handle != INVALID_HANDLE_VALUE) CloseHandle(r.handle);
   CloseFolders();
 }
 
@@ -89,8 +93,21 @@ void Unpacker::CloseFolders() {
   folderIndex_.clear();
 }
 
-std::wstring Unpacker::TempName(const wchar_t* extension) {
-  return L"~tbx" + Hex(tempCounter_++) + extension;
+std::wstring Unpacker::TempName(const wchar_t* extension) const {
+  return L"~tbx" + Hex(static_cast<unsigned>(InterlockedIncrement(&tempCounter_))) + extension;
+}
+
+void Unpacker::AddFolder(const Folder& f) {
+  AcquireSRWLockExclusive(&foldersLock_);
+  folders_.push_back(f);
+  ReleaseSRWLockExclusive(&foldersLock_);
+}
+
+std::wstring Unpacker::OwnNameOf(size_t index) const {
+  AcquireSRWLockShared(&foldersLock_);
+  std::wstring own = folders_[index].own;
+  ReleaseSRWLockShared(&foldersLock_);
+  return own;
 }
 
 std::wstring Unpacker::PathOf(size_t folder, const std::wstring& name) const {
@@ -140,7 +157,7 @@ Outcome Unpacker::PrepareTarget() {
     return Fail(kExitUnpackFailed, targetCreated_ ? Msg::CreateDir : Msg::NoWriteRights,
                 DisplayPath(target_), ErrorWords(lastError_));
   }
-  folders_.push_back(Folder{h, kNone, std::wstring(), targetCreated_, folder_ops::NameOf(h)});
+  AddFolder(Folder{h, kNone, std::wstring(), targetCreated_, folder_ops::NameOf(h)});
   folderIndex_[std::wstring()] = 0;
   if (targetCreated_) {
     createdAbove_.pop_back();
@@ -188,7 +205,7 @@ Outcome Unpacker::EnterOne(size_t parent, const std::wstring& name, bool create,
       return refused;
     }
   }
-  folders_.push_back(Folder{h, parent, name, made, folder_ops::NameOf(h)});
+  AddFolder(Folder{h, parent, name, made, folder_ops::NameOf(h)});
   *index = folders_.size() - 1;
   return Outcome();
 }
@@ -212,38 +229,59 @@ Outcome Unpacker::EnterFolder(const std::wstring& relativeFolder, bool create, s
   return o;
 }
 
-bool Unpacker::FolderInPlace(size_t index) const {
-  for (size_t i = index; i != kNone; i = folders_[i].parent) {
-    HANDLE h;
-    const DWORD e = i == 0 ? folder_ops::OpenFolderByPath(target_, false, &h)
-                           : folder_ops::Open(folders_[folders_[i].parent].handle, folders_[i].name,
-                                              FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any, &h);
-    if (e) return false;
-    const bool same = folder_ops::SameIndex(h, folders_[i].handle);
-    CloseHandle(h);
-    if (!same) return false;
-  }
-  return true;
+std::wstring Unpacker::FolderPath(size_t index) const {
+  return index == 0 ? target_ : PathOf(folders_[index].parent, folders_[index].name);
 }
 
-Outcome Unpacker::CheckExisting(HANDLE h, size_t folder, const std::wstring& name,
-                                bool keepReadOnly) {
-  const DWORD a = folder_ops::Attributes(h);
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
-    return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
+// One open by the whole path, which follows whatever stands on the way now, as a rename by path
+// does: the rename lands in the folder entered exactly when this open does.
+bool Unpacker::FolderInPlace(size_t index) const {
+  AcquireSRWLockShared(&foldersLock_);
+  const std::wstring path = FolderPath(index);
+  const HANDLE folder = folders_[index].handle;
+  ReleaseSRWLockShared(&foldersLock_);
+  const HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool same = folder_ops::SameIndex(h, folder);
+  CloseHandle(h);
+  return same;
+}
+
+Msg Unpacker::CheckExisting(HANDLE h, const std::wstring& own, const std::wstring& name) {
+  DWORD a;
   // Replacing a link would replace, or on some systems delete, the file it leads to.
-  if (folder_ops::IsLink(h, folders_[folder].own, name))
-    return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder, name)));
-  if ((a & FILE_ATTRIBUTE_READONLY) && !keepReadOnly)
-    return Fail(kExitUnpackFailed, Msg::ReadOnlyFile, DisplayPath(PathOf(folder, name)));
-  return Outcome();
+  const bool link = folder_ops::IsLink(h, own, name, &a);
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) return Msg::FolderInTheWay;
+  if (link) return Msg::LinkAtFile;
+  if (a & FILE_ATTRIBUTE_READONLY) return Msg::ReadOnlyFile;
+  return Msg::None;
+}
+
+Outcome Unpacker::OpenExisting(size_t folder, const std::wstring& name, HANDLE* existing) {
+  const DWORD e = folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES | DELETE,
+                                   FILE_OPEN, Kind::Any, existing);
+  if (IsMissing(e)) return Outcome();
+  if (e) {
+    lastError_ = e;
+    return Fail(kExitUnpackFailed, IsDiskFull(e) ? Msg::DiskFull : Msg::WriteFile,
+                DisplayPath(PathOf(folder, name)));
+  }
+  const Msg refused = CheckExisting(*existing, folders_[folder].own, name);
+  if (refused == Msg::None) return Outcome();
+  CloseHandle(*existing);
+  *existing = INVALID_HANDLE_VALUE;
+  return Fail(kExitUnpackFailed, refused, DisplayPath(PathOf(folder, name)));
 }
 
 Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(size_t)>& relativeOf,
-                               bool keepReadOnly, std::vector<size_t>& existing) {
+                               bool keep, std::vector<size_t>& existing) {
   existing.clear();
   if (targetCreated_) return Outcome();  // a new target holds nothing
-  std::set<std::wstring> absent;         // relative folders that are not there
+  kept_.assign(count, INVALID_HANDLE_VALUE);
+  foundFree_.assign(count, false);
+  std::set<std::wstring> absent;  // relative folders that are not there
   std::wstring folderRel, name;
   for (size_t i = 0; i < count; ++i) {
     Split(relativeOf(i), folderRel, name);
@@ -255,72 +293,103 @@ Outcome Unpacker::FindExisting(size_t count, const std::function<std::wstring(si
       absent.insert(folderRel);
       continue;
     }
-    HANDLE h;
-    if (folder_ops::Open(folders_[folder].handle, name, FILE_READ_ATTRIBUTES, FILE_OPEN, Kind::Any,
-                         &h))
+    // A first look by path, which costs Wine no request to its server. It only decides between
+    // keeping, looking closer and writing, and every write goes through the folder's handle: a
+    // path that leads elsewhere meanwhile can at worst keep a file or refuse the run.
+    const DWORD a = GetFileAttributesW(PathOf(folder, name).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES && IsMissing(GetLastError())) {
+      foundFree_[i] = true;  // a file that appears there meanwhile is found by the rename
       continue;
-    o = CheckExisting(h, folder, name, keepReadOnly);
-    CloseHandle(h);
+    }
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY))
+      return Fail(kExitUnpackFailed, Msg::FolderInTheWay, DisplayPath(PathOf(folder, name)));
+    if (keep) {
+      // A kept file is never written, renamed or deleted: what it is does not matter, and one
+      // that cannot be looked at is kept too.
+      existing.push_back(i);
+      continue;
+    }
+    HANDLE h;
+    o = OpenExisting(folder, name, &h);
     if (!o.ok()) return o;
+    if (h == INVALID_HANDLE_VALUE) {
+      foundFree_[i] = true;
+      continue;
+    }
+    if (keptCount_ < kMaxKept) {
+      kept_[i] = h;
+      ++keptCount_;
+    } else {
+      CloseHandle(h);
+    }
     existing.push_back(i);
   }
   return Outcome();
 }
 
-Outcome Unpacker::BeginFile(const std::wstring& relative) {
-  AbandonFile();
+Outcome Unpacker::Prepare(const std::wstring& relative, size_t entry, FileJob& job) {
+  Abandon(job);
+  job.placed = job.replaced = false;
+  job.error = 0;
+  job.refused = Msg::None;
   std::wstring folderRel;
-  Split(relative, folderRel, name_);
-  Outcome o = EnterFolder(folderRel, true, &folder_);
+  Split(relative, folderRel, job.name);
+  Outcome o = EnterFolder(folderRel, true, &job.folder);
   if (!o.ok()) return o;
-  const HANDLE folder = folders_[folder_].handle;
+  job.folderHandle = folders_[job.folder].handle;
   // Nothing can be replaced in a folder this run created: the file is written under its own
   // name (every new name costs a directory search under Wine; this halves them). A temporary
   // name there too would keep a killed run from leaving a partial file under its own name, but
   // costs about a third more unpacking time under Wine for 8,000 files, so it is not used.
-  direct_ = folders_[folder_].created;
-  if (!direct_) {
-    // What stands at the name is looked at before anything is written for this file (a
-    // read-only file is never replaced: Windows refuses to rename over one, Wine does not), and
-    // kept open to be moved aside when the new file is complete.
-    const DWORD e = folder_ops::Open(folder, name_, FILE_READ_ATTRIBUTES | DELETE, FILE_OPEN,
-                                     Kind::Any, &existing_);
-    if (!e) {
-      o = CheckExisting(existing_, folder_, name_, false);
-      if (!o.ok()) {
-        AbandonFile();
-        return o;
-      }
-    } else if (!IsMissing(e)) {
-      lastError_ = e;
-      return WriteFailure();
-    }
+  job.direct = folders_[job.folder].created;
+  if (job.direct) return Outcome();
+  // What stands at the name is looked at before anything is written for this file (a read-only
+  // file is never replaced: Windows refuses to rename over one, Wine does not), and kept open to
+  // be moved aside when the new file is complete. FindExisting has done that already for the
+  // entries it was asked about: its handle is taken over, and a name it found free is not
+  // looked up again (a file that appears there meanwhile is found by the rename).
+  const bool known = entry < kept_.size();
+  if (known && kept_[entry] != INVALID_HANDLE_VALUE) {
+    job.existing = kept_[entry];
+    kept_[entry] = INVALID_HANDLE_VALUE;
+    --keptCount_;
+    return Outcome();
   }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempName_ = direct_ ? name_ : TempName(L".tmp");
-    lastError_ = folder_ops::Open(folder, tempName_, kFileAccess, FILE_CREATE, Kind::File, &file_,
-                                  nullptr, true);
-    if (!lastError_) break;
-    if (direct_ || !IsTaken(lastError_)) break;
-  }
-  if (file_ == INVALID_HANDLE_VALUE) {
-    tempName_.clear();
-    const Outcome failed = WriteFailure();
-    AbandonFile();
-    return failed;
-  }
-  if (buffer_.empty()) buffer_.resize(kWriteBuffer);
-  used_ = 0;
-  return Outcome();
+  if (known && foundFree_[entry]) return Outcome();
+  return OpenExisting(job.folder, job.name, &job.existing);
 }
 
-bool Unpacker::WriteAll(const uint8_t* data, size_t n) {
+bool Unpacker::Create(FileJob& job) const {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    job.tempName = job.direct ? job.name : TempName(L".tmp");
+    job.error = folder_ops::Open(job.folderHandle, job.tempName, kFileAccess, FILE_CREATE,
+                                 Kind::File, &job.file, nullptr, true);
+    if (!job.error) break;
+    if (job.direct || !IsTaken(job.error)) break;
+  }
+  if (job.file == INVALID_HANDLE_VALUE) {
+    job.tempName.clear();
+    Abandon(job);
+    return false;
+  }
+  if (job.buffer.empty()) job.buffer.resize(kWriteBuffer);
+  job.used = 0;
+  return true;
+}
+
+Outcome Unpacker::BeginFile(const std::wstring& relative, size_t entry) {
+  Outcome o = Prepare(relative, entry, current_);
+  if (o.ok() && !Create(current_)) o = FailureOf(current_);
+  return o;
+}
+
+bool Unpacker::WriteAll(FileJob& job, const uint8_t* data, size_t n) {
   while (n > 0) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(n, 16u << 20));
     DWORD written = 0;
-    if (!WriteFile(file_, data, chunk, &written, nullptr) || written == 0) {
-      lastError_ = GetLastError();
-      if (lastError_ == 0) lastError_ = ERROR_WRITE_FAULT;
+    if (!WriteFile(job.file, data, chunk, &written, nullptr) || written == 0) {
+      job.error = GetLastError();
+      if (job.error == 0) job.error = ERROR_WRITE_FAULT;
       return false;
     }
     data += written;
@@ -329,134 +398,157 @@ bool Unpacker::WriteAll(const uint8_t* data, size_t n) {
   return true;
 }
 
-bool Unpacker::FlushBuffer() {
-  if (used_ == 0) return true;
-  bool ok = WriteAll(buffer_.data(), used_);
-  used_ = 0;
+bool Unpacker::FlushBuffer(FileJob& job) {
+  if (job.used == 0) return true;
+  bool ok = WriteAll(job, job.buffer.data(), job.used);
+  job.used = 0;
   return ok;
 }
 
-bool Unpacker::Write(const uint8_t* data, size_t n) {
-  if (file_ == INVALID_HANDLE_VALUE) return false;
-  if (used_ + n > buffer_.size()) {
-    if (!FlushBuffer()) return false;
-    if (n >= buffer_.size()) return WriteAll(data, n);
+bool Unpacker::Write(FileJob& job, const uint8_t* data, size_t n) {
+  if (job.file == INVALID_HANDLE_VALUE) return false;
+  if (job.used + n > job.buffer.size()) {
+    if (!FlushBuffer(job)) return false;
+    if (n >= job.buffer.size()) return WriteAll(job, data, n);
   }
-  std::copy(data, data + n, buffer_.begin() + used_);
-  used_ += n;
+  std::copy(data, data + n, job.buffer.begin() + job.used);
+  job.used += n;
   return true;
 }
 
-Outcome Unpacker::WriteFailure() const {
-  return Fail(kExitUnpackFailed, IsDiskFull(lastError_) ? Msg::DiskFull : Msg::WriteFile,
-              DisplayPath(PathOf(folder_, name_)));
+Outcome Unpacker::FailureOf(const FileJob& job) const {
+  const std::wstring path = DisplayPath(PathOf(job.folder, job.name));
+  if (job.refused != Msg::None) return Fail(kExitUnpackFailed, job.refused, path);
+  return Fail(kExitUnpackFailed, IsDiskFull(job.error) ? Msg::DiskFull : Msg::WriteFile, path);
 }
 
-Outcome Unpacker::FailFile() {
-  Outcome o = WriteFailure();
-  AbandonFile();
-  return o;
+bool Unpacker::FailJob(FileJob& job) {
+  Abandon(job);
+  return false;
 }
 
-Outcome Unpacker::ReplaceExisting() {
-  const HANDLE folder = folders_[folder_].handle;
-  // The name may have changed hands since the file was looked at.
-  if (folder_ops::IsLink(existing_, folders_[folder_].own, name_)) {
-    AbandonFile();
-    return Fail(kExitUnpackFailed, Msg::LinkAtFile, DisplayPath(PathOf(folder_, name_)));
+bool Unpacker::ReplaceExisting(FileJob& job) const {
+  // The file may have been renamed since it was looked at (Windows names a handle after the
+  // file's present name). Wine keeps the name a handle was opened under, so it can tell nothing
+  // new there; its rename by path moves whatever stands at the name now, a link itself and never
+  // what it leads to.
+  if (!renamesByPath_ && folder_ops::IsLink(job.existing, OwnNameOf(job.folder), job.name)) {
+    job.refused = Msg::LinkAtFile;
+    return FailJob(job);
   }
   // The old file steps aside under a backup name, so that a roll-back can bring it back.
-  std::wstring backup;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    backup = TempName(L".old");
-    lastError_ = folder_ops::Rename(existing_, folder, backup, false);
-    if (!IsTaken(lastError_)) break;
+    job.backup = TempName(L".old");
+    job.error = folder_ops::Rename(job.existing, job.folderHandle, job.backup, false);
+    if (!IsTaken(job.error)) break;
   }
-  if (lastError_) return FailFile();
-  lastError_ = folder_ops::Rename(file_, folder, name_, false);
-  if (lastError_) {
-    folder_ops::Rename(existing_, folder, name_, false);
-    return FailFile();
+  if (job.error) return FailJob(job);
+  job.error = folder_ops::Rename(job.file, job.folderHandle, job.name, false);
+  if (job.error) {
+    folder_ops::Rename(job.existing, job.folderHandle, job.name, false);
+    return FailJob(job);
   }
-  CloseHandle(existing_);
-  existing_ = INVALID_HANDLE_VALUE;
-  replaced_.push_back(Replaced{folder_, name_, backup});
-  lastReplaced_ = true;
-  return Outcome();
+  job.backupHandle = job.existing;
+  job.existing = INVALID_HANDLE_VALUE;
+  job.replaced = true;
+  return true;
 }
 
 // Flushes the file and sets its date, then puts it in place: over the file there (kept as a
 // backup), or renamed from its temporary name, or already under its own name.
-Outcome Unpacker::FinishFile(const platform::DosTime& t) {
-  if (file_ == INVALID_HANDLE_VALUE) return WriteFailure();
-  if (!FlushBuffer()) return FailFile();
-  SetWriteTime(file_, t);
-  lastReplaced_ = false;
-  if (!direct_) {
+bool Unpacker::Finish(FileJob& job, const platform::DosTime& t) const {
+  if (job.file == INVALID_HANDLE_VALUE) return false;
+  if (!FlushBuffer(job)) return FailJob(job);
+  SetWriteTime(job.file, t);
+  if (!job.direct) {
     // Wine renames by the path the folder was opened under: only while it still leads there.
-    if (renamesByPath_ && !FolderInPlace(folder_)) {
-      lastError_ = ERROR_CANT_RESOLVE_FILENAME;
-      return FailFile();
+    if (renamesByPath_ && !FolderInPlace(job.folder)) {
+      job.error = ERROR_CANT_RESOLVE_FILENAME;
+      return FailJob(job);
     }
-    if (existing_ == INVALID_HANDLE_VALUE) {
-      lastError_ = folder_ops::Rename(file_, folders_[folder_].handle, name_, false);
+    if (job.existing == INVALID_HANDLE_VALUE) {
+      job.error = folder_ops::Rename(job.file, job.folderHandle, job.name, false);
       // A file that appeared at the name meanwhile is replaced like one that was there.
-      if (IsTaken(lastError_)) {
-        lastError_ =
-            folder_ops::Open(folders_[folder_].handle, name_, FILE_READ_ATTRIBUTES | DELETE,
-                             FILE_OPEN, Kind::Any, &existing_);
-        if (!lastError_) {
-          Outcome o = CheckExisting(existing_, folder_, name_, false);
-          if (!o.ok()) {
-            AbandonFile();
-            return o;
-          }
+      if (IsTaken(job.error)) {
+        job.error = folder_ops::Open(job.folderHandle, job.name, FILE_READ_ATTRIBUTES | DELETE,
+                                     FILE_OPEN, Kind::Any, &job.existing);
+        if (!job.error) {
+          job.refused = CheckExisting(job.existing, OwnNameOf(job.folder), job.name);
+          if (job.refused != Msg::None) return FailJob(job);
         }
       }
-      if (lastError_) return FailFile();
+      if (job.error) return FailJob(job);
     }
-    if (existing_ != INVALID_HANDLE_VALUE) {
-      Outcome o = ReplaceExisting();
-      if (!o.ok()) return o;
-    }
+    if (job.existing != INVALID_HANDLE_VALUE && !ReplaceExisting(job)) return false;
   }
-  if (!lastReplaced_) {
-    createdNames_ += name_;
-    createdFiles_.emplace_back(folder_, createdNames_.size());
-  }
-  tempName_.clear();
-  // The file is in place and recorded, so a roll-back removes it; a close that fails (a
-  // network drive's delayed write) still fails the file.
-  const bool closed = CloseHandle(file_) != 0;
-  file_ = INVALID_HANDLE_VALUE;
+  job.placed = true;
+  job.tempName.clear();
+  // The file is in place, so a roll-back removes it (Record); a close that fails (a network
+  // drive's delayed write) still fails the file.
+  const bool closed = CloseHandle(job.file) != 0;
+  job.file = INVALID_HANDLE_VALUE;
   if (!closed) {
-    lastError_ = GetLastError();
-    return WriteFailure();
+    job.error = GetLastError();
+    return false;
   }
-  return Outcome();
+  return true;
 }
 
-void Unpacker::AbandonFile() {
-  if (file_ != INVALID_HANDLE_VALUE) {
+void Unpacker::Record(FileJob& job) {
+  if (job.replaced) {
+    // The backup's handle is kept (within the limit) to delete it by at the end.
+    HANDLE kept = job.backupHandle;
+    if (keptCount_ >= kMaxKept) {
+      CloseHandle(kept);
+      kept = INVALID_HANDLE_VALUE;
+    } else {
+      ++keptCount_;
+    }
+    replaced_.push_back(Replaced{job.folder, job.name, job.backup, kept});
+  } else if (job.placed) {
+    createdNames_ += job.name;
+    createdFiles_.emplace_back(job.folder, createdNames_.size());
+  }
+  job.backupHandle = INVALID_HANDLE_VALUE;
+  job.placed = false;
+}
+
+Outcome Unpacker::FinishFile(const platform::DosTime& t) {
+  const bool ok = Finish(current_, t);
+  const bool replaced = current_.replaced;
+  Record(current_);
+  current_.replaced = replaced;
+  return ok ? Outcome() : FailureOf(current_);
+}
+
+void Unpacker::Abandon(FileJob& job) {
+  if (job.file != INVALID_HANDLE_VALUE) {
     // The file was made by this run and is still open: deleted through its own handle.
-    if (!tempName_.empty())
-      folder_ops::DeleteAndClose(file_);
+    if (!job.tempName.empty())
+      folder_ops::DeleteAndClose(job.file);
     else
-      CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+      CloseHandle(job.file);
+    job.file = INVALID_HANDLE_VALUE;
   }
-  if (existing_ != INVALID_HANDLE_VALUE) {
-    CloseHandle(existing_);
-    existing_ = INVALID_HANDLE_VALUE;
+  if (job.existing != INVALID_HANDLE_VALUE) {
+    CloseHandle(job.existing);
+    job.existing = INVALID_HANDLE_VALUE;
   }
-  tempName_.clear();
-  used_ = 0;
+  job.tempName.clear();
+  job.used = 0;
 }
 
 void Unpacker::Commit() {
-  for (const Replaced& r : replaced_)
-    folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
+  // A backup still open is deleted through its handle: it is the old file itself, wherever it
+  // stands, and never what a link there leads to.
+  for (const Replaced& r : replaced_) {
+    if (r.handle != INVALID_HANDLE_VALUE)
+      folder_ops::DeleteAndClose(r.handle);
+    else
+      folder_ops::DeleteAt(folders_[r.folder].handle, folders_[r.folder].own, r.backup);
+  }
   replaced_.clear();
+  keptCount_ = 0;
 }
 
 // Puts a replaced file back from its backup, over the file that took its place.
@@ -492,7 +584,7 @@ void Unpacker::RemoveFolder(size_t i) {
 }
 
 void Unpacker::RemoveCreated() {
-  AbandonFile();
+  Abandon(current_);
   for (size_t i = createdFiles_.size(); i-- > 0;) {
     const size_t begin = i ? createdFiles_[i - 1].second : 0;
     const std::wstring name = createdNames_.substr(begin, createdFiles_[i].second - begin);
@@ -506,8 +598,16 @@ void Unpacker::RemoveCreated() {
   }
   createdNames_.clear();
   createdFiles_.clear();
-  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) Restore(*it);
+  for (auto it = replaced_.rbegin(); it != replaced_.rend(); ++it) {
+    Restore(*it);
+    if (it->handle != INVALID_HANDLE_VALUE) CloseHandle(it->handle);
+  }
   replaced_.clear();
+  for (HANDLE& h : kept_)
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  kept_.clear();
+  foundFree_.clear();
+  keptCount_ = 0;
   // Newest first, so each folder is empty of this run's folders when it is deleted; one that
   // holds anything else stays.
   for (size_t i = folders_.size(); i-- > 0;) RemoveFolder(i);

@@ -41,7 +41,7 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8 AND TARGET tambrix_stub_gzip)
   if(TARGET tambrixc)
     set(builders "${builders}:$<TARGET_FILE:tambrixc>")
   endif()
-  foreach(group example big test damage names verdicts links layout signed look commands args choices gui dialogs)
+  foreach(group example big test damage names verdicts links layout signed look commands args choices threads gui dialogs)
     add_test(NAME e2e.stub.${group}
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/stub_tests.sh
               $<TARGET_FILE_DIR:tambrix_stub_gzip> ${CMAKE_CURRENT_BINARY_DIR}/stub-tools

@@ -7,7 +7,7 @@
 # the native console builder (or tambrixc.exe, then run under Wine); several candidates may be
 # given separated by colons, the first that exists is used; a tambrixc.exe among them also
 # takes part in the verdicts group. Groups: example big test
-# damage names verdicts links layout signed look commands args choices gui dialogs (default: all). Without
+# damage names verdicts links layout signed look commands args choices threads gui dialogs (default: all). Without
 # DISPLAY an Xvfb and a wineserver of our own are started and stopped by pid. The window groups
 # (gui, dialogs) keep their screenshots in $TAMBRIX_STUB_SCREENSHOTS (default: stub-screenshots
 # beside TOOLS_DIR), in 96dpi/ and 144dpi/.
@@ -25,7 +25,7 @@ WIN_TAMBRIXC=""
 for c in "${candidates[@]}"; do [[ "$c" == *.exe && -f "$c" ]] && WIN_TAMBRIXC="$(readlink -f "$c")"; done
 [ -n "$TAMBRIXC" ] || { echo "no tambrixc among: $4" >&2; exit 1; }
 shift 4
-GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed look commands args choices gui dialogs}"
+GROUPS_TO_RUN="${*:-example big test damage names verdicts links layout signed look commands args choices threads gui dialogs}"
 WINERUN="$ROOT/scripts/wine-run.sh"
 MAKE_SFX=(python3 "$HERE/make_sfx.py")
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-e2e.XXXXXX")"
@@ -37,7 +37,10 @@ export TZ="${TZ:-UTC}"
 # starts its own X server and then also uses a prefix and a wineserver of its own, so that no
 # Wine process of anyone else ever talks to an X server that goes away.
 . "$ROOT/scripts/wine-session.sh"
+mounted=()  # small file systems of the threads group, unmounted at the end whatever happens
 cleanup() {
+  local m
+  for m in "${mounted[@]}"; do umount "$m" 2>/dev/null; done
   tbx_stop_session
   rm -rf "$WORK"
 }
@@ -545,6 +548,12 @@ PY
     check "file link ($last): the log names the link" \
       log_has "link-$last.log" "Die vorhandene Datei $here\\filelink-$last\\x.txt ist eine Verkn"
   done
+  # With /O=skip the name is kept, so the link there is neither followed nor refused.
+  mkdir -p filelink-skip && printf geheim >secret-skip.txt
+  ln -s "$PWD/secret-skip.txt" filelink-skip/x.txt
+  run_stub 0 "$WORK/links/link-good.exe" /S "/D=$here\\filelink-skip" /N /O=skip
+  check "file link kept with /O=skip: the link and its file stay as they were" \
+    [ "$(readlink filelink-skip/x.txt)" = "$PWD/secret-skip.txt" -a "$(cat secret-skip.txt)" = geheim ]
 
   # The log is never the archive itself (by any spelling) and never written through a link.
   #   case      /L= value              what stands there
@@ -1085,6 +1094,124 @@ open('back.exe','wb').write(bytes(b))"
   check "a roll-back restores a replaced file" [ "$(cat back/a.txt)" = alt ]
   check "a roll-back leaves no backup or temporary file" [ "$(listing back)" = "$before" ]
   check "the log tells of the roll-back" log_has back.log 'wieder entfernt' 'Ergebnis: Fehler (R'
+}
+
+# ---- several threads: /J=1, /J=2 and /J=8 give the same files, times, log and exit code -------
+# unpack_each NAME CODE ARCHIVE SETUP [ARGS...]: for /J=1, /J=2 and /J=8 in turn, SETUP makes the
+# target "ziel" afresh, the stub unpacks ARCHIVE into it (exit CODE expected) with a log, and the
+# target is kept as NAME-J, its log without time stamps as NAME-J.log.
+unpack_each() {
+  local name=$1 code=$2 exe=$3 setup=$4 j; shift 4
+  for j in 1 2 8; do
+    rm -rf ziel ziel.log && $setup
+    run_stub "$code" "$exe" /S "/D=$(winpath .)\\ziel" /N "/J=$j" /L=ziel.log "$@"
+    rm -rf "$name-$j" && mv ziel "$name-$j" 2>/dev/null
+    sed -e '1s/^\xef\xbb\xbf//' -e 's/^[0-9-]* [0-9:]* //' ziel.log | tr -d '\r' >"$name-$j.log"
+  done
+}
+# same_runs NAME: every /J run of NAME left the same files (bytes and times) and wrote the same log.
+same_runs() {
+  local j
+  for j in 2 8; do
+    check "$1: /J=$j leaves the files of /J=1" same_tree "$1-1" "$1-$j"
+    check "$1: /J=$j writes the log of /J=1" cmp -s "$1-1.log" "$1-$j.log"
+  done
+}
+# old_target: a target holding an older copy of the small tree (every third file) and a file of
+# its own.
+old_target() {
+  mkdir -p ziel && printf fremd >ziel/fremd.txt
+  (cd small && find . -type f | sort | awk 'NR % 3 == 0') | while read -r f; do
+    mkdir -p "ziel/$(dirname "$f")" && printf alt >"ziel/$f"
+  done
+  find ziel -type f -exec touch -d '2024-01-02 03:04:06' {} +  # the same in every run
+}
+no_target() { :; }
+#   tree    method  what the tree holds
+thread_trees=(
+  "empty    gzip    empty files"
+  "small    gzip    many small files"
+  "edges    bzip2   sizes around the buffers (64 KiB, 256 KiB, 1 MiB)"
+  "edges    gzip    the same with the other method"
+  "large    bzip2   one large file"
+)
+group_threads() {
+  mkdir -p "$WORK/threads" && cd "$WORK/threads"
+  python3 - <<'PY'
+import os
+def put(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    open(path, 'wb').write(data)
+for i in range(60):
+    put('empty/d%d/e%02d.txt' % (i % 3, i), b'')
+for i in range(2000):
+    put('small/d%02d/f%04d.txt' % (i % 40, i), os.urandom(i % 300) + b'x' * (i % 500))
+for n in (65535, 65536, 65537, 262143, 262144, 262145, 1048576, 1048577):
+    put('edges/s%d.bin' % n, os.urandom(n // 2) + bytes(n - n // 2))
+put('large/big.bin', os.urandom(8 << 20) + b'tambrix' * (4 << 20))
+PY
+  local row tree m
+  for row in "${thread_trees[@]}"; do
+    read -r tree m _ <<<"$row"
+    "${MAKE_SFX[@]}" --stub "$(stub_of $m)" --method $m --out "$tree-$m.exe" --tree "$tree"
+    unpack_each "$tree-$m" 0 "$WORK/threads/$tree-$m.exe" no_target
+    check "$tree ($m): /J=1 unpacks the tree" same_tree "$tree" "$tree-$m-1"
+    same_runs "$tree-$m"
+  done
+
+  # Existing files replaced, or kept with /O=skip.
+  unpack_each replace 0 "$WORK/threads/small-gzip.exe" old_target
+  check "replacing: /J=1 replaces the old files and keeps the foreign one" \
+    [ "$(cat replace-1/fremd.txt)" = fremd -a "$(grep -c '^ersetzt: ' replace-1.log)" = 666 ]
+  same_runs replace
+  unpack_each skip 0 "$WORK/threads/small-gzip.exe" old_target /O=skip
+  check "/O=skip: /J=1 keeps the old files" [ "$(grep -c '^behalten ' skip-1.log)" = 666 ]
+  same_runs skip
+
+  # A damaged entry in the middle: the files before it are written on their threads, those after
+  # it may be; every one goes again, and the replaced files get their old contents back.
+  head -c 300000 /dev/urandom >noise.bin
+  local items=() i
+  for i in $(seq 1 400); do items+=("\\\\d$((i % 5))\\\\f$i.txt=:Datei $i"); done
+  "${MAKE_SFX[@]}" --stub "$(stub_of gzip)" --out middle.exe "${items[@]:0:200}" \
+    '\\d2\\mitte.bin=@noise.bin' "${items[@]:200}"
+  python3 - middle.exe noise.bin <<'PY'
+import sys
+data, noise = bytearray(open(sys.argv[1], 'rb').read()), open(sys.argv[2], 'rb').read()
+at = data.find(noise[150000:150064])  # random bytes are stored as they are
+assert at > 0
+data[at] ^= 0x55
+open(sys.argv[1], 'wb').write(bytes(data))
+PY
+  middle_target() { mkdir -p ziel/d1 && printf alt >ziel/d1/f1.txt && printf alt >ziel/d1/f301.txt; }
+  unpack_each middle 2 "$WORK/threads/middle.exe" middle_target
+  mkdir -p middle-before && (cd middle-before && middle_target && mv ziel/* . && rmdir ziel)
+  for i in 1 2 8; do
+    check "damaged entry, /J=$i: the target is left as it was" diff -r middle-before "middle-$i"
+  done
+  check "damaged entry: the log names the entry" log_has middle-1.log 'mitte.bin kann nicht entpackt'
+  for i in 2 8; do check "damaged entry: /J=$i writes the log of /J=1" cmp -s middle-1.log "middle-$i.log"; done
+
+  # A full disk: a file system of 2 MiB, a file of 3 MiB in the middle. Which file meets the
+  # full disk first depends on the timing, so only the outcome and the target are compared.
+  mkdir -p small-fs
+  if ! mount -t tmpfs -o size=2m tmpfs small-fs 2>/dev/null; then
+    echo "threads: no tmpfs can be mounted here; the full disk is not tested" >&2
+    return
+  fi
+  mounted+=("$PWD/small-fs")
+  head -c 3000000 /dev/urandom >big.bin
+  "${MAKE_SFX[@]}" --stub "$(stub_of gzip)" --out full.exe "${items[@]:0:200}" \
+    '\\d2\\gross.bin=@big.bin' "${items[@]:200}"
+  mkdir -p small-fs/ziel/d1 && printf alt >small-fs/ziel/d1/f1.txt
+  local before; before="$(listing small-fs)"
+  for i in 1 2 8; do
+    run_stub 3 "$WORK/threads/full.exe" /S "/D=$(winpath small-fs)\\ziel" /N "/J=$i" /L=full.log
+    check "full disk, /J=$i: the target is left as it was" \
+      [ "$before" = "$(listing small-fs)" -a "$(cat small-fs/ziel/d1/f1.txt)" = alt ]
+  done
+  check "full disk: the log says so" log_has full.log 'Der Datentr'
+  umount small-fs && mounted=()
 }
 
 # ---- the dialog's choices, driven by the window driver (StubChoices) --------------------------

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "stub/parallel_unpack.h"
 #include "stub/stub_log.h"
+#include "stub/stub_logic.h"
 #include "stub/unpacker.h"
 #include "tests/unit/test_util.h"
 
@@ -91,6 +96,110 @@ TEST(Unpacker, AFileThatAppearsAtANewNameIsNeitherReplacedNorRemoved) {
   u.RemoveCreated();
   EXPECT_EQ(ReadFile(target + "\\d\\b.txt"), "fremd");
   EXPECT_FALSE(Exists(target + "\\d\\a.txt"));
+}
+
+// A stand-in for a decoder: entry i (its headerOffset) gives size bytes of one letter, in pieces of
+// 1000, and the entry g_damaged is damaged halfway through.
+size_t g_damaged = static_cast<size_t>(-1);
+DecodeStatus FakeDecode(ByteSource&, const ArchiveEntry& e, const ByteSink& sink) {
+  const std::string piece(1000, static_cast<char>('a' + e.headerOffset % 26));
+  for (size_t done = 0; done < e.size; done += piece.size()) {
+    if (e.headerOffset == g_damaged && done >= e.size / 2) return DecodeStatus::Damaged;
+    const size_t n = std::min<size_t>(piece.size(), e.size - done);
+    if (!sink(reinterpret_cast<const uint8_t*>(piece.data()), n)) return DecodeStatus::SinkFailed;
+  }
+  return DecodeStatus::Ok;
+}
+
+// On several threads the files, the order of the log and the first failure are those of one
+// thread, and a roll-back leaves the target as it was, whatever finished first.
+TEST(UnpackInParallel, ResultsComeInTheArchivesOrderAndAFailureRollsBackEverything) {
+  struct Case {
+    const char* what;
+    unsigned threads;
+    size_t damaged;  // none: kNoEntry
+    bool cancel;
+    bool targetExists;
+  };
+  constexpr size_t kNone = Unpacker::kNoEntry;
+  for (const Case& c : {Case{"2 threads, whole", 2, kNone, false, true},
+                        Case{"8 threads, whole, new target", 8, kNone, false, false},
+                        Case{"2 threads, first entry damaged", 2, 0, false, true},
+                        Case{"8 threads, middle entry damaged", 8, 30, false, true},
+                        Case{"3 threads, last entry damaged", 3, 59, false, false},
+                        Case{"4 threads, cancelled", 4, kNone, true, true}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string target = dir.Join("ziel");
+    if (c.targetExists) {
+      ASSERT_TRUE(testutil::WriteFile(target + "\\d1\\f1.txt", "alt"));
+      ASSERT_TRUE(testutil::WriteFile(target + "\\d1\\f58.txt", "alt"));
+    }
+    ASSERT_TRUE(testutil::WriteFile(dir.Join("archiv"), "x"));
+    HANDLE archive = CreateFileA(dir.Join("archiv").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(archive, INVALID_HANDLE_VALUE);
+    // Earlier entries are larger, so that later ones tend to be done first.
+    std::vector<ArchiveEntry> entries(60);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      entries[i].name = "\\d" + std::to_string(i % 3) + "\\f" + std::to_string(i) + ".txt";
+      entries[i].size = static_cast<uint32_t>((60 - i) * 3000 + i);
+      entries[i].headerOffset = i;
+    }
+    g_damaged = c.damaged;
+    std::vector<size_t> done;
+    UnpackHooks hooks;
+    hooks.relativeOf = [&](size_t i) { return RelativePath(entries[i].name, true); };
+    hooks.done = [&](size_t i, bool written, bool) {
+      EXPECT_TRUE(written);
+      done.push_back(i);
+    };
+    hooks.damaged = [&](DecodeStatus, size_t i) {
+      return Fail(kExitDamaged, Msg::EntryDamaged, RelativePath(entries[i].name, true));
+    };
+    if (c.cancel) hooks.tick = [](uint64_t) { return false; };
+    Unpacker u(Extended(target));
+    ASSERT_TRUE(u.PrepareTarget().ok());
+    std::vector<size_t> existing;
+    ASSERT_TRUE(u.FindExisting(entries.size(), hooks.relativeOf, false, existing).ok());
+    const Outcome o = UnpackInParallel(entries, archive, &FakeDecode, &u, {}, c.threads, hooks);
+    CloseHandle(archive);
+    const size_t reached = c.damaged == kNone ? entries.size() : c.damaged;
+    if (c.cancel) {
+      EXPECT_EQ(o.exitCode, kExitCancelled);
+    } else if (c.damaged != kNone) {
+      EXPECT_EQ(o.exitCode, kExitDamaged);
+      EXPECT_EQ(o.arg, RelativePath(entries[c.damaged].name, true));
+    } else {
+      EXPECT_TRUE(o.ok());
+    }
+    if (!c.cancel) {
+      ASSERT_EQ(done.size(), reached);
+      for (size_t i = 0; i < reached; ++i) EXPECT_EQ(done[i], i);
+    }
+    if (o.ok()) {
+      u.Commit();
+      for (size_t i = 0; i < entries.size(); ++i)
+        EXPECT_EQ(ReadFile(target + "\\d" + std::to_string(i % 3) + "\\f" + std::to_string(i) +
+                           ".txt"),
+                  std::string(entries[i].size, static_cast<char>('a' + i % 26)));
+      continue;
+    }
+    u.RemoveCreated();
+    EXPECT_EQ(Exists(target), c.targetExists);
+    if (!c.targetExists) continue;
+    EXPECT_EQ(ReadFile(target + "\\d1\\f1.txt"), "alt");
+    EXPECT_EQ(ReadFile(target + "\\d1\\f58.txt"), "alt");
+    EXPECT_FALSE(Exists(target + "\\d0"));
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((target + "\\d1\\*").c_str(), &found);
+    int names = 0;
+    do names += found.cFileName[0] != '.';
+    while (FindNextFileA(h, &found));
+    FindClose(h);
+    EXPECT_EQ(names, 2);  // no backup, no temporary file, no file of the run
+  }
+  g_damaged = static_cast<size_t>(-1);
 }
 
 // The log is appended to or made new, but never the program's own file, however it is spelt.

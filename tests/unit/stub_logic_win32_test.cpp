@@ -60,6 +60,23 @@ TEST(StubOptions, ExistingFilesAreKeptOnlyOnRequestAndAnUnknownChoiceIsRefused) 
   EXPECT_TRUE(ParseOptions(L"setup.exe /O=skip").badSwitch.empty());
 }
 
+TEST(StubOptions, ThreadsFromOneToEightAnythingElseIsRefused) {
+  struct Case {
+    const wchar_t* line;
+    unsigned threads;
+    bool bad;
+  };
+  for (const Case& c : {Case{L"setup.exe /S", 0, false}, Case{L"setup.exe /J=1", 1, false},
+                        Case{L"setup.exe -j=8", 8, false}, Case{L"setup.exe /J=0", 0, true},
+                        Case{L"setup.exe /J=9", 0, true}, Case{L"setup.exe /J=12", 0, true},
+                        Case{L"setup.exe /J=", 0, true}, Case{L"setup.exe /J=zwei", 0, true}}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
+    const StubOptions o = ParseOptions(c.line);
+    EXPECT_EQ(o.threads, c.threads);
+    EXPECT_EQ(o.badSwitch.empty(), !c.bad);
+  }
+}
+
 TEST(StubOptions, TheLogPathKeepsBlanksInQuotes) {
   EXPECT_EQ(ParseOptions(L"setup.exe \"/L=C:\\Mein Protokoll.txt\" /S").logPath,
             L"C:\\Mein Protokoll.txt");
