@@ -14,7 +14,8 @@ WORK="$(mktemp -d "${TMPDIR:-/tmp}/tbx-stub-calls.XXXXXX")"
 . "$ROOT/scripts/wine-session.sh"
 trap 'rm -rf "$WORK"' EXIT
 unset DISPLAY
-dirs=("$@")
+dirs=()
+for d in "$@"; do dirs+=("$(cd "$d" && pwd)"); done  # absolute: the runs happen in WORK
 # The server writes the trace: each run starts one of its own (no warm server here), which ends
 # a few seconds after the program.
 export WINEPREFIX="${TAMBRIX_WINEPREFIX:-$(cd "$1" && pwd)/../bench-wineprefix}"
