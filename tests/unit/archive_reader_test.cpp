@@ -618,7 +618,7 @@ TEST(ArchiveReader, HeaderAndEntryFieldsAreChecked) {
       {part, 'X'},                                       // magic
       {part + layout::kHdrReserved, 1},                  // reserved word
       {part + layout::kHdrMethod, 2},                    // unknown method
-      {first.headerOffset + 1, 2},                       // name length 513
+      {static_cast<size_t>(first.headerOffset) + 1, 2},  // name length 513
       {fixed + layout::kEntMethod, 0},                   // entry method differs from the archive's
       {fixed + layout::kEntZeroByte, 1},                 // the zero byte
       {fixed + layout::kEntZeroWord + 3, 1},             // the zero word
