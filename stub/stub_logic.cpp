@@ -164,15 +164,22 @@ std::vector<CommandSplit> CommandReadings(const std::wstring& command) {
   return out;
 }
 
+namespace {
+
+// The last four characters in upper case (".EXE"); empty for a shorter name.
+std::wstring UpperTail4(const std::wstring& path) {
+  return path.size() < 4 ? std::wstring() : AsciiUpper(path.substr(path.size() - 4));
+}
+
+}  // namespace
+
 bool IsDirectProgram(const std::wstring& path) {
-  if (path.size() < 4) return false;
-  std::wstring ext = AsciiUpper(path.substr(path.size() - 4));
+  const std::wstring ext = UpperTail4(path);
   return ext == L".EXE" || ext == L".COM";
 }
 
 bool IsBatchFile(const std::wstring& path) {
-  if (path.size() < 4) return false;
-  std::wstring ext = AsciiUpper(path.substr(path.size() - 4));
+  const std::wstring ext = UpperTail4(path);
   return ext == L".BAT" || ext == L".CMD";
 }
 

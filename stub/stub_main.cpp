@@ -378,10 +378,10 @@ Outcome Extractor::ChooseTarget(std::unique_ptr<Unpacker>& unpacker,
 Outcome Extractor::StartCommands(CommandRunner& runner, const std::wstring& first,
                                  const std::wstring& second) {
   const std::wstring none;
+  const std::wstring passOnLine = UiText("Argumente nach --: ") + options_.passOn;
   for (const std::wstring* command : {&first, &second}) {
     if (command->empty()) continue;
     const std::wstring& passOn = command == &first ? options_.passOn : none;
-    const std::wstring passOnLine = UiText("Argumente nach --: ") + passOn;
     switch (runner.Start(*command, passOn)) {
       case CommandRunner::Started::Yes:
         break;

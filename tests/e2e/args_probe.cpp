@@ -14,15 +14,6 @@
 
 namespace {
 
-std::wstring Variable(const wchar_t* name) {
-  DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
-  if (n == 0) return std::wstring();
-  std::wstring v(n, L'\0');
-  n = GetEnvironmentVariableW(name, &v[0], n);
-  v.resize(n);
-  return v;
-}
-
 int Launch(std::wstring line) {
   SetEnvironmentVariableW(L"TBX_PROBE_RUN", nullptr);
   STARTUPINFOW si = {};
@@ -61,6 +52,8 @@ int Probe() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::wstring line = Variable(L"TBX_PROBE_RUN");
-  return line.empty() ? Probe() : Launch(line);
+  // A command line is at most 32,767 characters, so the variable that holds one fits.
+  wchar_t line[32768];
+  const DWORD n = GetEnvironmentVariableW(L"TBX_PROBE_RUN", line, 32768);
+  return n == 0 || n >= 32768 ? Probe() : Launch(std::wstring(line, n));
 }
